@@ -1,0 +1,43 @@
+// sound_log.h -- the sound log: one line per platform event, "MS OP ID SUBJECT VALUE" with tabs.
+// The simulator writes it to standard output; the real program to $QUORVANE_SOUND_LOG.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+struct LogEntry {
+  uint32_t ms = 0;         // time since the program started
+  std::string op;          // load, play, stop, release, position, volume, pan, frequency, ...
+  int id = 0;              // buffer number, 0 printed as "-"
+  std::string subject;     // file, APP/SECTION/KEY, URL, key name...; empty printed as "-"
+  std::string value;       // empty printed as "-"
+};
+
+// Formats one entry as its log line, without the newline.
+std::string FormatLogEntry(const LogEntry& e);
+
+class SoundLog {
+ public:
+  // out may be null: then entries are only kept and passed to the listener.
+  explicit SoundLog(std::FILE* out = nullptr) : out_(out) {}
+
+  void Add(LogEntry e);
+  const std::vector<LogEntry>& Entries() const { return entries_; }
+  // Called after every entry is added (the simulator's script waits and bot listen here).
+  void SetListener(std::function<void(const LogEntry&)> listener) { listener_ = std::move(listener); }
+  // When false, entries are written but not kept in memory (the real program).
+  void KeepEntries(bool keep) { keep_ = keep; }
+
+ private:
+  std::FILE* out_;
+  bool keep_ = true;
+  std::vector<LogEntry> entries_;
+  std::function<void(const LogEntry&)> listener_;
+};
+
+}  // namespace qv
