@@ -1,0 +1,17 @@
+// window.h -- the game's window: one turn of the window system for the polling loops, and the
+// handlers of its close and of its timer Timer1.
+#pragma once
+
+namespace qv {
+
+struct Program;
+
+// Lets the window system process pending events: runs Timer1_Timer for each timer tick and
+// Form_Unload when the window is being closed. Every loop calls it once per pass.
+void DoEvents(Program& pg);
+// The window is being closed: the program ends at once, saving nothing, playing nothing.
+[[noreturn]] void Form_Unload(Program& pg);
+// One tick of Timer1 (500 ms; on only while a score submission waits).
+void Timer1_Timer(Program& pg);
+
+}  // namespace qv
