@@ -1,0 +1,160 @@
+// simulator_test.cpp -- the simulator as a program (options, exit status, log format) and its
+// script and bot on the virtual machine.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+#include "common/sound.h"
+#include "common/sound_bank.h"
+#include "startup/window.h"
+#include "support.h"
+
+namespace qv::test {
+namespace {
+
+struct SimRun {
+  int status;
+  std::string out;
+};
+
+SimRun RunSim(const std::string& args) {
+  std::string cmd = std::string(QV_SIM_PATH) + " " + args + " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int raw = pclose(p);
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out};
+}
+
+std::vector<std::vector<std::string>> Rows(const std::string& out) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream f(line);
+    for (std::string field; std::getline(f, field, '\t');) fields.push_back(field);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+TEST(Simulator, ExitStatusesAndLogFormat) {
+  TempDir d;
+  WriteSoundSet(d / "sounds");
+  std::ofstream(d / "quit.txt") << "# leave at the prompt\n\nwait play menuprompt.wav\ntap escape\n";
+  std::ofstream(d / "bad.txt") << "sleep soon\n";
+
+  SimRun ok = RunSim("--sounds " + (d / "sounds") + " --script " + (d / "quit.txt"));
+  EXPECT_EQ(ok.status, 0);
+  auto rows = Rows(ok.out);
+  ASSERT_GT(rows.size(), 20u);
+  for (const auto& r : rows) ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"0", "load", "1", "menumusic.wav", "-"}));
+  EXPECT_EQ(rows.back(), (std::vector<std::string>{rows.back()[0], "exit", "-", "-", "0"}));
+  bool key_logged = false;
+  for (const auto& r : rows) key_logged = key_logged || (r[1] == "key" && r[3] == "Escape");
+  EXPECT_TRUE(key_logged);
+
+  // Without a script nothing ends the program: the time limit does.
+  SimRun limited = RunSim("--sounds " + (d / "sounds") + " --until 8000");
+  EXPECT_EQ(limited.status, 3);
+  EXPECT_EQ(Rows(limited.out).back()[3], "menuprompt.wav");
+
+  EXPECT_EQ(RunSim("--sounds " + (d / "sounds") + " --no-device").status, 1);
+  EXPECT_EQ(RunSim("--script " + (d / "bad.txt")).status, 2);
+  EXPECT_EQ(RunSim("--script " + (d / "none.txt")).status, 2);
+  EXPECT_EQ(RunSim("--bogus 1").status, 2);
+  EXPECT_EQ(RunSim("--seed").status, 2);
+  EXPECT_EQ(RunSim("--http-delay -2").status, 2);
+}
+
+TEST(Simulator, SameSeedSameRun) {
+  TempDir d;
+  WriteSoundSet(d / "sounds");
+  std::ofstream(d / "s.txt") << "sleep 300\ntap Space\nwait play menuprompt.wav\ntap Return\n"
+                                "tap Escape 10\n";
+  std::string args = "--sounds " + (d / "sounds") + " --script " + (d / "s.txt") + " --tick0 4294967000";
+  SimRun a = RunSim(args), b = RunSim(args);
+  EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(a.out, b.out);
+}
+
+TEST(Script, ParsesEveryCommandAndRejectsBadLines) {
+  std::string error;
+  auto s = ParseScript("sleep 10\ndown up\nup 200\ntap Left\ntap right 5\n"
+                       "wait store QuorVane/Settings/HighScore\nclose\nblur\nfocus\n", &error);
+  ASSERT_TRUE(s) << error;
+  ASSERT_EQ(s->size(), 9u);
+  EXPECT_EQ((*s)[1].key, 200);
+  EXPECT_EQ((*s)[3].ms, 50);
+  EXPECT_EQ((*s)[4].key, 205);
+  EXPECT_EQ((*s)[5].subject, "QuorVane/Settings/HighScore");
+  for (const char* bad : {"sleep", "tap Tab", "down 256", "wait play", "close now", "jump 3"}) {
+    EXPECT_FALSE(ParseScript(bad, &error)) << bad;
+    EXPECT_NE(error.find("line 1"), std::string::npos);
+  }
+  EXPECT_EQ(*KeyFromName("LEFTCTRL"), 29);
+  EXPECT_EQ(*KeyFromName("17"), 17);
+  EXPECT_EQ(KeyName(57), "Space");
+}
+
+TEST(Script, WaitsSleepsAndWindowEvents) {
+  World w(WithScript("wait play clear.wav\nsleep 20\ndown B\nblur\nsleep 5\nfocus\nclose\n"));
+  w.platform.ShowWindow();
+  w.platform.CreateKeyboard();
+  for (int i = 0; i < 10; ++i) DoEvents(w.pg);
+  EXPECT_EQ(w.Find("key", "B"), -1);  // still waiting
+  PlaySound(w.pg, "clear.wav", 0, false);  // at 10 ms
+  for (int i = 0; i < 20; ++i) DoEvents(w.pg);
+  EXPECT_EQ(w.Find("key", "B"), -1);
+  try {
+    for (int i = 0; i < 50; ++i) {
+      DoEvents(w.pg);
+      PollKeyboard(w.pg);
+    }
+    FAIL() << "the window was not closed";
+  } catch (const ProgramEnded& e) {
+    EXPECT_EQ(e.status, 0);
+  }
+  const LogEntry& key = w.Log()[static_cast<size_t>(w.Find("key", "B"))];
+  EXPECT_EQ(key.ms, 31u);  // the sleep began when the wait ended, at 11
+  EXPECT_EQ(w.machine.Now(), 36u);
+  // The window lost the foreground before the keyboard was ever acquired: B was never read.
+  EXPECT_FALSE(KeyDown(w.pg, kKeyB));
+}
+
+TEST(Bot, AnswersLaunchesFallsAndTheWarning) {
+  VirtualOptions o;
+  o.bot_ms = 120;
+  World w(o);
+  w.platform.ShowWindow();
+  LoadSoundBank(w.pg);
+  auto run = [&](int ms) {
+    for (int i = 0; i < ms; ++i) DoEvents(w.pg);
+  };
+  w.platform.SetPan(w.pg.bank.LaunchSound, -10000);
+  w.platform.Play(w.pg.bank.LaunchSound, kPlayOnce);  // at 0
+  w.platform.SetPan(w.pg.bank.BonusFallSound, 0);
+  w.platform.Play(w.pg.bank.BonusFallSound, kPlayOnce);  // at 0
+  run(50);
+  w.platform.SetPan(w.pg.bank.BonusFallSound, 10000);  // a jump while falling, at 50
+  w.platform.Play(w.pg.bank.WarningSound, kPlayOnce);
+  run(300);
+  w.platform.SetPan(w.pg.bank.LaunchSound, 0);  // not falling: no answer
+  run(300);
+  std::vector<std::string> keys;
+  for (const LogEntry& e : w.Log()) {
+    if (e.op == "key") keys.push_back(std::to_string(e.ms) + " " + e.subject + " " + e.value);
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{"120 Left down", "120 Up down", "150 Left up",
+                                            "150 Up up", "170 Right down", "170 Space down",
+                                            "200 Right up", "200 Space up"}));
+}
+
+}  // namespace
+}  // namespace qv::test

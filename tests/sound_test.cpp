@@ -1,0 +1,143 @@
+// sound_test.cpp -- the players and buffer helpers on the virtual machine.
+#include <gtest/gtest.h>
+
+#include "common/sound.h"
+#include "common/sound_bank.h"
+#include "startup/window.h"
+#include "support.h"
+
+namespace qv::test {
+namespace {
+
+struct Players : ::testing::Test {
+  Players() {
+    w.platform.ShowWindow();
+    w.platform.CreateKeyboard();
+  }
+  // Runs the window system for ms passes, polling the keyboard as a loop would.
+  void Pass(int ms) {
+    for (int i = 0; i < ms; ++i) DoEvents(w.pg);
+  }
+  World w;
+};
+
+TEST_F(Players, ASecondOneShotSoundCutsOffTheFirstOnceItIsLoaded) {
+  PlaySound(w.pg, "clear.wav", -10000, false);
+  BufferId first = w.pg.OneShotBuffer;
+  Pass(50);
+  PlaySound(w.pg, "points.wav", 10000, false);
+  EXPECT_EQ(w.machine.FindBuffer(first), nullptr);
+  EXPECT_EQ(w.Events(), (std::vector<std::string>{"load clear.wav", "pan clear.wav",
+                                                  "play clear.wav", "load points.wav",
+                                                  "release clear.wav", "pan points.wav",
+                                                  "play points.wav"}));
+  const auto* second = w.machine.FindBuffer(w.pg.OneShotBuffer);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(second->playing);
+  EXPECT_EQ(second->pan, 10000);
+  EXPECT_EQ(second->volume, 0);  // the one-shot player never sets the volume
+}
+
+TEST_F(Players, AFailedOneShotLoadKeepsThePreviousSound) {
+  PlaySound(w.pg, "clear.wav", 0, false);
+  BufferId first = w.pg.OneShotBuffer;
+  EXPECT_THROW(PlaySound(w.pg, "missing.wav", 0, false), PlatformError);
+  EXPECT_EQ(w.pg.OneShotBuffer, first);
+  EXPECT_TRUE(w.machine.FindBuffer(first)->playing);
+}
+
+TEST_F(Players, OneShotWaitEndsWithTheSoundAndIgnoresKeys) {
+  w.machine.SetKey(kKeyEscape, true);
+  uint32_t start = w.machine.Now();
+  PlaySound(w.pg, "clear.wav", 0, true);  // 200 ms
+  EXPECT_EQ(w.machine.Now() - start, 200u);
+  EXPECT_EQ(w.pg.keyboard.KeyState[kKeyEscape], 0);  // not polled while waiting
+}
+
+TEST_F(Players, OneShotSoundGoesOnUnderAnInterruptiblePlayer) {
+  PlaySound(w.pg, "clear.wav", 0, false);
+  BufferId one_shot = w.pg.OneShotBuffer;
+  Pass(10);
+  PlayAndWait(w.pg, "points.wav");
+  EXPECT_EQ(w.pg.OneShotBuffer, one_shot);
+  EXPECT_EQ(w.Find("release", "clear.wav"), -1);
+  // Both were playing together: the one-shot's 200 ms end fell inside the other's play.
+  EXPECT_EQ(w.Find("stop", "clear.wav"), -1);
+  EXPECT_FALSE(w.machine.FindBuffer(one_shot)->playing);
+}
+
+TEST(InterruptiblePlayer, LeftCtrlCutsItShortAndTheNextWaitsForTheRelease) {
+  World w(WithScript("sleep 100\ntap LeftCtrl 50\n"));
+  w.platform.ShowWindow();
+  w.platform.CreateKeyboard();
+  PlaySound(w.pg, "points.wav", 0, false);  // a one-shot sound is not touched by the player
+  PlayAndWait(w.pg, "intro.wav");           // 5 s long
+  EXPECT_EQ(w.machine.Now(), 100u);         // stopped in the pass that saw the key
+  const auto& log = w.Log();
+  int load = w.Find("load", "intro.wav");
+  EXPECT_EQ(log[static_cast<size_t>(load) + 1].op, "volume");
+  EXPECT_EQ(log[static_cast<size_t>(load) + 1].value, "0");
+  EXPECT_GE(w.Find("release", "intro.wav"), 0);
+  EXPECT_EQ(w.Find("release", "points.wav"), -1);
+
+  PlayAndWait(w.pg, "ending.wav");  // Left Ctrl is held until 150: nothing before that
+  EXPECT_GE(log[static_cast<size_t>(w.Find("load", "ending.wav"))].ms, 150u);
+  EXPECT_EQ(w.machine.Now(), 350u);  // then it plays its 200 ms to the end
+}
+
+TEST_F(Players, StopKeepsThePositionAndRewindStartsAgain) {
+  LoadSoundBank(w.pg);
+  BufferId music = w.pg.bank.Music[0];
+  w.platform.Play(music, kPlayLooping);
+  Pass(150);
+  StopSound(w.pg, music);
+  double stopped_at = w.machine.FindBuffer(music)->position();
+  EXPECT_NEAR(stopped_at, 150 * 22.05, 1e-6);
+  Pass(100);
+  EXPECT_EQ(w.machine.FindBuffer(music)->position(), stopped_at);
+  w.platform.Play(music, kPlayLooping);
+  Pass(10);
+  EXPECT_NEAR(w.machine.FindBuffer(music)->position(), 160 * 22.05, 1e-6);
+  EXPECT_EQ(w.platform.GetStatus(music), kStatusPlaying | kStatusLooping);
+  w.platform.Stop(music);
+  w.platform.SetCurrentPosition(music, 0);
+  EXPECT_EQ(w.machine.FindBuffer(music)->position(), 0);
+
+  BufferId none = 0;
+  StopSound(w.pg, none);  // an empty variable: nothing happens, nothing is logged
+  StopAndRelease(w.pg, none);
+  EXPECT_EQ(w.Find("stop", ""), -1);
+  StopAndRelease(w.pg, music);
+  EXPECT_EQ(music, 0);
+  StopAndRelease(w.pg, w.pg.bank.LaunchSound);
+  StopBonusSounds(w.pg);  // the bonus music not playing: three harmless stops
+  EXPECT_EQ(w.Events({"stop"}).size(), 7u);
+}
+
+TEST_F(Players, AFailedBankLoadLeavesTheVariableEmpty) {
+  BufferId b = 0;
+  LoadSound(w.pg, b, "clear.wav");
+  BufferId old = b;
+  EXPECT_THROW(LoadSound(w.pg, b, "nope.wav"), PlatformError);
+  EXPECT_EQ(b, 0);
+  EXPECT_EQ(w.machine.FindBuffer(old), nullptr);
+}
+
+TEST_F(Players, ALaunchAtTheHighestRateStillSoundsThroughAFlight) {
+  // Playback advances by the frequency: 200 ms at 22050 Hz lasts ~152 ms at 28999 Hz.
+  BufferId b = 0;
+  LoadSound(w.pg, b, "launch.wav");
+  w.platform.SetFrequency(b, 28999);
+  w.platform.Play(b, kPlayOnce);
+  int passes = 0;
+  while (w.platform.GetStatus(b) == kStatusPlaying) {
+    Pass(1);
+    ++passes;
+  }
+  EXPECT_EQ(passes, 153);
+  w.platform.Play(b, kPlayOnce);  // an ended buffer starts again from the beginning
+  EXPECT_EQ(w.machine.FindBuffer(b)->position(), 0);
+}
+
+}  // namespace
+}  // namespace qv::test

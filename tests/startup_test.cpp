@@ -1,0 +1,196 @@
+// startup_test.cpp -- start-up and exit on the virtual machine, checked on the sound log.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "startup/scramble.h"
+#include "startup/startup.h"
+#include "startup/window.h"
+#include "support.h"
+
+namespace qv::test {
+namespace {
+
+std::vector<std::string> Loads(const World& w) { return w.Events({"load"}); }
+
+TEST(StartUp, LoadsTheBankInOrderThenIntroducesAndExitsOnEscape) {
+  World w(WithScript("wait play menuprompt.wav\ntap Escape\n"));
+  ASSERT_EQ(w.Run(), 0);
+
+  std::vector<std::string> expected;
+  for (const std::string& f : kBankFiles) expected.push_back("load " + f);
+  for (const char* f : {"empty.wav", "intro.wav", "menuprompt.wav", "ending.wav"}) {
+    expected.push_back(std::string("load ") + f);
+  }
+  EXPECT_EQ(Loads(w), expected);
+  // Bank buffers are numbered 1..16 in load order; nothing plays while the bank loads.
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(w.Log()[static_cast<size_t>(i)].id, i + 1);
+  EXPECT_EQ(w.Events({"play"}),
+            (std::vector<std::string>{"play empty.wav", "play intro.wav", "play menumusic.wav",
+                                      "play menuprompt.wav", "play ending.wav"}));
+  // The menu music loops from its beginning, and is released before the goodbye.
+  int music = w.Find("play", "menumusic.wav");
+  EXPECT_EQ(w.Log()[static_cast<size_t>(music)].value, "loop");
+  EXPECT_EQ(w.Log()[static_cast<size_t>(music) - 1].op, "position");
+  EXPECT_LT(w.Find("release", "menumusic.wav"), w.Find("load", "ending.wav"));
+  EXPECT_EQ(w.Log().back().op, "exit");
+  EXPECT_EQ(w.Log().back().value, "0");
+}
+
+TEST(StartUp, IntroductionPlaysToItsEndWhenNoKeyIsPressed) {
+  World w(WithScript("wait play menuprompt.wav\nsleep 1000\ntap Escape\n"));
+  ASSERT_EQ(w.Run(), 0);
+  const auto& log = w.Log();
+  auto intro_play = log[static_cast<size_t>(w.Find("play", "intro.wav"))].ms;
+  auto intro_stop = log[static_cast<size_t>(w.Find("stop", "intro.wav"))].ms;
+  EXPECT_EQ(intro_stop - intro_play, 5000u);  // 5 s at 22050 frames a second, 1 ms a pass
+  // "empty.wav" starts at once: no key has been read yet.
+  EXPECT_EQ(log[static_cast<size_t>(w.Find("play", "empty.wav"))].ms, 0u);
+}
+
+TEST(StartUp, SpaceHeldAtStartCutsEmptyThenIntroWaitsForReleaseAndANewPress) {
+  World w(WithScript("down Space\nsleep 1000\nup Space\nsleep 500\ntap Space\n"
+                     "wait play menuprompt.wav\ntap Escape\n"));
+  ASSERT_EQ(w.Run(), 0);
+  const auto& log = w.Log();
+  auto at = [&](const char* op, const char* file) {
+    int i = w.Find(op, file);
+    EXPECT_GE(i, 0) << op << " " << file;
+    return i < 0 ? 0u : log[static_cast<size_t>(i)].ms;
+  };
+  EXPECT_EQ(at("play", "empty.wav"), 0u);
+  // The first poll only acquires the keyboard; the second sees Space and cuts the sound.
+  EXPECT_EQ(at("stop", "empty.wav"), 2u);
+  // The introduction is not even loaded while Space is still held from the last skip.
+  EXPECT_GE(at("load", "intro.wav"), 1000u);
+  EXPECT_LE(at("play", "intro.wav"), 1002u);
+  // The new press at 1500 cuts it long before its 5 s end.
+  EXPECT_GE(at("stop", "intro.wav"), 1500u);
+  EXPECT_LE(at("stop", "intro.wav"), 1502u);
+}
+
+TEST(StartUp, ClosingTheWindowDuringTheIntroductionSavesNothingAndSaysNoGoodbye) {
+  World w(WithScript("wait play intro.wav\nsleep 100\nclose\n"));
+  w.pg.game.NewHighScore = true;  // something that ExitGame would store
+  w.pg.game.Score = 1500;
+  ASSERT_EQ(w.Run(), 0);
+  EXPECT_EQ(w.Find("store", "QuorVane/Settings/HighScore"), -1);
+  EXPECT_EQ(w.Find("load", "ending.wav"), -1);
+  EXPECT_EQ(w.Log().back().op, "exit");
+  EXPECT_EQ(w.Log().back().ms, w.Log()[static_cast<size_t>(w.Find("play", "intro.wav"))].ms + 101);
+}
+
+TEST(StartUp, EscapeAtThePromptSavesTheHighScoreBeforeTheGoodbye) {
+  VirtualOptions o = WithScript("wait play menuprompt.wav\ntap Escape\n");
+  TempDir settings_dir;
+  o.settings_path = settings_dir / "settings.ini";
+  World w(o);
+  w.pg.game.NewHighScore = true;
+  w.pg.game.Score = 1500;
+  w.pg.game.Difficulty = 2;
+  ASSERT_EQ(w.Run(), 0);
+
+  int high = w.Find("store", "QuorVane/Settings/HighScore");
+  int diff = w.Find("store", "Quorvane/settings/Difficulty");
+  int ending = w.Find("load", "ending.wav");
+  ASSERT_GE(high, 0);
+  ASSERT_GE(diff, 0);
+  EXPECT_LT(high, ending);
+  EXPECT_LT(diff, ending);
+  // The level music and the launch sound are stopped before the store.
+  EXPECT_LT(w.Find("stop", "level1.wav"), high);
+  EXPECT_LT(w.Find("stop", "launch.wav"), high);
+  EXPECT_EQ(Unscramble(w.Log()[static_cast<size_t>(high)].value), "1500");
+  EXPECT_EQ(Unscramble(w.Log()[static_cast<size_t>(diff)].value), "2");
+
+  // A second run reads the stored score back as the high score.
+  VirtualOptions again = WithScript("wait play menuprompt.wav\ntap Escape\n");
+  again.settings_path = o.settings_path;
+  World w2(again);
+  ASSERT_EQ(w2.Run(), 0);
+  EXPECT_EQ(w2.pg.game.HighScore, 1500);
+  EXPECT_FALSE(w2.pg.game.ScoreSent);
+}
+
+TEST(StartUp, AMissingBankFileEndsWithAnErrorAfterTheFilesBeforeIt) {
+  World w;
+  std::filesystem::remove(w.opts.sounds_dir + "/BonusLand.wav");
+  EXPECT_EQ(w.Run(), 1);
+  EXPECT_EQ(Loads(w).size(), 14u);
+  EXPECT_EQ(Loads(w).back(), "load BonusMusic.wav");
+  EXPECT_TRUE(w.Events({"play"}).empty());
+  int msg = w.Find("message", w.Log()[w.Log().size() - 2].subject);
+  ASSERT_GE(msg, 0);
+  EXPECT_NE(w.Log()[static_cast<size_t>(msg)].subject.find("BonusLand.wav"), std::string::npos);
+  EXPECT_EQ(w.Log().back().value, "1");
+}
+
+TEST(StartUp, AnUnreadableIntroductionIsReportedLikeAMissingOne) {
+  World w;
+  std::ofstream(w.opts.sounds_dir + "/intro.wav") << "not a wave file";
+  EXPECT_EQ(w.Run(), 1);
+  const LogEntry& msg = w.Log()[w.Log().size() - 2];
+  EXPECT_EQ(msg.op, "message");
+  EXPECT_NE(msg.subject.find("intro.wav"), std::string::npos);
+}
+
+TEST(StartUp, NoSoundDeviceShowsTheDriverMessageBeforeAnySound) {
+  VirtualOptions o;
+  o.no_device = true;
+  World w(o);
+  EXPECT_EQ(w.Run(), 1);
+  ASSERT_EQ(w.Log().size(), 2u);
+  EXPECT_EQ(w.Log()[0].op, "message");
+  EXPECT_EQ(w.Log()[0].subject, kSoundDriverMessage);
+  EXPECT_NE(w.Log()[0].subject.find("PipeWire, PulseAudio or ALSA"), std::string::npos);
+  EXPECT_EQ(w.Log()[1].op, "exit");
+  EXPECT_EQ(w.Log()[1].value, "1");
+}
+
+// What start-up makes of the stored values, one world per stored file.
+struct StoredCase {
+  const char* ini;
+  bool score_sent;
+  int32_t high_score;
+};
+
+class StoredValues : public ::testing::TestWithParam<StoredCase> {};
+
+TEST_P(StoredValues, AreReadAtStartUp) {
+  TempDir d;
+  std::ofstream(d / "settings.ini") << GetParam().ini;
+  VirtualOptions o = WithScript("wait play menuprompt.wav\ntap Escape\n");
+  o.settings_path = d / "settings.ini";
+  World w(o);
+  ASSERT_EQ(w.Run(), 0);
+  EXPECT_EQ(w.pg.game.ScoreSent, GetParam().score_sent);
+  EXPECT_EQ(w.pg.game.HighScore, GetParam().high_score);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StoredValues,
+    ::testing::Values(StoredCase{"", false, 0},
+                      StoredCase{"[QUORVANE/SETTINGS]\nqv=1\nhighscore=3438303333\n", true, 1500},
+                      StoredCase{"[quorvane/settings]\nqv=0\nHighScore=0\n", false, 0},
+                      StoredCase{"[quorvane/settings]\nqv=2\n", true, 0},
+                      StoredCase{"[quorvane/settings]\nqv=yes\nHighScore=zz\n", false, 0},
+                      StoredCase{"[quorvane/settings]\nHighScore=0000100000\n", false, 0},
+                      StoredCase{"\x01\x02garbage\0\n[[[\n=\n", false, 0}));
+
+TEST(Timer1, TicksEvery500msOnlyWhileEnabled) {
+  World w;
+  w.platform.ShowWindow();
+  for (int i = 0; i < 2000; ++i) DoEvents(w.pg);
+  EXPECT_EQ(w.pg.TimerTicks, 0);
+  w.platform.SetTimerEnabled(true);
+  for (int i = 0; i < 1600; ++i) DoEvents(w.pg);
+  EXPECT_EQ(w.pg.TimerTicks, 3);
+  w.platform.SetTimerEnabled(false);
+  for (int i = 0; i < 2000; ++i) DoEvents(w.pg);
+  EXPECT_EQ(w.pg.TimerTicks, 3);
+  EXPECT_EQ(w.Events({"timer"}), (std::vector<std::string>{"timer Timer1", "timer Timer1"}));
+}
+
+}  // namespace
+}  // namespace qv::test
