@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# setup.sh -- installs the Debian packages the game needs (only those missing) and builds it.
+# Sourced by scripts/play and scripts/test; BUILD_DIR and the package list may be set before.
+set -euo pipefail
+
+QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${BUILD_DIR:-$QV_ROOT/build}"
+
+# To build and play.
+QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libcurl4-openssl-dev
+             libgtest-dev libgmock-dev)
+# To run the tests of the real program: a virtual X server, key presses, sound analysis.
+QV_TEST_PACKAGES=(xvfb xauth xdotool sox)
+
+qv_install() {
+  local missing=()
+  for pkg in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+}
+
+qv_build() {
+  cmake -S "$QV_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+  cmake --build "$BUILD_DIR" -j "$(nproc)"
+}
