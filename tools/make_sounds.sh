@@ -1,0 +1,154 @@
+#!/bin/bash
+# Regenerates every wave file under sounds/ (and sounds/numbers/) from this script and tools/soundgen/.
+#
+# How each group is made:
+#  - Speech: festival speaks our own lines with the HTS voice cmu_us_slt_arctic_hts (chosen for the
+#    clearest number words: forty/fourteen, fifty/fifteen, sixty/sixteen, ninety/nineteen stay apart);
+#    sox resamples to 22050 Hz; soundgen trims the silence at both ends and brings each file to
+#    SPEECH_LUFS. Number words are cut from "WORD two" at the end festival reports for WORD, so
+#    they have the short form they take inside a longer number, and keep 10 ms at each end so
+#    they join without gaps. cal.wav puts "left", "centre" and "right" on the left, both and
+#    the right channel.
+#  - Effects: soundgen synthesises them sample by sample (noise, swept oscillators, filters, decays;
+#    see tools/soundgen/effects.cpp) and brings each to EFFECT_LUFS.
+#  - Music: soundgen writes each piece (composed as notes in tools/soundgen/music.cpp) as a MIDI file
+#    holding its loop three times; fluidsynth plays it with the General MIDI soundfont of
+#    fluid-soundfont-gm; soundgen keeps the middle pass, cross-fading its end into what preceded it,
+#    so the file loops without a click, and brings it to MUSIC_LUFS, well under speech and effects.
+# Loudness is ITU-R BS.1770 integrated loudness (tools/soundgen/loudness.h, also used by the test);
+# peaks are held at -1.5 dBFS. Nothing is random: the same bytes come out on every run.
+#
+# Needs: festival festvox-us-slt-hts sox libsox-fmt-all fluidsynth fluid-soundfont-gm g++
+# Usage: bash tools/make_sounds.sh            (regenerate everything)
+#        bash tools/make_sounds.sh measure    (print loudness and peak of every file)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+OUT="$ROOT/sounds"
+SOUNDFONT=/usr/share/sounds/sf2/FluidR3_GM.sf2
+VOICE=cmu_us_slt_arctic_hts
+SPEECH_LUFS=-18
+EFFECT_LUFS=-18
+MUSIC_LUFS=-29
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+g++ -std=c++20 -O2 -o "$WORK/soundgen" "$ROOT"/tools/soundgen/*.cpp
+SG="$WORK/soundgen"
+
+if [ "${1:-}" = measure ]; then
+    "$SG" measure "$OUT"/*.wav "$OUT"/numbers/*.wav
+    exit 0
+fi
+
+mkdir -p "$OUT/numbers"
+export LC_ALL=C
+
+# The voice, and how to say the game's name: "kwor-vane".
+cat > "$WORK/voice.scm" <<EOF
+(voice_$VOICE)
+(lex.add.entry (quote ("quorvane" nil (((k w ao r) 1) ((v ey n) 2)))))
+EOF
+
+# speak NAME.wav "TEXT" [MARGIN_MS]: one speech file (margin: silence kept at each end).
+speak() {
+    local out=$1 text=$2 margin=${3:-30}
+    printf '%s\n' "$text" > "$WORK/line.txt"
+    text2wave -eval "$WORK/voice.scm" -o "$WORK/raw.wav" "$WORK/line.txt" 2>/dev/null
+    sox -R -D "$WORK/raw.wav" -e floating-point -b 32 "$WORK/rs.wav" vol 0.5 highpass 70 rate -v 22050
+    "$SG" speech "$WORK/rs.wav" "$out" "$SPEECH_LUFS" "$margin"
+}
+
+echo "speech..."
+speak "$OUT/intro.wav" "Welcome to QuorVane, a shooting game you play by ear. \
+Press any key to skip this introduction. \
+Targets are launched to the left, to the centre, or to the right. \
+You hear each launch coming from its side. \
+Fire before the target lands: the left arrow for the left, the up arrow for the centre, and the right arrow for the right. \
+On the hard difficulty, your gun holds a magazine. Press space to reload it. \
+Press the S key to hear your score, the H key for the high score, and the L key for the lives you have left. \
+Escape ends a game, and in the main menu, it quits. \
+In the menu, the up and down arrows move through the items, and return chooses one."
+speak "$OUT/menuprompt.wav" "Main menu. Use the up and down arrows to move through the items, and press return to choose."
+speak "$OUT/startgame.wav" "Start game."
+speak "$OUT/calSpeakers.wav" "Speaker check."
+speak "$OUT/sendscore.wav" "Send high score."
+speak "$OUT/exit.wav" "Exit."
+speak "$OUT/difficulty.wav" "Choose a difficulty with the up and down arrows, then press return to start."
+speak "$OUT/diff1.wav" "Easy."
+speak "$OUT/diff2.wav" "Normal."
+speak "$OUT/diff3.wav" "Hard, with a magazine to reload."
+speak "$OUT/clear.wav" "Cleared!"
+speak "$OUT/points.wav" "points."
+speak "$OUT/highscore.wav" "New high score!"
+speak "$OUT/highscoreis.wav" "The high score is"
+speak "$OUT/el.wav" "Perfect level! Extra life."
+speak "$OUT/win.wav" "Congratulations! You have cleared level six and won the game. \
+The bonus round is now open: press the B key in the main menu to play it."
+speak "$OUT/gameover.wav" "Game over."
+speak "$OUT/final.wav" "Your final score is"
+speak "$OUT/bonuswelcome.wav" "Welcome to the bonus round! Eleven targets will fall. \
+Press the arrow for the side you hear: left, up for the centre, or right. \
+Each hit makes the target jump. A wrong key costs a point."
+speak "$OUT/go.wav" "Go!"
+speak "$OUT/Sendwait.wav" "Sending your score. Please wait."
+speak "$OUT/SendGood.wav" "Your score has been sent."
+speak "$OUT/senderror.wav" "Sorry, the score could not be sent."
+speak "$OUT/ending.wav" "Thanks for playing. Goodbye!"
+
+speak "$WORK/left.wav" "Left."
+speak "$WORK/centre.wav" "Centre."
+speak "$WORK/right.wav" "Right."
+"$SG" cal "$WORK/left.wav" "$WORK/centre.wav" "$WORK/right.wav" "$OUT/cal.wav" "$SPEECH_LUFS"
+
+echo "numbers..."
+# Each number word is spoken followed by "two" ("two" itself by "hundred") and cut where the word
+# ends, so it carries the short, running form it has inside a longer number. Said alone, a word
+# gets a drawn-out ending, and a drawn-out "forty" is too much like "fourteen".
+words=(zero one two three four five six seven eight nine ten eleven twelve thirteen fourteen fifteen
+       sixteen seventeen eighteen nineteen twenty thirty forty fifty sixty seventy eighty ninety
+       hundred thousand)
+{
+    echo "(load \"$WORK/voice.scm\")"
+    echo '(define (first-word text out)
+  (let ((u (SynthText text)))
+    (utt.save.wave u out (quote riff))
+    (format t "%s %0.4f\n" out (item.feat (item.daughtern (item.daughtern
+      (item.relation (utt.relation.first u (quote Word)) (quote SylStructure)))) "end"))))'
+    for w in "${words[@]}"; do
+        case $w in
+            zero|*ty|hundred|thousand) next=two ;;
+            *) next=hundred ;;
+        esac
+        echo "(first-word \"$w $next\" \"$WORK/word_$w.wav\")"
+    done
+} > "$WORK/words.scm"
+festival -b "$WORK/words.scm" | grep "^$WORK/word_" > "$WORK/word_ends.txt"
+i=0
+while read -r wav end; do
+    case $i in
+        2[0-7]) name=sn$(( (i - 18) * 10 )) ;;
+        28) name=hundred ;;
+        29) name=thousand ;;
+        *) name=sn$i ;;
+    esac
+    sox -R -D "$wav" -e floating-point -b 32 "$WORK/rs.wav" vol 0.5 trim 0 "=$end" fade 0 0 0.015 highpass 70 rate -v 22050
+    "$SG" speech "$WORK/rs.wav" "$OUT/numbers/$name.wav" "$SPEECH_LUFS" 10
+    i=$((i + 1))
+done < "$WORK/word_ends.txt"
+[ "$i" = 30 ] || { echo "festival gave $i of 30 number words" >&2; exit 1; }
+
+echo "effects..."
+for fx in gun glass land launch recharge warning empty locked siren bonusFall bonushit BonusLand bonusmiss; do
+    "$SG" fx "$fx" "$OUT/$fx.wav" "$EFFECT_LUFS"
+done
+
+echo "music..."
+for piece in menumusic level1 level2 BonusMusic; do
+    "$SG" midi "$piece" "$WORK/$piece.mid"
+    fluidsynth -q -n -i -C no -R yes -g 0.5 -r 22050 -O float -T wav -F "$WORK/$piece.render.wav" \
+        "$SOUNDFONT" "$WORK/$piece.mid" >/dev/null
+    "$SG" loop "$piece" "$WORK/$piece.render.wav" "$OUT/$piece.wav" "$MUSIC_LUFS"
+done
+
+echo "done: $(find "$OUT" -name '*.wav' | wc -l) files, $(du -sh "$OUT" | cut -f1)"

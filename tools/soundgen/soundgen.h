@@ -1,0 +1,45 @@
+// Shared pieces of the sound generator: wave files in and out, a fixed random source, effect and music entry points.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qvsound {
+
+constexpr int kRate = 22050;  // every sound of the game is stored at this rate
+
+// Samples in -1..1, one vector per channel.
+struct Audio {
+    int rate = kRate;
+    std::vector<std::vector<double>> ch;
+    std::size_t frames() const { return ch.empty() ? 0 : ch[0].size(); }
+};
+
+// Reads 16-bit PCM or 32-bit float RIFF WAVE files (as sox, fluidsynth and festival write them),
+// skipping any chunk other than "fmt " and "data". Exits with a message on anything else.
+Audio readWav(const std::string& path);
+// Writes a plain 16-bit PCM file holding only "fmt " and "data", rounding without dither.
+void writeWav(const std::string& path, const Audio& audio);
+
+// A small deterministic random source (xorshift64*), so every run makes the same bytes.
+struct Rng {
+    std::uint64_t s;
+    explicit Rng(std::uint64_t seed) : s(seed * 2685821657736338717ULL + 1) {}
+    std::uint64_t next() {
+        s ^= s >> 12; s ^= s << 25; s ^= s >> 27;
+        return s * 2685821657736338717ULL;
+    }
+    double uniform() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }  // 0..1
+    double noise() { return uniform() * 2.0 - 1.0; }                                   // -1..1
+};
+
+// Effects: synthesises the named effect as mono audio; false if the name is unknown.
+bool makeEffect(const std::string& name, Audio& out);
+
+// Music: one loop of a piece, as a standard MIDI file repeated three times, and the loop's exact
+// length in samples at kRate (tempi are chosen so that a beat is a whole number of samples).
+bool writeMusicMidi(const std::string& name, const std::string& path);
+long musicLoopSamples(const std::string& name);
+
+}  // namespace qvsound
