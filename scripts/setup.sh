@@ -9,8 +9,11 @@ BUILD_DIR="${BUILD_DIR:-$QV_ROOT/build}"
 # To build and play.
 QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libcurl4-openssl-dev
              libgtest-dev libgmock-dev)
-# To run the tests of the real program: a virtual X server, key presses, sound analysis.
-QV_TEST_PACKAGES=(xvfb xauth xdotool sox)
+# To run the tests of the real program: a virtual X server, key presses and window lookup,
+# sound analysis.
+QV_TEST_PACKAGES=(xvfb xauth xdotool x11-utils sox)
+# The benchmarks also measure audio latency against a PulseAudio null sink.
+QV_BENCH_PACKAGES=(pulseaudio)
 
 qv_install() {
   local missing=()

@@ -1,0 +1,114 @@
+# real_lib.sh -- shared steps for the end-to-end tests of the real program: a private X server,
+# a private copy of the program with its sounds, OpenAL's wave writer, and log waits.
+# Sourced by the *_test.sh scripts; sets WORK, DISPLAY and the environment the program reads.
+
+# The files start-up loads or plays in these scenarios.
+QV_E2E_SOUNDS=(menumusic.wav level1.wav level2.wav gun.wav glass.wav land.wav recharge.wav
+  launch.wav warning.wav empty.wav locked.wav bonusFall.wav bonushit.wav BonusMusic.wav
+  BonusLand.wav bonusmiss.wav intro.wav menuprompt.wav ending.wav)
+
+QV_PIDS=()
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in "$WORK"/*.log "$WORK"/*.err; do
+    [ -f "$f" ] && { echo "--- $f" >&2; tail -n 40 "$f" >&2; }
+  done
+  exit 1
+}
+
+cleanup() {
+  local pid
+  for pid in "${QV_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${QV_PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  [ -n "${WORK:-}" ] && rm -rf "$WORK"
+}
+
+# Makes WORK and starts Xvfb on a display it picks itself (-displayfd), so parallel runs and
+# other X servers on this machine never collide.
+start_x() {
+  WORK=$(mktemp -d /tmp/qv_e2e.XXXXXX)
+  trap cleanup EXIT
+  Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.err" 2>&1 &
+  QV_PIDS+=($!)
+  local i
+  for i in $(seq 100); do
+    [ -s "$WORK/display" ] && break
+    sleep 0.05
+  done
+  [ -s "$WORK/display" ] || fail "Xvfb did not start"
+  export DISPLAY=":$(head -n1 "$WORK/display")"
+}
+
+# Puts the program in WORK/<name>/bin with its sounds beside it: the project's own set when it
+# holds every file these scenarios need, else short generated tones. Files named after the
+# name are left out (to provoke a load failure).
+stage_program() {
+  local program=$1 source_dir=$2 name=$3
+  shift 3
+  local dir="$WORK/$name"
+  mkdir -p "$dir/bin" "$dir/sounds"
+  cp "$program" "$dir/bin/quorvane"
+  local f complete=1
+  for f in "${QV_E2E_SOUNDS[@]}"; do
+    [ -f "$source_dir/sounds/$f" ] || complete=0
+  done
+  if [ "$complete" = 1 ]; then
+    cp -r "$source_dir/sounds/." "$dir/sounds/"
+  else
+    for f in "${QV_E2E_SOUNDS[@]}"; do
+      local len=0.3
+      case "$f" in intro.wav) len=6 ;; menumusic.wav) len=2 ;; esac
+      sox -n -r 22050 -c 1 -b 16 "$dir/sounds/$f" synth "$len" sine 440 vol 0.5 ||
+        fail "cannot make $f"
+    done
+  fi
+  for f in "$@"; do rm -f "$dir/sounds/$f"; done
+  # OpenAL writes what it mixes to a file instead of a sound card.
+  printf '[general]\ndrivers = wave\nperiod_size = 256\nperiods = 3\n[wave]\nfile = %s\n' \
+    "$dir/out.wav" >"$dir/alsoft.conf"
+  mkdir -p "$dir/config"
+}
+
+# Starts the staged program; its pid goes to QV_PID.
+run_program() {
+  local dir="$WORK/$1"
+  ALSOFT_CONF="$dir/alsoft.conf" QUORVANE_SOUND_LOG="$WORK/$1.log" XDG_CONFIG_HOME="$dir/config" \
+    "$dir/bin/quorvane" >"$WORK/$1.out" 2>"$WORK/$1.err" &
+  QV_PID=$!
+  QV_PIDS+=("$QV_PID")
+}
+
+# wait_log LOG OP SUBJECT [SECONDS]: until LOG has a line with that op and subject ("*": any).
+wait_log() {
+  local log=$1 op=$2 subject=$3 limit=${4:-20} i
+  for i in $(seq $((limit * 20))); do
+    awk -F'\t' -v op="$op" -v s="$subject" '$2 == op && (s == "*" || $4 == s) { found = 1 } END { exit !found }' \
+      "$log" 2>/dev/null && return 0
+    kill -0 "$QV_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  fail "no '$op $subject' in $log"
+}
+
+# wait_exit [SECONDS]: until the program ends; its status goes to QV_STATUS.
+wait_exit() {
+  local limit=${1:-20} i
+  for i in $(seq $((limit * 20))); do
+    kill -0 "$QV_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -0 "$QV_PID" 2>/dev/null && fail "the program did not end"
+  wait "$QV_PID"
+  QV_STATUS=$?
+}
+
+# The window id of the first window whose name matches.
+find_window() {
+  timeout 10 xdotool search --sync --name "$1" | head -n1
+}
+
+# "op subject" pairs of a sound log, without timing and without the simulator's key lines.
+log_pairs() {
+  awk -F'\t' '$2 != "key" { print $2 " " $4 }' "$1"
+}
