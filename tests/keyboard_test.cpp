@@ -1,7 +1,8 @@
 // keyboard_test.cpp -- the poll, the latches and the recovery of a lost keyboard.
+#include "common/keyboard.h"
+
 #include <gtest/gtest.h>
 
-#include "common/keyboard.h"
 #include "support.h"
 
 namespace qv::test {

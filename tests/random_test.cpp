@@ -1,10 +1,11 @@
 // random_test.cpp -- the generator's range and uniformity, and the integer draws.
+#include "common/random.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <map>
 
-#include "common/random.h"
 #include "support.h"
 
 namespace qv::test {

@@ -1,8 +1,9 @@
 // scramble_test.cpp -- scrambling of stored values and the number rules of start-up.
+#include "startup/scramble.h"
+
 #include <gtest/gtest.h>
 
 #include "startup/program.h"
-#include "startup/scramble.h"
 #include "startup/settings.h"
 #include "support.h"
 

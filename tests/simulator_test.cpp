@@ -1,11 +1,11 @@
 // simulator_test.cpp -- the simulator as a program (options, exit status, log format) and its
 // script and bot on the virtual machine.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 #include "common/sound.h"
 #include "common/sound_bank.h"
@@ -46,7 +46,8 @@ std::vector<std::vector<std::string>> Rows(const std::string& out) {
 TEST(Simulator, ExitStatusesAndLogFormat) {
   TempDir d;
   WriteSoundSet(d / "sounds");
-  std::ofstream(d / "quit.txt") << "# leave at the prompt\n\nwait play menuprompt.wav\ntap escape\n";
+  std::ofstream(d / "quit.txt")
+      << "# leave at the prompt\n\nwait play menuprompt.wav\ntap escape\n";
   std::ofstream(d / "bad.txt") << "sleep soon\n";
 
   SimRun ok = RunSim("--sounds " + (d / "sounds") + " --script " + (d / "quit.txt"));
@@ -78,7 +79,8 @@ TEST(Simulator, SameSeedSameRun) {
   WriteSoundSet(d / "sounds");
   std::ofstream(d / "s.txt") << "sleep 300\ntap Space\nwait play menuprompt.wav\ntap Return\n"
                                 "tap Escape 10\n";
-  std::string args = "--sounds " + (d / "sounds") + " --script " + (d / "s.txt") + " --tick0 4294967000";
+  std::string args =
+      "--sounds " + (d / "sounds") + " --script " + (d / "s.txt") + " --tick0 4294967000";
   SimRun a = RunSim(args), b = RunSim(args);
   EXPECT_EQ(a.status, 0);
   EXPECT_EQ(a.out, b.out);
@@ -86,8 +88,10 @@ TEST(Simulator, SameSeedSameRun) {
 
 TEST(Script, ParsesEveryCommandAndRejectsBadLines) {
   std::string error;
-  auto s = ParseScript("sleep 10\ndown up\nup 200\ntap Left\ntap right 5\n"
-                       "wait store QuorVane/Settings/HighScore\nclose\nblur\nfocus\n", &error);
+  auto s = ParseScript(
+      "sleep 10\ndown up\nup 200\ntap Left\ntap right 5\n"
+      "wait store QuorVane/Settings/HighScore\nclose\nblur\nfocus\n",
+      &error);
   ASSERT_TRUE(s) << error;
   ASSERT_EQ(s->size(), 9u);
   EXPECT_EQ((*s)[1].key, 200);
@@ -108,7 +112,7 @@ TEST(Script, WaitsSleepsAndWindowEvents) {
   w.platform.ShowWindow();
   w.platform.CreateKeyboard();
   for (int i = 0; i < 10; ++i) DoEvents(w.pg);
-  EXPECT_EQ(w.Find("key", "B"), -1);  // still waiting
+  EXPECT_EQ(w.Find("key", "B"), -1);       // still waiting
   PlaySound(w.pg, "clear.wav", 0, false);  // at 10 ms
   for (int i = 0; i < 20; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.Find("key", "B"), -1);

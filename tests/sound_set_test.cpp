@@ -1,4 +1,5 @@
-// Checks the committed sound set: every file the game loads is there, plain 16-bit 22050 Hz PCM, long enough, loud enough and balanced.
+// Checks the committed sound set: every file the game loads is there, plain 16-bit 22050 Hz PCM,
+// long enough, loud enough and balanced.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,85 +27,90 @@ enum class Kind { Speech, Number, Effect, Music };
 
 // Every wave file the game plays, by its path under sounds/.
 const std::map<std::string, Kind>& expectedSounds() {
-    static const std::map<std::string, Kind> sounds = [] {
-        std::map<std::string, Kind> m;
-        for (const char* name :
-             {"intro", "menuprompt", "startgame", "calSpeakers", "sendscore", "exit", "difficulty", "diff1", "diff2",
-              "diff3", "clear", "points", "highscore", "highscoreis", "el", "win", "gameover", "final",
-              "bonuswelcome", "go", "Sendwait", "SendGood", "senderror", "ending", "cal"})
-            m[std::string(name) + ".wav"] = Kind::Speech;
-        for (int n = 0; n < 20; ++n) m["numbers/sn" + std::to_string(n) + ".wav"] = Kind::Number;
-        for (int n = 20; n <= 90; n += 10) m["numbers/sn" + std::to_string(n) + ".wav"] = Kind::Number;
-        m["numbers/hundred.wav"] = Kind::Number;
-        m["numbers/thousand.wav"] = Kind::Number;
-        for (const char* name : {"gun", "glass", "land", "launch", "recharge", "warning", "empty", "locked", "siren",
-                                 "bonusFall", "bonushit", "BonusLand", "bonusmiss"})
-            m[std::string(name) + ".wav"] = Kind::Effect;
-        for (const char* name : {"menumusic", "level1", "level2", "BonusMusic"}) m[std::string(name) + ".wav"] = Kind::Music;
-        return m;
-    }();
-    return sounds;
+  static const std::map<std::string, Kind> sounds = [] {
+    std::map<std::string, Kind> m;
+    for (const char* name : {"intro",    "menuprompt", "startgame", "calSpeakers",  "sendscore",
+                             "exit",     "difficulty", "diff1",     "diff2",        "diff3",
+                             "clear",    "points",     "highscore", "highscoreis",  "el",
+                             "win",      "gameover",   "final",     "bonuswelcome", "go",
+                             "Sendwait", "SendGood",   "senderror", "ending",       "cal"})
+      m[std::string(name) + ".wav"] = Kind::Speech;
+    for (int n = 0; n < 20; ++n) m["numbers/sn" + std::to_string(n) + ".wav"] = Kind::Number;
+    for (int n = 20; n <= 90; n += 10) m["numbers/sn" + std::to_string(n) + ".wav"] = Kind::Number;
+    m["numbers/hundred.wav"] = Kind::Number;
+    m["numbers/thousand.wav"] = Kind::Number;
+    for (const char* name : {"gun", "glass", "land", "launch", "recharge", "warning", "empty",
+                             "locked", "siren", "bonusFall", "bonushit", "BonusLand", "bonusmiss"})
+      m[std::string(name) + ".wav"] = Kind::Effect;
+    for (const char* name : {"menumusic", "level1", "level2", "BonusMusic"})
+      m[std::string(name) + ".wav"] = Kind::Music;
+    return m;
+  }();
+  return sounds;
 }
 
 const fs::path kSoundDir = fs::path(QV_SOURCE_DIR) / "sounds";
 
 struct Wave {
-    std::vector<std::string> chunks;  // chunk ids in file order
-    int format = 0, channels = 0, rate = 0, bits = 0;
-    std::vector<std::vector<double>> ch;  // samples in -1..1
-    double seconds() const { return ch.empty() ? 0.0 : double(ch[0].size()) / rate; }
+  std::vector<std::string> chunks;  // chunk ids in file order
+  int format = 0, channels = 0, rate = 0, bits = 0;
+  std::vector<std::vector<double>> ch;  // samples in -1..1
+  double seconds() const { return ch.empty() ? 0.0 : double(ch[0].size()) / rate; }
 };
 
-std::uint32_t le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
+std::uint32_t le32(const unsigned char* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
+}
 std::uint16_t le16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
 
 // Reads a RIFF WAVE file; on a broken file, records a failure and returns what it has.
 Wave readWave(const fs::path& path) {
-    Wave w;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4)) {
-        ADD_FAILURE() << path << " is not RIFF WAVE";
-        return w;
-    }
-    EXPECT_EQ(le32(&b[4]), b.size() - 8) << path << ": RIFF size does not match the file";
-    for (std::size_t pos = 12; pos + 8 <= b.size();) {
-        const std::string id(reinterpret_cast<const char*>(&b[pos]), 4);
-        const std::uint32_t size = le32(&b[pos + 4]);
-        if (pos + 8 + size > b.size()) {
-            ADD_FAILURE() << path << ": chunk " << id << " runs past the end";
-            return w;
-        }
-        const unsigned char* body = &b[pos + 8];
-        w.chunks.push_back(id);
-        if (id == "fmt " && size >= 16) {
-            w.format = le16(body);
-            w.channels = le16(body + 2);
-            w.rate = int(le32(body + 4));
-            w.bits = le16(body + 14);
-            EXPECT_EQ(le16(body + 12), w.channels * 2) << path << ": block align";
-            EXPECT_EQ(le32(body + 8), std::uint32_t(w.rate * w.channels * 2)) << path << ": byte rate";
-        } else if (id == "data" && w.format == 1 && w.bits == 16 && w.channels > 0) {
-            const std::size_t frames = size / (2u * w.channels);
-            w.ch.assign(w.channels, std::vector<double>(frames));
-            for (std::size_t f = 0; f < frames; ++f)
-                for (int c = 0; c < w.channels; ++c)
-                    w.ch[c][f] = std::int16_t(le16(body + 2 * (f * w.channels + c))) / 32768.0;
-        }
-        pos += 8 + size + (size & 1);
-    }
+  Wave w;
+  std::ifstream in(path, std::ios::binary);
+  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4)) {
+    ADD_FAILURE() << path << " is not RIFF WAVE";
     return w;
+  }
+  EXPECT_EQ(le32(&b[4]), b.size() - 8) << path << ": RIFF size does not match the file";
+  for (std::size_t pos = 12; pos + 8 <= b.size();) {
+    const std::string id(reinterpret_cast<const char*>(&b[pos]), 4);
+    const std::uint32_t size = le32(&b[pos + 4]);
+    if (pos + 8 + size > b.size()) {
+      ADD_FAILURE() << path << ": chunk " << id << " runs past the end";
+      return w;
+    }
+    const unsigned char* body = &b[pos + 8];
+    w.chunks.push_back(id);
+    if (id == "fmt " && size >= 16) {
+      w.format = le16(body);
+      w.channels = le16(body + 2);
+      w.rate = int(le32(body + 4));
+      w.bits = le16(body + 14);
+      EXPECT_EQ(le16(body + 12), w.channels * 2) << path << ": block align";
+      EXPECT_EQ(le32(body + 8), std::uint32_t(w.rate * w.channels * 2)) << path << ": byte rate";
+    } else if (id == "data" && w.format == 1 && w.bits == 16 && w.channels > 0) {
+      const std::size_t frames = size / (2u * w.channels);
+      w.ch.assign(w.channels, std::vector<double>(frames));
+      for (std::size_t f = 0; f < frames; ++f)
+        for (int c = 0; c < w.channels; ++c)
+          w.ch[c][f] = std::int16_t(le16(body + 2 * (f * w.channels + c))) / 32768.0;
+    }
+    pos += 8 + size + (size & 1);
+  }
+  return w;
 }
 
 // All expected sounds, read once for the whole suite.
 const std::map<std::string, Wave>& waves() {
-    static const std::map<std::string, Wave> all = [] {
-        std::map<std::string, Wave> m;
-        for (const auto& [name, kind] : expectedSounds())
-            if (fs::exists(kSoundDir / name)) m[name] = readWave(kSoundDir / name);
-        return m;
-    }();
-    return all;
+  static const std::map<std::string, Wave> all = [] {
+    std::map<std::string, Wave> m;
+    for (const auto& [name, kind] : expectedSounds())
+      if (fs::exists(kSoundDir / name)) m[name] = readWave(kSoundDir / name);
+    return m;
+  }();
+  return all;
 }
 
 double loudness(const Wave& w) { return integratedLoudness(w.ch, w.rate); }
@@ -113,165 +119,176 @@ double loudness(const Wave& w) { return integratedLoudness(w.ch, w.rate); }
 constexpr double kSilence = 0.01;
 
 double leadingSilence(const std::vector<double>& x, int rate) {
-    std::size_t i = 0;
-    while (i < x.size() && std::fabs(x[i]) < kSilence) ++i;
-    return double(i) / rate;
+  std::size_t i = 0;
+  while (i < x.size() && std::fabs(x[i]) < kSilence) ++i;
+  return double(i) / rate;
 }
 
 TEST(SoundSet, FolderHoldsExactlyTheSoundsTheGamePlays) {
-    std::set<std::string> found;
-    for (const auto& entry : fs::recursive_directory_iterator(kSoundDir))
-        if (entry.is_regular_file()) found.insert(entry.path().lexically_relative(kSoundDir).generic_string());
-    found.erase("alsoft.conf");  // OpenAL configuration shipped beside the sounds
-    std::set<std::string> expected;
-    for (const auto& [name, kind] : expectedSounds()) expected.insert(name);
-    EXPECT_EQ(expected.size(), 72u);
-    for (const auto& name : expected) EXPECT_TRUE(found.count(name)) << "missing: sounds/" << name;
-    for (const auto& name : found) EXPECT_TRUE(expected.count(name)) << "never played: sounds/" << name;
+  std::set<std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(kSoundDir))
+    if (entry.is_regular_file())
+      found.insert(entry.path().lexically_relative(kSoundDir).generic_string());
+  found.erase("alsoft.conf");  // OpenAL configuration shipped beside the sounds
+  std::set<std::string> expected;
+  for (const auto& [name, kind] : expectedSounds()) expected.insert(name);
+  EXPECT_EQ(expected.size(), 72u);
+  for (const auto& name : expected) EXPECT_TRUE(found.count(name)) << "missing: sounds/" << name;
+  for (const auto& name : found)
+    EXPECT_TRUE(expected.count(name)) << "never played: sounds/" << name;
 }
 
 TEST(SoundSet, EveryFileIsPlainMono16BitPcmAt22050) {
-    ASSERT_EQ(waves().size(), expectedSounds().size());
-    for (const auto& [name, w] : waves()) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(w.chunks, (std::vector<std::string>{"fmt ", "data"}));
-        EXPECT_EQ(w.format, 1);
-        EXPECT_EQ(w.bits, 16);
-        EXPECT_EQ(w.rate, 22050);
-        EXPECT_EQ(w.channels, name == "cal.wav" ? 2 : 1);
-        EXPECT_GT(w.seconds(), 0.05);
-    }
+  ASSERT_EQ(waves().size(), expectedSounds().size());
+  for (const auto& [name, w] : waves()) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(w.chunks, (std::vector<std::string>{"fmt ", "data"}));
+    EXPECT_EQ(w.format, 1);
+    EXPECT_EQ(w.bits, 16);
+    EXPECT_EQ(w.rate, 22050);
+    EXPECT_EQ(w.channels, name == "cal.wav" ? 2 : 1);
+    EXPECT_GT(w.seconds(), 0.05);
+  }
 }
 
 TEST(SoundSet, LengthsFitHowTheGamePlaysThem) {
-    const auto& all = waves();
-    ASSERT_EQ(all.size(), expectedSounds().size());
-    // The launch sound plays at up to 28999 Hz and must outlast a 1500 ms flight.
-    EXPECT_GE(all.at("launch.wav").seconds() * 22050.0 / 28999.0, 1.5);
-    EXPECT_GE(all.at("bonusFall.wav").seconds(), 3.2);
-    EXPECT_LT(all.at("intro.wav").seconds(), 60.0);
-    for (const auto& [name, kind] : expectedSounds()) {
-        const Wave& w = all.at(name);
-        SCOPED_TRACE(name);
-        if (kind == Kind::Music) {
-            EXPECT_GE(w.seconds(), 20.0);
-        }
-        if (kind == Kind::Number) {
-            // Number words are joined into readings: short, and no gap at either end.
-            EXPECT_LE(w.seconds(), 0.9);
-            std::vector<double> reversed(w.ch[0].rbegin(), w.ch[0].rend());
-            EXPECT_LE(leadingSilence(w.ch[0], w.rate), 0.030);
-            EXPECT_LE(leadingSilence(reversed, w.rate), 0.030);
-        }
+  const auto& all = waves();
+  ASSERT_EQ(all.size(), expectedSounds().size());
+  // The launch sound plays at up to 28999 Hz and must outlast a 1500 ms flight.
+  EXPECT_GE(all.at("launch.wav").seconds() * 22050.0 / 28999.0, 1.5);
+  EXPECT_GE(all.at("bonusFall.wav").seconds(), 3.2);
+  EXPECT_LT(all.at("intro.wav").seconds(), 60.0);
+  for (const auto& [name, kind] : expectedSounds()) {
+    const Wave& w = all.at(name);
+    SCOPED_TRACE(name);
+    if (kind == Kind::Music) {
+      EXPECT_GE(w.seconds(), 20.0);
     }
-    std::printf("launch %.2f s, bonusFall %.2f s, menumusic %.2f s, level1 %.2f s, level2 %.2f s, BonusMusic %.2f s\n",
-                all.at("launch.wav").seconds(), all.at("bonusFall.wav").seconds(), all.at("menumusic.wav").seconds(),
-                all.at("level1.wav").seconds(), all.at("level2.wav").seconds(), all.at("BonusMusic.wav").seconds());
+    if (kind == Kind::Number) {
+      // Number words are joined into readings: short, and no gap at either end.
+      EXPECT_LE(w.seconds(), 0.9);
+      std::vector<double> reversed(w.ch[0].rbegin(), w.ch[0].rend());
+      EXPECT_LE(leadingSilence(w.ch[0], w.rate), 0.030);
+      EXPECT_LE(leadingSilence(reversed, w.rate), 0.030);
+    }
+  }
+  std::printf(
+      "launch %.2f s, bonusFall %.2f s, menumusic %.2f s, level1 %.2f s, level2 %.2f s, BonusMusic "
+      "%.2f s\n",
+      all.at("launch.wav").seconds(), all.at("bonusFall.wav").seconds(),
+      all.at("menumusic.wav").seconds(), all.at("level1.wav").seconds(),
+      all.at("level2.wav").seconds(), all.at("BonusMusic.wav").seconds());
 }
 
 // Loudness is ITU-R BS.1770 integrated loudness (K-weighted, gated), the measure the generator
 // levels with; speech includes the number words.
 TEST(SoundSet, LevelsLeaveHeadroomKeepSpeechEvenAndMusicUnderneath) {
-    ASSERT_EQ(waves().size(), expectedSounds().size());
-    std::map<Kind, std::pair<double, double>> range;  // kind -> (quietest, loudest)
-    double loudestPeak = -200.0;
-    std::uintmax_t bytes = 0;
-    for (const auto& [name, kind] : expectedSounds()) {
-        const Wave& w = waves().at(name);
-        const double lufs = loudness(w), peak = peakDbfs(w.ch);
-        EXPECT_LE(peak, -1.0) << name;
-        loudestPeak = std::max(loudestPeak, peak);
-        const Kind group = kind == Kind::Number ? Kind::Speech : kind;
-        auto [it, fresh] = range.try_emplace(group, lufs, lufs);
-        it->second = {std::min(it->second.first, lufs), std::max(it->second.second, lufs)};
-        bytes += fs::file_size(kSoundDir / name);
-    }
-    const auto speech = range.at(Kind::Speech), effects = range.at(Kind::Effect), music = range.at(Kind::Music);
-    EXPECT_LE(speech.second - speech.first, 2.0) << "speech files differ too much in loudness";
-    EXPECT_LE(music.second, std::min(speech.first, effects.first) - 8.0) << "music not far enough under the cues";
-    EXPECT_LT(bytes, 20u * 1024 * 1024);
-    std::printf("loudness (LUFS): speech %.2f..%.2f, effects %.2f..%.2f, music %.2f..%.2f; highest peak %.2f dBFS; "
-                "%.2f MB\n", speech.first, speech.second, effects.first, effects.second, music.first, music.second,
-                loudestPeak, double(bytes) / 1e6);
+  ASSERT_EQ(waves().size(), expectedSounds().size());
+  std::map<Kind, std::pair<double, double>> range;  // kind -> (quietest, loudest)
+  double loudestPeak = -200.0;
+  std::uintmax_t bytes = 0;
+  for (const auto& [name, kind] : expectedSounds()) {
+    const Wave& w = waves().at(name);
+    const double lufs = loudness(w), peak = peakDbfs(w.ch);
+    EXPECT_LE(peak, -1.0) << name;
+    loudestPeak = std::max(loudestPeak, peak);
+    const Kind group = kind == Kind::Number ? Kind::Speech : kind;
+    auto [it, fresh] = range.try_emplace(group, lufs, lufs);
+    it->second = {std::min(it->second.first, lufs), std::max(it->second.second, lufs)};
+    bytes += fs::file_size(kSoundDir / name);
+  }
+  const auto speech = range.at(Kind::Speech), effects = range.at(Kind::Effect),
+             music = range.at(Kind::Music);
+  EXPECT_LE(speech.second - speech.first, 2.0) << "speech files differ too much in loudness";
+  EXPECT_LE(music.second, std::min(speech.first, effects.first) - 8.0)
+      << "music not far enough under the cues";
+  EXPECT_LT(bytes, 20u * 1024 * 1024);
+  std::printf(
+      "loudness (LUFS): speech %.2f..%.2f, effects %.2f..%.2f, music %.2f..%.2f; highest peak %.2f "
+      "dBFS; "
+      "%.2f MB\n",
+      speech.first, speech.second, effects.first, effects.second, music.first, music.second,
+      loudestPeak, double(bytes) / 1e6);
 }
 
 // A looping piece must run from its last sample into its first with no click and no gap: the
 // jump across the seam is no bigger than twice the typical (root-mean-square) step between
 // neighbouring samples within 20 ms of it, and neither end is faded out.
 TEST(SoundSet, MusicLoopsSeamlessly) {
-    for (const char* name : {"menumusic.wav", "level1.wav", "level2.wav", "BonusMusic.wav"}) {
-        SCOPED_TRACE(name);
-        const std::vector<double>& x = waves().at(name).ch.at(0);
-        const std::size_t n = x.size(), near = 441;  // 20 ms
-        ASSERT_GT(n, 10 * near);
-        double steps = 0.0;
-        for (std::size_t i = 1; i < near; ++i)
-            steps += std::pow(x[i] - x[i - 1], 2) + std::pow(x[n - i] - x[n - i - 1], 2);
-        EXPECT_LE(std::fabs(x[0] - x[n - 1]), 2.0 * std::sqrt(steps / double(2 * (near - 1))));
-        auto rms = [&](std::size_t from, std::size_t count) {
-            double s = 0.0;
-            for (std::size_t i = from; i < from + count; ++i) s += x[i] * x[i];
-            return std::sqrt(s / double(count));
-        };
-        const double whole = rms(0, n), edge = 5 * near;  // 100 ms at each end
-        EXPECT_GT(rms(0, edge), whole * 0.1) << "start fades in";
-        EXPECT_GT(rms(n - edge, edge), whole * 0.1) << "end fades out";
-    }
+  for (const char* name : {"menumusic.wav", "level1.wav", "level2.wav", "BonusMusic.wav"}) {
+    SCOPED_TRACE(name);
+    const std::vector<double>& x = waves().at(name).ch.at(0);
+    const std::size_t n = x.size(), near = 441;  // 20 ms
+    ASSERT_GT(n, 10 * near);
+    double steps = 0.0;
+    for (std::size_t i = 1; i < near; ++i)
+      steps += std::pow(x[i] - x[i - 1], 2) + std::pow(x[n - i] - x[n - i - 1], 2);
+    EXPECT_LE(std::fabs(x[0] - x[n - 1]), 2.0 * std::sqrt(steps / double(2 * (near - 1))));
+    auto rms = [&](std::size_t from, std::size_t count) {
+      double s = 0.0;
+      for (std::size_t i = from; i < from + count; ++i) s += x[i] * x[i];
+      return std::sqrt(s / double(count));
+    };
+    const double whole = rms(0, n), edge = 5 * near;  // 100 ms at each end
+    EXPECT_GT(rms(0, edge), whole * 0.1) << "start fades in";
+    EXPECT_GT(rms(n - edge, edge), whole * 0.1) << "end fades out";
+  }
 }
 
 // The speaker check says "left" from the left only, "centre" from both and "right" from the right.
 TEST(SoundSet, SpeakerCheckPlacesEachWordOnItsSide) {
-    const Wave& w = waves().at("cal.wav");
-    ASSERT_EQ(w.channels, 2);
-    // Split into words at gaps of at least 200 ms where both channels are silent.
-    std::vector<std::pair<std::size_t, std::size_t>> words;
-    std::size_t quiet = 0, gap = std::size_t(0.2 * w.rate);
-    for (std::size_t i = 0; i < w.ch[0].size(); ++i) {
-        const bool loud = std::fabs(w.ch[0][i]) >= kSilence || std::fabs(w.ch[1][i]) >= kSilence;
-        if (loud) {
-            if (words.empty() || quiet >= gap) words.push_back({i, i});
-            words.back().second = i + 1;
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
+  const Wave& w = waves().at("cal.wav");
+  ASSERT_EQ(w.channels, 2);
+  // Split into words at gaps of at least 200 ms where both channels are silent.
+  std::vector<std::pair<std::size_t, std::size_t>> words;
+  std::size_t quiet = 0, gap = std::size_t(0.2 * w.rate);
+  for (std::size_t i = 0; i < w.ch[0].size(); ++i) {
+    const bool loud = std::fabs(w.ch[0][i]) >= kSilence || std::fabs(w.ch[1][i]) >= kSilence;
+    if (loud) {
+      if (words.empty() || quiet >= gap) words.push_back({i, i});
+      words.back().second = i + 1;
+      quiet = 0;
+    } else {
+      ++quiet;
     }
-    ASSERT_EQ(words.size(), 3u);
-    auto peakOf = [&](int c, std::pair<std::size_t, std::size_t> span) {
-        double p = 0.0;
-        for (std::size_t i = span.first; i < span.second; ++i) p = std::max(p, std::fabs(w.ch[c][i]));
-        return p;
-    };
-    EXPECT_GT(peakOf(0, words[0]), 0.1);
-    EXPECT_LT(peakOf(1, words[0]), kSilence);
-    EXPECT_NEAR(peakOf(0, words[1]), peakOf(1, words[1]), 0.01);
-    EXPECT_GT(peakOf(0, words[1]), 0.1);
-    EXPECT_LT(peakOf(0, words[2]), kSilence);
-    EXPECT_GT(peakOf(1, words[2]), 0.1);
+  }
+  ASSERT_EQ(words.size(), 3u);
+  auto peakOf = [&](int c, std::pair<std::size_t, std::size_t> span) {
+    double p = 0.0;
+    for (std::size_t i = span.first; i < span.second; ++i) p = std::max(p, std::fabs(w.ch[c][i]));
+    return p;
+  };
+  EXPECT_GT(peakOf(0, words[0]), 0.1);
+  EXPECT_LT(peakOf(1, words[0]), kSilence);
+  EXPECT_NEAR(peakOf(0, words[1]), peakOf(1, words[1]), 0.01);
+  EXPECT_GT(peakOf(0, words[1]), 0.1);
+  EXPECT_LT(peakOf(0, words[2]), kSilence);
+  EXPECT_GT(peakOf(1, words[2]), 0.1);
 }
 
 // The loudness measure itself, against figures BS.1770 states: a full-scale 997 Hz sine reads
 // -3.01 LUFS on one channel; the same on two channels is 3 dB louder; long silence around a
 // sound is gated away; a sound shorter than one 400 ms block is still measured.
 TEST(SoundSet, LoudnessMeasureMatchesKnownFigures) {
-    const double rate = 22050;
-    auto sine = [&](double seconds, double amplitude) {
-        std::vector<double> x(std::size_t(seconds * rate));
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] = amplitude * std::sin(2 * qvsound::kPi * 997.0 * i / rate);
-        return x;
-    };
-    EXPECT_NEAR(integratedLoudness({sine(3, 1.0)}, rate), -3.01, 0.05);
-    EXPECT_NEAR(integratedLoudness({sine(3, 0.1)}, rate), -23.01, 0.05);
-    EXPECT_NEAR(integratedLoudness({sine(3, 0.1), sine(3, 0.1)}, rate), -20.0, 0.05);
-    std::vector<double> padded(std::size_t(4 * rate), 0.0);
-    const auto tone = sine(2, 0.1);
-    std::copy(tone.begin(), tone.end(), padded.begin() + std::ptrdiff_t(rate));
-    // Only the blocks that straddle the edges pull it down; without gating it would read -26.02.
-    const double gated = integratedLoudness({padded}, rate);
-    EXPECT_GT(gated, -24.0);
-    EXPECT_LT(gated, -23.0);
-    EXPECT_NEAR(integratedLoudness({sine(0.2, 0.1)}, rate), -23.01, 0.3);
-    EXPECT_LT(integratedLoudness({std::vector<double>(22050, 0.0)}, rate), -150.0);
+  const double rate = 22050;
+  auto sine = [&](double seconds, double amplitude) {
+    std::vector<double> x(std::size_t(seconds * rate));
+    for (std::size_t i = 0; i < x.size(); ++i)
+      x[i] = amplitude * std::sin(2 * qvsound::kPi * 997.0 * i / rate);
+    return x;
+  };
+  EXPECT_NEAR(integratedLoudness({sine(3, 1.0)}, rate), -3.01, 0.05);
+  EXPECT_NEAR(integratedLoudness({sine(3, 0.1)}, rate), -23.01, 0.05);
+  EXPECT_NEAR(integratedLoudness({sine(3, 0.1), sine(3, 0.1)}, rate), -20.0, 0.05);
+  std::vector<double> padded(std::size_t(4 * rate), 0.0);
+  const auto tone = sine(2, 0.1);
+  std::copy(tone.begin(), tone.end(), padded.begin() + std::ptrdiff_t(rate));
+  // Only the blocks that straddle the edges pull it down; without gating it would read -26.02.
+  const double gated = integratedLoudness({padded}, rate);
+  EXPECT_GT(gated, -24.0);
+  EXPECT_LT(gated, -23.0);
+  EXPECT_NEAR(integratedLoudness({sine(0.2, 0.1)}, rate), -23.01, 0.3);
+  EXPECT_LT(integratedLoudness({std::vector<double>(22050, 0.0)}, rate), -150.0);
 }
 
 }  // namespace

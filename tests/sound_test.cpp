@@ -1,7 +1,8 @@
 // sound_test.cpp -- the players and buffer helpers on the virtual machine.
+#include "common/sound.h"
+
 #include <gtest/gtest.h>
 
-#include "common/sound.h"
 #include "common/sound_bank.h"
 #include "startup/window.h"
 #include "support.h"
@@ -27,10 +28,9 @@ TEST_F(Players, ASecondOneShotSoundCutsOffTheFirstOnceItIsLoaded) {
   Pass(50);
   PlaySound(w.pg, "points.wav", 10000, false);
   EXPECT_EQ(w.machine.FindBuffer(first), nullptr);
-  EXPECT_EQ(w.Events(), (std::vector<std::string>{"load clear.wav", "pan clear.wav",
-                                                  "play clear.wav", "load points.wav",
-                                                  "release clear.wav", "pan points.wav",
-                                                  "play points.wav"}));
+  EXPECT_EQ(w.Events(), (std::vector<std::string>{
+                            "load clear.wav", "pan clear.wav", "play clear.wav", "load points.wav",
+                            "release clear.wav", "pan points.wav", "play points.wav"}));
   const auto* second = w.machine.FindBuffer(w.pg.OneShotBuffer);
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->playing);

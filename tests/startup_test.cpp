@@ -1,11 +1,12 @@
 // startup_test.cpp -- start-up and exit on the virtual machine, checked on the sound log.
+#include "startup/startup.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "startup/scramble.h"
-#include "startup/startup.h"
 #include "startup/window.h"
 #include "support.h"
 
@@ -50,8 +51,9 @@ TEST(StartUp, IntroductionPlaysToItsEndWhenNoKeyIsPressed) {
 }
 
 TEST(StartUp, SpaceHeldAtStartCutsEmptyThenIntroWaitsForReleaseAndANewPress) {
-  World w(WithScript("down Space\nsleep 1000\nup Space\nsleep 500\ntap Space\n"
-                     "wait play menuprompt.wav\ntap Escape\n"));
+  World w(
+      WithScript("down Space\nsleep 1000\nup Space\nsleep 500\ntap Space\n"
+                 "wait play menuprompt.wav\ntap Escape\n"));
   ASSERT_EQ(w.Run(), 0);
   const auto& log = w.Log();
   auto at = [&](const char* op, const char* file) {

@@ -53,9 +53,9 @@ void WriteWav(const std::string& path, uint32_t ms, uint32_t rate, uint16_t chan
 }
 
 const std::vector<std::string> kBankFiles = {
-    "menumusic.wav", "level1.wav",   "level2.wav",     "gun.wav",
-    "glass.wav",     "land.wav",     "recharge.wav",   "launch.wav",
-    "warning.wav",   "empty.wav",    "locked.wav",     "bonusFall.wav",
+    "menumusic.wav", "level1.wav",     "level2.wav",    "gun.wav",
+    "glass.wav",     "land.wav",       "recharge.wav",  "launch.wav",
+    "warning.wav",   "empty.wav",      "locked.wav",    "bonusFall.wav",
     "bonushit.wav",  "BonusMusic.wav", "BonusLand.wav", "bonusmiss.wav"};
 
 void WriteSoundSet(const std::string& dir, uint32_t ms, uint32_t empty_ms, uint32_t intro_ms) {

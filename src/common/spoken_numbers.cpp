@@ -39,7 +39,8 @@ void SpeakNumber(Program& pg, int32_t value) {
   }
   // Tens of thousands from twenty up, then the thousands digit after them.
   if (len > 4 && d.Digit(5) > 1) Say(pg, std::string("sn") + d.Char(5) + "0.wav");
-  if (len > 4 && d.Digit(5) > 1 && d.Char(4) != '0') Say(pg, std::string("sn") + d.Char(4) + ".wav");
+  if (len > 4 && d.Digit(5) > 1 && d.Char(4) != '0')
+    Say(pg, std::string("sn") + d.Char(4) + ".wav");
   // Ten to nineteen thousand.
   if (len > 4 && d.Digit(5) == 1) Say(pg, std::string("sn1") + d.Char(4) + ".wav");
   // A thousands digit with no tens of thousands before it.

@@ -23,16 +23,16 @@ struct GameState {
   uint8_t Level = 0;          // current level, 1 to 6
   uint8_t TargetPos = 0;      // position of the current or last target: 0 left, 1 centre, 2 right
   bool TargetInFlight = false;
-  int32_t FlightElapsed = 0;  // ms the current target has flown, as measured at the last pass
-  int32_t FlightStart = 0;    // tick count at which the current flight started
-  int32_t FlightLimit = 0;    // a target lands when its flight time exceeds this (ms)
-  bool Launched = false;      // the target of the current waiting period has been launched
-  int32_t WaitStart = 0;      // tick count at which the wait for the next launch started
-  int32_t WaitLimit = 0;      // a target is launched when the wait exceeds this (ms)
+  int32_t FlightElapsed = 0;    // ms the current target has flown, as measured at the last pass
+  int32_t FlightStart = 0;      // tick count at which the current flight started
+  int32_t FlightLimit = 0;      // a target lands when its flight time exceeds this (ms)
+  bool Launched = false;        // the target of the current waiting period has been launched
+  int32_t WaitStart = 0;        // tick count at which the wait for the next launch started
+  int32_t WaitLimit = 0;        // a target is launched when the wait exceeds this (ms)
   bool TargetResolved = false;  // the current target has been hit or has landed
 
-  bool ScoreSent = false;    // the high score in the settings store has been submitted
-  bool GameRunning = false;  // the game loop's running flag
+  bool ScoreSent = false;     // the high score in the settings store has been submitted
+  bool GameRunning = false;   // the game loop's running flag
   bool BonusRunning = false;  // the bonus loop's running flag
 };
 

@@ -11,11 +11,11 @@
 namespace qv {
 
 struct LogEntry {
-  uint32_t ms = 0;         // time since the program started
-  std::string op;          // load, play, stop, release, position, volume, pan, frequency, ...
-  int id = 0;              // buffer number, 0 printed as "-"
-  std::string subject;     // file, APP/SECTION/KEY, URL, key name...; empty printed as "-"
-  std::string value;       // empty printed as "-"
+  uint32_t ms = 0;      // time since the program started
+  std::string op;       // load, play, stop, release, position, volume, pan, frequency, ...
+  int id = 0;           // buffer number, 0 printed as "-"
+  std::string subject;  // file, APP/SECTION/KEY, URL, key name...; empty printed as "-"
+  std::string value;    // empty printed as "-"
 };
 
 // Formats one entry as its log line, without the newline.
@@ -29,7 +29,9 @@ class SoundLog {
   void Add(LogEntry e);
   const std::vector<LogEntry>& Entries() const { return entries_; }
   // Called after every entry is added (the simulator's script waits and bot listen here).
-  void SetListener(std::function<void(const LogEntry&)> listener) { listener_ = std::move(listener); }
+  void SetListener(std::function<void(const LogEntry&)> listener) {
+    listener_ = std::move(listener);
+  }
   // When false, entries are written but not kept in memory (the real program).
   void KeepEntries(bool keep) { keep_ = keep; }
 

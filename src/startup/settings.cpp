@@ -57,7 +57,8 @@ void ReadStartupSettings(Program& pg) {
     sent = 0;
   }
   pg.game.ScoreSent = sent != 0;
-  std::string stored = pg.platform.ReadSetting(kHighScoreApp, kHighScoreSection, kHighScoreKey, "0");
+  std::string stored =
+      pg.platform.ReadSetting(kHighScoreApp, kHighScoreSection, kHighScoreKey, "0");
   pg.game.HighScore = LeadingNumber(Unscramble(stored));
 }
 

@@ -1,4 +1,5 @@
-// Loudness (ITU-R BS.1770 K-weighted, gated) and peak measures shared by the sound generator and its test.
+// Loudness (ITU-R BS.1770 K-weighted, gated) and peak measures shared by the sound generator and
+// its test.
 #pragma once
 
 #include <algorithm>
@@ -12,32 +13,36 @@ inline constexpr double kPi = 3.14159265358979323846;
 
 // One second-order filter section, direct form I.
 struct Biquad {
-    double b0, b1, b2, a1, a2;
-    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    double step(double x) {
-        double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-        x2 = x1; x1 = x; y2 = y1; y1 = y;
-        return y;
-    }
+  double b0, b1, b2, a1, a2;
+  double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+  double step(double x) {
+    double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return y;
+  }
 };
 
 // The two K-weighting stages (a high shelf modelling the head, then a high pass), derived for any
 // sample rate from their analogue prototypes; at 48 kHz they give the coefficients of BS.1770.
 inline Biquad kShelf(double rate) {
-    const double f0 = 1681.974450955533, gainDb = 3.999843853973347, q = 0.7071752369554196;
-    const double k = std::tan(kPi * f0 / rate);
-    const double vh = std::pow(10.0, gainDb / 20.0);
-    const double vb = std::pow(vh, 0.4996667741545416);
-    const double a0 = 1.0 + k / q + k * k;
-    return Biquad{(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0, (vh - vb * k / q + k * k) / a0,
-                  2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0};
+  const double f0 = 1681.974450955533, gainDb = 3.999843853973347, q = 0.7071752369554196;
+  const double k = std::tan(kPi * f0 / rate);
+  const double vh = std::pow(10.0, gainDb / 20.0);
+  const double vb = std::pow(vh, 0.4996667741545416);
+  const double a0 = 1.0 + k / q + k * k;
+  return Biquad{(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0,
+                (vh - vb * k / q + k * k) / a0, 2.0 * (k * k - 1.0) / a0,
+                (1.0 - k / q + k * k) / a0};
 }
 
 inline Biquad kHighPass(double rate) {
-    const double f0 = 38.13547087602444, q = 0.5003270373238773;
-    const double k = std::tan(kPi * f0 / rate);
-    const double a0 = 1.0 + k / q + k * k;
-    return Biquad{1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0};
+  const double f0 = 38.13547087602444, q = 0.5003270373238773;
+  const double k = std::tan(kPi * f0 / rate);
+  const double a0 = 1.0 + k / q + k * k;
+  return Biquad{1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0};
 }
 
 // Integrated loudness in LUFS of one or more channels (samples in -1..1, all the same length).
@@ -46,48 +51,51 @@ inline Biquad kHighPass(double rate) {
 // single block over its whole length, so that short clicks and single words still get a figure.
 // Returns -200 for digital silence.
 inline double integratedLoudness(const std::vector<std::vector<double>>& channels, double rate) {
-    if (channels.empty() || channels[0].empty()) return -200.0;
-    const std::size_t n = channels[0].size();
-    std::vector<double> power(n, 0.0);  // K-weighted power summed over channels, sample by sample
-    for (const auto& ch : channels) {
-        Biquad s = kShelf(rate), h = kHighPass(rate);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double y = h.step(s.step(ch[i]));
-            power[i] += y * y;
-        }
+  if (channels.empty() || channels[0].empty()) return -200.0;
+  const std::size_t n = channels[0].size();
+  std::vector<double> power(n, 0.0);  // K-weighted power summed over channels, sample by sample
+  for (const auto& ch : channels) {
+    Biquad s = kShelf(rate), h = kHighPass(rate);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double y = h.step(s.step(ch[i]));
+      power[i] += y * y;
     }
-    std::vector<double> prefix(n + 1, 0.0);
-    for (std::size_t i = 0; i < n; ++i) prefix[i + 1] = prefix[i] + power[i];
+  }
+  std::vector<double> prefix(n + 1, 0.0);
+  for (std::size_t i = 0; i < n; ++i) prefix[i + 1] = prefix[i] + power[i];
 
-    const std::size_t block = static_cast<std::size_t>(std::lround(0.4 * rate));
-    const std::size_t hop = static_cast<std::size_t>(std::lround(0.1 * rate));
-    std::vector<double> blocks;
-    if (n < block) {
-        blocks.push_back(prefix[n] / static_cast<double>(n));
-    } else {
-        for (std::size_t start = 0; start + block <= n; start += hop)
-            blocks.push_back((prefix[start + block] - prefix[start]) / static_cast<double>(block));
-    }
-    auto lufs = [](double z) { return -0.691 + 10.0 * std::log10(z); };
-    auto gatedMean = [&](double gate) {
-        double sum = 0.0;
-        int count = 0;
-        for (double z : blocks)
-            if (z > 0.0 && lufs(z) > gate) { sum += z; ++count; }
-        return count ? sum / count : 0.0;
-    };
-    const double ungated = gatedMean(-70.0);
-    if (ungated <= 0.0) return -200.0;
-    const double mean = gatedMean(lufs(ungated) - 10.0);
-    return mean > 0.0 ? lufs(mean) : -200.0;
+  const std::size_t block = static_cast<std::size_t>(std::lround(0.4 * rate));
+  const std::size_t hop = static_cast<std::size_t>(std::lround(0.1 * rate));
+  std::vector<double> blocks;
+  if (n < block) {
+    blocks.push_back(prefix[n] / static_cast<double>(n));
+  } else {
+    for (std::size_t start = 0; start + block <= n; start += hop)
+      blocks.push_back((prefix[start + block] - prefix[start]) / static_cast<double>(block));
+  }
+  auto lufs = [](double z) { return -0.691 + 10.0 * std::log10(z); };
+  auto gatedMean = [&](double gate) {
+    double sum = 0.0;
+    int count = 0;
+    for (double z : blocks)
+      if (z > 0.0 && lufs(z) > gate) {
+        sum += z;
+        ++count;
+      }
+    return count ? sum / count : 0.0;
+  };
+  const double ungated = gatedMean(-70.0);
+  if (ungated <= 0.0) return -200.0;
+  const double mean = gatedMean(lufs(ungated) - 10.0);
+  return mean > 0.0 ? lufs(mean) : -200.0;
 }
 
 // Highest absolute sample over all channels, in dBFS (-200 for digital silence).
 inline double peakDbfs(const std::vector<std::vector<double>>& channels) {
-    double peak = 0.0;
-    for (const auto& ch : channels)
-        for (double v : ch) peak = std::max(peak, std::fabs(v));
-    return peak > 0.0 ? 20.0 * std::log10(peak) : -200.0;
+  double peak = 0.0;
+  for (const auto& ch : channels)
+    for (double v : ch) peak = std::max(peak, std::fabs(v));
+  return peak > 0.0 ? 20.0 * std::log10(peak) : -200.0;
 }
 
 }  // namespace qvsound

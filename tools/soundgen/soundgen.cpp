@@ -1,4 +1,5 @@
-// Command-line tool behind tools/make_sounds.sh: makes effects and MIDI, and trims, loops, levels and measures waves.
+// Command-line tool behind tools/make_sounds.sh: makes effects and MIDI, and trims, loops, levels
+// and measures waves.
 #include "soundgen.h"
 
 #include <algorithm>
@@ -15,85 +16,94 @@ namespace qvsound {
 namespace {
 
 [[noreturn]] void fail(const std::string& msg) {
-    std::fprintf(stderr, "soundgen: %s\n", msg.c_str());
-    std::exit(1);
+  std::fprintf(stderr, "soundgen: %s\n", msg.c_str());
+  std::exit(1);
 }
 
-std::uint32_t le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
+std::uint32_t le32(const unsigned char* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
+}
 std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
-void put32(std::string& s, std::uint32_t v) { for (int i = 0; i < 4; ++i) s += char((v >> (8 * i)) & 0xff); }
-void put16(std::string& s, std::uint16_t v) { s += char(v & 0xff); s += char(v >> 8); }
+void put32(std::string& s, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s += char((v >> (8 * i)) & 0xff);
+}
+void put16(std::string& s, std::uint16_t v) {
+  s += char(v & 0xff);
+  s += char(v >> 8);
+}
 
 }  // namespace
 
 Audio readWav(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) fail("cannot open " + path);
-    std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4))
-        fail(path + " is not a RIFF WAVE file");
-    int format = 0, channels = 0, bits = 0;
-    Audio a;
-    std::size_t pos = 12;
-    while (pos + 8 <= b.size()) {
-        const std::uint32_t size = le32(&b[pos + 4]);
-        const unsigned char* body = &b[pos + 8];
-        const std::size_t avail = std::min<std::size_t>(size, b.size() - pos - 8);  // festival may leave size unset
-        if (!std::memcmp(&b[pos], "fmt ", 4)) {
-            format = le16(body);
-            channels = le16(body + 2);
-            a.rate = static_cast<int>(le32(body + 4));
-            bits = le16(body + 14);
-            if (format == 0xFFFE && size >= 26) format = le16(body + 24);  // extensible: sub-format
-        } else if (!std::memcmp(&b[pos], "data", 4)) {
-            if (channels < 1 || !((format == 1 && bits == 16) || (format == 3 && bits == 32)))
-                fail(path + ": only 16-bit PCM and 32-bit float are read");
-            const std::size_t width = static_cast<std::size_t>(bits / 8) * channels;
-            const std::size_t frames = avail / width;
-            a.ch.assign(channels, std::vector<double>(frames));
-            for (std::size_t f = 0; f < frames; ++f)
-                for (int c = 0; c < channels; ++c) {
-                    const unsigned char* p = body + f * width + c * (bits / 8);
-                    if (format == 1) {
-                        a.ch[c][f] = static_cast<std::int16_t>(le16(p)) / 32768.0;
-                    } else {
-                        std::uint32_t u = le32(p);
-                        float v;
-                        std::memcpy(&v, &u, 4);
-                        a.ch[c][f] = v;
-                    }
-                }
-            return a;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) fail("cannot open " + path);
+  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4))
+    fail(path + " is not a RIFF WAVE file");
+  int format = 0, channels = 0, bits = 0;
+  Audio a;
+  std::size_t pos = 12;
+  while (pos + 8 <= b.size()) {
+    const std::uint32_t size = le32(&b[pos + 4]);
+    const unsigned char* body = &b[pos + 8];
+    const std::size_t avail =
+        std::min<std::size_t>(size, b.size() - pos - 8);  // festival may leave size unset
+    if (!std::memcmp(&b[pos], "fmt ", 4)) {
+      format = le16(body);
+      channels = le16(body + 2);
+      a.rate = static_cast<int>(le32(body + 4));
+      bits = le16(body + 14);
+      if (format == 0xFFFE && size >= 26) format = le16(body + 24);  // extensible: sub-format
+    } else if (!std::memcmp(&b[pos], "data", 4)) {
+      if (channels < 1 || !((format == 1 && bits == 16) || (format == 3 && bits == 32)))
+        fail(path + ": only 16-bit PCM and 32-bit float are read");
+      const std::size_t width = static_cast<std::size_t>(bits / 8) * channels;
+      const std::size_t frames = avail / width;
+      a.ch.assign(channels, std::vector<double>(frames));
+      for (std::size_t f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c) {
+          const unsigned char* p = body + f * width + c * (bits / 8);
+          if (format == 1) {
+            a.ch[c][f] = static_cast<std::int16_t>(le16(p)) / 32768.0;
+          } else {
+            std::uint32_t u = le32(p);
+            float v;
+            std::memcpy(&v, &u, 4);
+            a.ch[c][f] = v;
+          }
         }
-        pos += 8 + size + (size & 1);
+      return a;
     }
-    fail(path + " has no data chunk");
+    pos += 8 + size + (size & 1);
+  }
+  fail(path + " has no data chunk");
 }
 
 void writeWav(const std::string& path, const Audio& a) {
-    const std::uint16_t channels = static_cast<std::uint16_t>(a.ch.size());
-    const std::uint32_t dataBytes = static_cast<std::uint32_t>(a.frames() * channels * 2);
-    std::string s = "RIFF";
-    put32(s, 36 + dataBytes);
-    s += "WAVEfmt ";
-    put32(s, 16);
-    put16(s, 1);
-    put16(s, channels);
-    put32(s, static_cast<std::uint32_t>(a.rate));
-    put32(s, static_cast<std::uint32_t>(a.rate) * channels * 2);
-    put16(s, static_cast<std::uint16_t>(channels * 2));
-    put16(s, 16);
-    s += "data";
-    put32(s, dataBytes);
-    for (std::size_t f = 0; f < a.frames(); ++f)
-        for (const auto& c : a.ch) {
-            const long v = std::lround(std::clamp(c[f], -1.0, 1.0) * 32767.0);
-            put16(s, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
-        }
-    std::ofstream out(path, std::ios::binary);
-    out.write(s.data(), static_cast<std::streamsize>(s.size()));
-    if (!out) fail("cannot write " + path);
+  const std::uint16_t channels = static_cast<std::uint16_t>(a.ch.size());
+  const std::uint32_t dataBytes = static_cast<std::uint32_t>(a.frames() * channels * 2);
+  std::string s = "RIFF";
+  put32(s, 36 + dataBytes);
+  s += "WAVEfmt ";
+  put32(s, 16);
+  put16(s, 1);
+  put16(s, channels);
+  put32(s, static_cast<std::uint32_t>(a.rate));
+  put32(s, static_cast<std::uint32_t>(a.rate) * channels * 2);
+  put16(s, static_cast<std::uint16_t>(channels * 2));
+  put16(s, 16);
+  s += "data";
+  put32(s, dataBytes);
+  for (std::size_t f = 0; f < a.frames(); ++f)
+    for (const auto& c : a.ch) {
+      const long v = std::lround(std::clamp(c[f], -1.0, 1.0) * 32767.0);
+      put16(s, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
+    }
+  std::ofstream out(path, std::ios::binary);
+  out.write(s.data(), static_cast<std::streamsize>(s.size()));
+  if (!out) fail("cannot write " + path);
 }
 
 namespace {
@@ -101,158 +111,163 @@ namespace {
 constexpr double kCeilingDb = -1.5;  // peak ceiling, safely under the -1 dBFS the test allows
 
 void scale(Audio& a, double g) {
-    for (auto& c : a.ch)
-        for (double& v : c) v *= g;
+  for (auto& c : a.ch)
+    for (double& v : c) v *= g;
 }
 
 // Peak limiter: the gain each sample needs is spread by a sliding minimum and then a box average
 // of the same width, so the gain never exceeds what any sample needs yet moves in smooth ramps.
 void limit(Audio& a, double ceilingDb) {
-    const double ceiling = std::pow(10.0, ceilingDb / 20.0);
-    const std::size_t n = a.frames();
-    std::vector<double> need(n, 1.0);
-    bool any = false;
-    for (const auto& c : a.ch)
-        for (std::size_t i = 0; i < n; ++i)
-            if (std::fabs(c[i]) > ceiling) { need[i] = std::min(need[i], ceiling / std::fabs(c[i])); any = true; }
-    if (!any) return;
-    const long w = 44;  // 2 ms either side
-    auto window = [&](const std::vector<double>& v, bool minimum) {
-        std::vector<double> out(n);
-        for (long i = 0; i < long(n); ++i) {
-            double acc = minimum ? 1.0 : 0.0;
-            for (long k = i - w; k <= i + w; ++k) {
-                const double x = (k < 0 || k >= long(n)) ? 1.0 : v[k];
-                acc = minimum ? std::min(acc, x) : acc + x;
-            }
-            out[i] = minimum ? acc : acc / double(2 * w + 1);
-        }
-        return out;
-    };
-    const std::vector<double> gain = window(window(need, true), false);
-    for (auto& c : a.ch)
-        for (std::size_t i = 0; i < n; ++i) c[i] *= gain[i];
+  const double ceiling = std::pow(10.0, ceilingDb / 20.0);
+  const std::size_t n = a.frames();
+  std::vector<double> need(n, 1.0);
+  bool any = false;
+  for (const auto& c : a.ch)
+    for (std::size_t i = 0; i < n; ++i)
+      if (std::fabs(c[i]) > ceiling) {
+        need[i] = std::min(need[i], ceiling / std::fabs(c[i]));
+        any = true;
+      }
+  if (!any) return;
+  const long w = 44;  // 2 ms either side
+  auto window = [&](const std::vector<double>& v, bool minimum) {
+    std::vector<double> out(n);
+    for (long i = 0; i < long(n); ++i) {
+      double acc = minimum ? 1.0 : 0.0;
+      for (long k = i - w; k <= i + w; ++k) {
+        const double x = (k < 0 || k >= long(n)) ? 1.0 : v[k];
+        acc = minimum ? std::min(acc, x) : acc + x;
+      }
+      out[i] = minimum ? acc : acc / double(2 * w + 1);
+    }
+    return out;
+  };
+  const std::vector<double> gain = window(window(need, true), false);
+  for (auto& c : a.ch)
+    for (std::size_t i = 0; i < n; ++i) c[i] *= gain[i];
 }
 
 // Brings the integrated loudness to target (LUFS), limiting peaks; a few rounds because limiting
 // lowers the loudness slightly.
 void level(Audio& a, double target) {
-    for (int round = 0; round < 4; ++round) {
-        const double now = integratedLoudness(a.ch, a.rate);
-        if (now < -150.0) fail("cannot level digital silence");
-        scale(a, std::pow(10.0, (target - now) / 20.0));
-        limit(a, kCeilingDb);
-    }
+  for (int round = 0; round < 4; ++round) {
+    const double now = integratedLoudness(a.ch, a.rate);
+    if (now < -150.0) fail("cannot level digital silence");
+    scale(a, std::pow(10.0, (target - now) / 20.0));
+    limit(a, kCeilingDb);
+  }
 }
 
 Audio mono(const Audio& a) {
-    Audio m;
-    m.rate = a.rate;
-    m.ch.assign(1, std::vector<double>(a.frames(), 0.0));
-    for (const auto& c : a.ch)
-        for (std::size_t i = 0; i < a.frames(); ++i) m.ch[0][i] += c[i] / double(a.ch.size());
-    return m;
+  Audio m;
+  m.rate = a.rate;
+  m.ch.assign(1, std::vector<double>(a.frames(), 0.0));
+  for (const auto& c : a.ch)
+    for (std::size_t i = 0; i < a.frames(); ++i) m.ch[0][i] += c[i] / double(a.ch.size());
+  return m;
 }
 
 // Cuts the silence (below -40 dBFS) at both ends down to `marginMs`, with short fades inside the
 // margins so the cut makes no click.
 void trim(Audio& a, double marginMs) {
-    auto& x = a.ch[0];
-    const double threshold = 0.01;  // -40 dBFS
-    std::size_t first = 0, last = x.size();
-    while (first < x.size() && std::fabs(x[first]) < threshold) ++first;
-    while (last > first && std::fabs(x[last - 1]) < threshold) --last;
-    const std::size_t margin = static_cast<std::size_t>(marginMs * a.rate / 1000.0);
-    first = first > margin ? first - margin : 0;
-    last = std::min(x.size(), last + margin);
-    x = std::vector<double>(x.begin() + long(first), x.begin() + long(last));
-    const std::size_t fade = std::min(margin, x.size() / 2);
-    for (std::size_t i = 0; i < fade; ++i) {
-        const double g = double(i) / double(fade);
-        x[i] *= g;
-        x[x.size() - 1 - i] *= g;
-    }
+  auto& x = a.ch[0];
+  const double threshold = 0.01;  // -40 dBFS
+  std::size_t first = 0, last = x.size();
+  while (first < x.size() && std::fabs(x[first]) < threshold) ++first;
+  while (last > first && std::fabs(x[last - 1]) < threshold) --last;
+  const std::size_t margin = static_cast<std::size_t>(marginMs * a.rate / 1000.0);
+  first = first > margin ? first - margin : 0;
+  last = std::min(x.size(), last + margin);
+  x = std::vector<double>(x.begin() + long(first), x.begin() + long(last));
+  const std::size_t fade = std::min(margin, x.size() / 2);
+  for (std::size_t i = 0; i < fade; ++i) {
+    const double g = double(i) / double(fade);
+    x[i] *= g;
+    x[x.size() - 1 - i] *= g;
+  }
 }
 
 // Turns a render of three passes of a loop into one seamless pass: the middle pass, whose last
 // quarter second is cross-faded into the end of the first pass, which is exactly what precedes the
 // start of the middle pass. So the file's last sample leads into its first as in the render.
 Audio loopOnce(const Audio& render, long loop) {
-    const Audio m = mono(render);
-    const auto& x = m.ch[0];
-    if (long(x.size()) < 2 * loop) fail("music render shorter than two loops");
-    const long fade = kRate / 4;
-    Audio out;
-    out.ch.assign(1, std::vector<double>(x.begin() + loop, x.begin() + 2 * loop));
-    for (long k = 0; k < fade; ++k) {
-        const double w = double(k + 1) / double(fade);
-        out.ch[0][loop - fade + k] = (1.0 - w) * x[2 * loop - fade + k] + w * x[loop - fade + k];
-    }
-    return out;
+  const Audio m = mono(render);
+  const auto& x = m.ch[0];
+  if (long(x.size()) < 2 * loop) fail("music render shorter than two loops");
+  const long fade = kRate / 4;
+  Audio out;
+  out.ch.assign(1, std::vector<double>(x.begin() + loop, x.begin() + 2 * loop));
+  for (long k = 0; k < fade; ++k) {
+    const double w = double(k + 1) / double(fade);
+    out.ch[0][loop - fade + k] = (1.0 - w) * x[2 * loop - fade + k] + w * x[loop - fade + k];
+  }
+  return out;
 }
 
 double arg(const char* s) { return std::strtod(s, nullptr); }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: soundgen fx NAME OUT.wav LUFS\n"
-                 "       soundgen midi NAME OUT.mid\n"
-                 "       soundgen loop NAME RENDER.wav OUT.wav LUFS\n"
-                 "       soundgen speech IN.wav OUT.wav LUFS MARGIN_MS\n"
-                 "       soundgen cal LEFT.wav CENTRE.wav RIGHT.wav OUT.wav LUFS\n"
-                 "       soundgen measure FILE...\n");
-    return 2;
+  std::fprintf(stderr,
+               "usage: soundgen fx NAME OUT.wav LUFS\n"
+               "       soundgen midi NAME OUT.mid\n"
+               "       soundgen loop NAME RENDER.wav OUT.wav LUFS\n"
+               "       soundgen speech IN.wav OUT.wav LUFS MARGIN_MS\n"
+               "       soundgen cal LEFT.wav CENTRE.wav RIGHT.wav OUT.wav LUFS\n"
+               "       soundgen measure FILE...\n");
+  return 2;
 }
 
 }  // namespace
 }  // namespace qvsound
 
 int main(int argc, char** argv) {
-    using namespace qvsound;
-    if (argc < 2) return usage();
-    const std::string cmd = argv[1];
-    if (cmd == "fx" && argc == 5) {
-        Audio a;
-        if (!makeEffect(argv[2], a)) fail(std::string("unknown effect ") + argv[2]);
-        level(a, arg(argv[4]));
-        writeWav(argv[3], a);
-    } else if (cmd == "midi" && argc == 4) {
-        if (!writeMusicMidi(argv[2], argv[3])) fail(std::string("unknown music ") + argv[2]);
-    } else if (cmd == "loop" && argc == 6) {
-        Audio a = loopOnce(readWav(argv[3]), musicLoopSamples(argv[2]));
-        level(a, arg(argv[5]));
-        writeWav(argv[4], a);
-    } else if (cmd == "speech" && argc == 6) {
-        Audio a = mono(readWav(argv[2]));
-        if (a.rate != kRate) fail(std::string(argv[2]) + " is not at 22050 Hz");
-        level(a, arg(argv[4]));
-        trim(a, arg(argv[5]));
-        level(a, arg(argv[4]));
-        writeWav(argv[3], a);
-    } else if (cmd == "cal" && argc == 7) {
-        // "left" from the left speaker only, "centre" from both at -3 dB each (the same power as
-        // one speaker), "right" from the right speaker only, with pauses between.
-        Audio out;
-        out.ch.assign(2, {});
-        const double gains[3][2] = {{1.0, 0.0}, {std::sqrt(0.5), std::sqrt(0.5)}, {0.0, 1.0}};
-        for (int w = 0; w < 3; ++w) {
-            const Audio word = mono(readWav(argv[2 + w]));
-            for (int c = 0; c < 2; ++c) {
-                for (double v : word.ch[0]) out.ch[c].push_back(v * gains[w][c]);
-                if (w < 2) out.ch[c].insert(out.ch[c].end(), kRate * 6 / 10, 0.0);
-            }
-        }
-        out.rate = kRate;
-        level(out, arg(argv[6]));
-        writeWav(argv[5], out);
-    } else if (cmd == "measure" && argc >= 3) {
-        for (int i = 2; i < argc; ++i) {
-            const Audio a = readWav(argv[i]);
-            std::printf("%-22s %d ch %6.2f s  %7.2f LUFS  peak %6.2f dBFS\n", std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i],
-                        int(a.ch.size()), double(a.frames()) / a.rate, integratedLoudness(a.ch, a.rate), peakDbfs(a.ch));
-        }
-    } else {
-        return usage();
+  using namespace qvsound;
+  if (argc < 2) return usage();
+  const std::string cmd = argv[1];
+  if (cmd == "fx" && argc == 5) {
+    Audio a;
+    if (!makeEffect(argv[2], a)) fail(std::string("unknown effect ") + argv[2]);
+    level(a, arg(argv[4]));
+    writeWav(argv[3], a);
+  } else if (cmd == "midi" && argc == 4) {
+    if (!writeMusicMidi(argv[2], argv[3])) fail(std::string("unknown music ") + argv[2]);
+  } else if (cmd == "loop" && argc == 6) {
+    Audio a = loopOnce(readWav(argv[3]), musicLoopSamples(argv[2]));
+    level(a, arg(argv[5]));
+    writeWav(argv[4], a);
+  } else if (cmd == "speech" && argc == 6) {
+    Audio a = mono(readWav(argv[2]));
+    if (a.rate != kRate) fail(std::string(argv[2]) + " is not at 22050 Hz");
+    level(a, arg(argv[4]));
+    trim(a, arg(argv[5]));
+    level(a, arg(argv[4]));
+    writeWav(argv[3], a);
+  } else if (cmd == "cal" && argc == 7) {
+    // "left" from the left speaker only, "centre" from both at -3 dB each (the same power as
+    // one speaker), "right" from the right speaker only, with pauses between.
+    Audio out;
+    out.ch.assign(2, {});
+    const double gains[3][2] = {{1.0, 0.0}, {std::sqrt(0.5), std::sqrt(0.5)}, {0.0, 1.0}};
+    for (int w = 0; w < 3; ++w) {
+      const Audio word = mono(readWav(argv[2 + w]));
+      for (int c = 0; c < 2; ++c) {
+        for (double v : word.ch[0]) out.ch[c].push_back(v * gains[w][c]);
+        if (w < 2) out.ch[c].insert(out.ch[c].end(), kRate * 6 / 10, 0.0);
+      }
     }
-    return 0;
+    out.rate = kRate;
+    level(out, arg(argv[6]));
+    writeWav(argv[5], out);
+  } else if (cmd == "measure" && argc >= 3) {
+    for (int i = 2; i < argc; ++i) {
+      const Audio a = readWav(argv[i]);
+      std::printf("%-22s %d ch %6.2f s  %7.2f LUFS  peak %6.2f dBFS\n",
+                  std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i],
+                  int(a.ch.size()), double(a.frames()) / a.rate, integratedLoudness(a.ch, a.rate),
+                  peakDbfs(a.ch));
+    }
+  } else {
+    return usage();
+  }
+  return 0;
 }

@@ -1,4 +1,5 @@
-// Shared pieces of the sound generator: wave files in and out, a fixed random source, effect and music entry points.
+// Shared pieces of the sound generator: wave files in and out, a fixed random source, effect and
+// music entry points.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +12,9 @@ constexpr int kRate = 22050;  // every sound of the game is stored at this rate
 
 // Samples in -1..1, one vector per channel.
 struct Audio {
-    int rate = kRate;
-    std::vector<std::vector<double>> ch;
-    std::size_t frames() const { return ch.empty() ? 0 : ch[0].size(); }
+  int rate = kRate;
+  std::vector<std::vector<double>> ch;
+  std::size_t frames() const { return ch.empty() ? 0 : ch[0].size(); }
 };
 
 // Reads 16-bit PCM or 32-bit float RIFF WAVE files (as sox, fluidsynth and festival write them),
@@ -24,14 +25,16 @@ void writeWav(const std::string& path, const Audio& audio);
 
 // A small deterministic random source (xorshift64*), so every run makes the same bytes.
 struct Rng {
-    std::uint64_t s;
-    explicit Rng(std::uint64_t seed) : s(seed * 2685821657736338717ULL + 1) {}
-    std::uint64_t next() {
-        s ^= s >> 12; s ^= s << 25; s ^= s >> 27;
-        return s * 2685821657736338717ULL;
-    }
-    double uniform() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }  // 0..1
-    double noise() { return uniform() * 2.0 - 1.0; }                                   // -1..1
+  std::uint64_t s;
+  explicit Rng(std::uint64_t seed) : s(seed * 2685821657736338717ULL + 1) {}
+  std::uint64_t next() {
+    s ^= s >> 12;
+    s ^= s << 25;
+    s ^= s >> 27;
+    return s * 2685821657736338717ULL;
+  }
+  double uniform() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }  // 0..1
+  double noise() { return uniform() * 2.0 - 1.0; }                                     // -1..1
 };
 
 // Effects: synthesises the named effect as mono audio; false if the name is unknown.

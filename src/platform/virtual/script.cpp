@@ -10,8 +10,18 @@ namespace qv {
 namespace {
 
 constexpr std::array<std::pair<const char*, int>, 13> kKeyNames = {{
-    {"Escape", 1}, {"Return", 28}, {"LeftCtrl", 29}, {"S", 31}, {"H", 35}, {"L", 38},
-    {"C", 46}, {"B", 48}, {"Space", 57}, {"Up", 200}, {"Left", 203}, {"Right", 205},
+    {"Escape", 1},
+    {"Return", 28},
+    {"LeftCtrl", 29},
+    {"S", 31},
+    {"H", 35},
+    {"L", 38},
+    {"C", 46},
+    {"B", 48},
+    {"Space", 57},
+    {"Up", 200},
+    {"Left", 203},
+    {"Right", 205},
     {"Down", 208},
 }};
 

@@ -9,10 +9,10 @@ namespace qv {
 
 struct ScriptCommand {
   enum Kind { Sleep, Down, Up, Tap, Wait, Close, Blur, Focus } kind = Sleep;
-  int ms = 0;            // sleep length, tap hold time
-  int key = 0;           // scan code of down, up, tap
-  std::string op;        // wait: the log operation
-  std::string subject;   // wait: the file (or APP/SECTION/KEY for store)
+  int ms = 0;           // sleep length, tap hold time
+  int key = 0;          // scan code of down, up, tap
+  std::string op;       // wait: the log operation
+  std::string subject;  // wait: the file (or APP/SECTION/KEY for store)
 };
 
 // Scan code of a key name (Escape Return LeftCtrl S H L C B Space Up Left Right Down, any

@@ -126,7 +126,8 @@ BufferId VirtualPlatform::CreateBuffer(const std::string& file) {
 
 VirtualPlatform::Buffer& VirtualPlatform::Get(BufferId id) {
   auto it = buffers_.find(id);
-  if (it == buffers_.end()) throw PlatformError("Sound buffer " + std::to_string(id) + " does not exist.");
+  if (it == buffers_.end())
+    throw PlatformError("Sound buffer " + std::to_string(id) + " does not exist.");
   return it->second;
 }
 
@@ -163,8 +164,7 @@ void VirtualPlatform::Release(BufferId id) {
 }
 
 std::string VirtualPlatform::ReadSetting(const std::string& app, const std::string& section,
-                                         const std::string& key,
-                                         const std::string& default_value) {
+                                         const std::string& key, const std::string& default_value) {
   return store_.Read(app, section, key).value_or(default_value);
 }
 
@@ -275,7 +275,8 @@ void VirtualPlatform::OnLogEntry(const LogEntry& e) {
   const uint32_t at = e.ms + static_cast<uint32_t>(options_.bot_ms);
   auto arrow_for = [](int pan) { return pan < 0 ? 203 : pan > 0 ? 205 : 200; };
   const Buffer* b = FindBuffer(e.id);
-  if (e.op == "play" && b != nullptr && (e.subject == "launch.wav" || e.subject == "bonusFall.wav")) {
+  if (e.op == "play" && b != nullptr &&
+      (e.subject == "launch.wav" || e.subject == "bonusFall.wav")) {
     ScheduleTap(arrow_for(b->pan), at);
   } else if (e.op == "pan" && e.subject == "bonusFall.wav" && b != nullptr && b->playing) {
     ScheduleTap(arrow_for(b->pan), at);

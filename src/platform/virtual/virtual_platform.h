@@ -24,15 +24,15 @@ struct ProgramEnded {
 struct UntilReached {};
 
 struct VirtualOptions {
-  std::string sounds_dir;           // folder the wave files are read from
-  std::string settings_path;        // empty: an empty store in memory
+  std::string sounds_dir;     // folder the wave files are read from
+  std::string settings_path;  // empty: an empty store in memory
   uint32_t seed = 1;
-  uint32_t tick0 = 0;               // the tick count at the start
-  uint32_t until_ms = 3600000;      // virtual time limit
-  int bot_ms = -1;                  // the bot's reaction time; -1 without the bot
+  uint32_t tick0 = 0;           // the tick count at the start
+  uint32_t until_ms = 3600000;  // virtual time limit
+  int bot_ms = -1;              // the bot's reaction time; -1 without the bot
   int http_status = 200;
-  int http_delay_ms = 100;          // -1: a transfer never ends
-  bool no_device = false;           // the sound device cannot be opened
+  int http_delay_ms = 100;  // -1: a transfer never ends
+  bool no_device = false;   // the sound device cannot be opened
   std::vector<ScriptCommand> script;
 };
 
@@ -136,8 +136,8 @@ class VirtualPlatform : public Platform {
   // Script and bot.
   size_t script_pc_ = 0;
   bool command_started_ = false;
-  uint32_t command_start_ = 0;   // when the current command began (the last one's end)
-  uint32_t command_until_ = 0;   // sleep or tap: when it is done
+  uint32_t command_start_ = 0;  // when the current command began (the last one's end)
+  uint32_t command_until_ = 0;  // sleep or tap: when it is done
   bool wait_satisfied_ = false;
   struct PendingKey {
     uint32_t at;

@@ -35,7 +35,8 @@ WavInfo ReadWavInfo(const std::string& path, const std::string& name) {
   bool have_fmt = false;
   size_t pos = 12;
   while (pos + 8 <= bytes.size()) {
-    std::string id(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(pos + 4));
+    std::string id(bytes.begin() + static_cast<long>(pos),
+                   bytes.begin() + static_cast<long>(pos + 4));
     uint32_t size = Le32(&bytes[pos + 4]);
     size_t body = pos + 8;
     if (id == "fmt " && size >= 16 && body + 16 <= bytes.size()) {
