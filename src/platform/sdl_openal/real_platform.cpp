@@ -106,6 +106,15 @@ void RealPlatform::ShowWindow() {
     throw PlatformError(std::string("Cannot open the game window: ") + SDL_GetError());
   }
   sdl_started_ = true;
+  // Without a display SDL falls back to a driver that draws nowhere and never has the keyboard:
+  // the game would talk on with no way to answer it. Better to say so and stop.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver != nullptr &&
+      (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
+    throw PlatformError(
+        "Cannot open the game window: no display to show it on (is DISPLAY or "
+        "WAYLAND_DISPLAY set?); the game needs a window to read the keyboard.");
+  }
   window_ = SDL_CreateWindow("Quor Vane", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                              kWindowWidth, kWindowHeight, SDL_WINDOW_SHOWN);
   if (window_ == nullptr) {
