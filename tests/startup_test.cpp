@@ -35,6 +35,12 @@ TEST(StartUp, LoadsTheBankInOrderThenIntroducesAndExitsOnEscape) {
   EXPECT_EQ(w.Log()[static_cast<size_t>(music)].value, "loop");
   EXPECT_EQ(w.Log()[static_cast<size_t>(music) - 1].op, "position");
   EXPECT_LT(w.Find("release", "menumusic.wav"), w.Find("load", "ending.wav"));
+  // No new high score: the save stops the level music and the launch sound, stores nothing.
+  EXPECT_EQ(w.Events({"store"}), std::vector<std::string>{});
+  int ending = w.Find("load", "ending.wav");
+  for (const char* f : {"level1.wav", "level2.wav", "launch.wav"}) {
+    EXPECT_LT(w.Find("stop", f), ending) << f;
+  }
   EXPECT_EQ(w.Log().back().op, "exit");
   EXPECT_EQ(w.Log().back().value, "0");
 }
