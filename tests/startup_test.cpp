@@ -15,6 +15,14 @@ namespace {
 
 std::vector<std::string> Loads(const World& w) { return w.Events({"load"}); }
 
+// Index of the first log entry with this op and file; fails the test when there is none, so an
+// ordering check can never pass on a missing event.
+int Must(const World& w, const std::string& op, const std::string& file) {
+  int i = w.Find(op, file);
+  EXPECT_GE(i, 0) << "no " << op << " " << file;
+  return i;
+}
+
 TEST(StartUp, LoadsTheBankInOrderThenIntroducesAndExitsOnEscape) {
   World w(WithScript("wait play menuprompt.wav\ntap Escape\n"));
   ASSERT_EQ(w.Run(), 0);
@@ -34,12 +42,12 @@ TEST(StartUp, LoadsTheBankInOrderThenIntroducesAndExitsOnEscape) {
   int music = w.Find("play", "menumusic.wav");
   EXPECT_EQ(w.Log()[static_cast<size_t>(music)].value, "loop");
   EXPECT_EQ(w.Log()[static_cast<size_t>(music) - 1].op, "position");
-  EXPECT_LT(w.Find("release", "menumusic.wav"), w.Find("load", "ending.wav"));
+  int ending = Must(w, "load", "ending.wav");
+  EXPECT_LT(Must(w, "release", "menumusic.wav"), ending);
   // No new high score: the save stops the level music and the launch sound, stores nothing.
   EXPECT_EQ(w.Events({"store"}), std::vector<std::string>{});
-  int ending = w.Find("load", "ending.wav");
   for (const char* f : {"level1.wav", "level2.wav", "launch.wav"}) {
-    EXPECT_LT(w.Find("stop", f), ending) << f;
+    EXPECT_LT(Must(w, "stop", f), ending) << f;
   }
   EXPECT_EQ(w.Log().back().op, "exit");
   EXPECT_EQ(w.Log().back().value, "0");
@@ -99,16 +107,16 @@ TEST(StartUp, EscapeAtThePromptSavesTheHighScoreBeforeTheGoodbye) {
   w.pg.game.Difficulty = 2;
   ASSERT_EQ(w.Run(), 0);
 
-  int high = w.Find("store", "QuorVane/Settings/HighScore");
-  int diff = w.Find("store", "Quorvane/settings/Difficulty");
-  int ending = w.Find("load", "ending.wav");
+  int high = Must(w, "store", "QuorVane/Settings/HighScore");
+  int diff = Must(w, "store", "Quorvane/settings/Difficulty");
+  int ending = Must(w, "load", "ending.wav");
   ASSERT_GE(high, 0);
   ASSERT_GE(diff, 0);
   EXPECT_LT(high, ending);
   EXPECT_LT(diff, ending);
   // The level music and the launch sound are stopped before the store.
-  EXPECT_LT(w.Find("stop", "level1.wav"), high);
-  EXPECT_LT(w.Find("stop", "launch.wav"), high);
+  EXPECT_LT(Must(w, "stop", "level1.wav"), high);
+  EXPECT_LT(Must(w, "stop", "launch.wav"), high);
   EXPECT_EQ(Unscramble(w.Log()[static_cast<size_t>(high)].value), "1500");
   EXPECT_EQ(Unscramble(w.Log()[static_cast<size_t>(diff)].value), "2");
 
