@@ -125,7 +125,7 @@ TEST(Script, WaitsSleepsAndWindowEvents) {
   } catch (const ProgramEnded& e) {
     EXPECT_EQ(e.status, 0);
   }
-  const LogEntry& key = w.Log()[static_cast<size_t>(w.Find("key", "B"))];
+  const LogEntry& key = w.Log().at(static_cast<size_t>(w.Find("key", "B")));
   EXPECT_EQ(key.ms, 31u);  // the sleep began when the wait ended, at 11
   EXPECT_EQ(w.machine.Now(), 36u);
   // The window lost the foreground before the keyboard was ever acquired: B was never read.

@@ -75,13 +75,13 @@ TEST(InterruptiblePlayer, LeftCtrlCutsItShortAndTheNextWaitsForTheRelease) {
   EXPECT_EQ(w.machine.Now(), 100u);         // stopped in the pass that saw the key
   const auto& log = w.Log();
   int load = w.Find("load", "intro.wav");
-  EXPECT_EQ(log[static_cast<size_t>(load) + 1].op, "volume");
-  EXPECT_EQ(log[static_cast<size_t>(load) + 1].value, "0");
+  EXPECT_EQ(log.at(static_cast<size_t>(load) + 1).op, "volume");
+  EXPECT_EQ(log.at(static_cast<size_t>(load) + 1).value, "0");
   EXPECT_GE(w.Find("release", "intro.wav"), 0);
   EXPECT_EQ(w.Find("release", "points.wav"), -1);
 
   PlayAndWait(w.pg, "ending.wav");  // Left Ctrl is held until 150: nothing before that
-  EXPECT_GE(log[static_cast<size_t>(w.Find("load", "ending.wav"))].ms, 150u);
+  EXPECT_GE(log.at(static_cast<size_t>(w.Find("load", "ending.wav"))).ms, 150u);
   EXPECT_EQ(w.machine.Now(), 350u);  // then it plays its 200 ms to the end
 }
 

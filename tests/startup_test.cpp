@@ -34,14 +34,14 @@ TEST(StartUp, LoadsTheBankInOrderThenIntroducesAndExitsOnEscape) {
   }
   EXPECT_EQ(Loads(w), expected);
   // Bank buffers are numbered 1..16 in load order; nothing plays while the bank loads.
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(w.Log()[static_cast<size_t>(i)].id, i + 1);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(w.Log().at(static_cast<size_t>(i)).id, i + 1);
   EXPECT_EQ(w.Events({"play"}),
             (std::vector<std::string>{"play empty.wav", "play intro.wav", "play menumusic.wav",
                                       "play menuprompt.wav", "play ending.wav"}));
   // The menu music loops from its beginning, and is released before the goodbye.
   int music = w.Find("play", "menumusic.wav");
-  EXPECT_EQ(w.Log()[static_cast<size_t>(music)].value, "loop");
-  EXPECT_EQ(w.Log()[static_cast<size_t>(music) - 1].op, "position");
+  EXPECT_EQ(w.Log().at(static_cast<size_t>(music)).value, "loop");
+  EXPECT_EQ(w.Log().at(static_cast<size_t>(music) - 1).op, "position");
   int ending = Must(w, "load", "ending.wav");
   EXPECT_LT(Must(w, "release", "menumusic.wav"), ending);
   // No new high score: the save stops the level music and the launch sound, stores nothing.
@@ -57,11 +57,11 @@ TEST(StartUp, IntroductionPlaysToItsEndWhenNoKeyIsPressed) {
   World w(WithScript("wait play menuprompt.wav\nsleep 1000\ntap Escape\n"));
   ASSERT_EQ(w.Run(), 0);
   const auto& log = w.Log();
-  auto intro_play = log[static_cast<size_t>(w.Find("play", "intro.wav"))].ms;
-  auto intro_stop = log[static_cast<size_t>(w.Find("stop", "intro.wav"))].ms;
+  auto intro_play = log.at(static_cast<size_t>(w.Find("play", "intro.wav"))).ms;
+  auto intro_stop = log.at(static_cast<size_t>(w.Find("stop", "intro.wav"))).ms;
   EXPECT_EQ(intro_stop - intro_play, 5000u);  // 5 s at 22050 frames a second, 1 ms a pass
   // "empty.wav" starts at once: no key has been read yet.
-  EXPECT_EQ(log[static_cast<size_t>(w.Find("play", "empty.wav"))].ms, 0u);
+  EXPECT_EQ(log.at(static_cast<size_t>(w.Find("play", "empty.wav"))).ms, 0u);
 }
 
 TEST(StartUp, SpaceHeldAtStartCutsEmptyThenIntroWaitsForReleaseAndANewPress) {
@@ -73,7 +73,7 @@ TEST(StartUp, SpaceHeldAtStartCutsEmptyThenIntroWaitsForReleaseAndANewPress) {
   auto at = [&](const char* op, const char* file) {
     int i = w.Find(op, file);
     EXPECT_GE(i, 0) << op << " " << file;
-    return i < 0 ? 0u : log[static_cast<size_t>(i)].ms;
+    return i < 0 ? 0u : log.at(static_cast<size_t>(i)).ms;
   };
   EXPECT_EQ(at("play", "empty.wav"), 0u);
   // The first poll only acquires the keyboard; the second sees Space and cuts the sound.
@@ -94,7 +94,8 @@ TEST(StartUp, ClosingTheWindowDuringTheIntroductionSavesNothingAndSaysNoGoodbye)
   EXPECT_EQ(w.Find("store", "QuorVane/Settings/HighScore"), -1);
   EXPECT_EQ(w.Find("load", "ending.wav"), -1);
   EXPECT_EQ(w.Log().back().op, "exit");
-  EXPECT_EQ(w.Log().back().ms, w.Log()[static_cast<size_t>(w.Find("play", "intro.wav"))].ms + 101);
+  EXPECT_EQ(w.Log().back().ms,
+            w.Log().at(static_cast<size_t>(w.Find("play", "intro.wav"))).ms + 101);
 }
 
 TEST(StartUp, EscapeAtThePromptSavesTheHighScoreBeforeTheGoodbye) {
@@ -117,8 +118,8 @@ TEST(StartUp, EscapeAtThePromptSavesTheHighScoreBeforeTheGoodbye) {
   // The level music and the launch sound are stopped before the store.
   EXPECT_LT(Must(w, "stop", "level1.wav"), high);
   EXPECT_LT(Must(w, "stop", "launch.wav"), high);
-  EXPECT_EQ(Unscramble(w.Log()[static_cast<size_t>(high)].value), "1500");
-  EXPECT_EQ(Unscramble(w.Log()[static_cast<size_t>(diff)].value), "2");
+  EXPECT_EQ(Unscramble(w.Log().at(static_cast<size_t>(high)).value), "1500");
+  EXPECT_EQ(Unscramble(w.Log().at(static_cast<size_t>(diff)).value), "2");
 
   // A second run reads the stored score back as the high score.
   VirtualOptions again = WithScript("wait play menuprompt.wav\ntap Escape\n");
@@ -138,7 +139,7 @@ TEST(StartUp, AMissingBankFileEndsWithAnErrorAfterTheFilesBeforeIt) {
   EXPECT_TRUE(w.Events({"play"}).empty());
   int msg = w.Find("message", w.Log()[w.Log().size() - 2].subject);
   ASSERT_GE(msg, 0);
-  EXPECT_NE(w.Log()[static_cast<size_t>(msg)].subject.find("BonusLand.wav"), std::string::npos);
+  EXPECT_NE(w.Log().at(static_cast<size_t>(msg)).subject.find("BonusLand.wav"), std::string::npos);
   EXPECT_EQ(w.Log().back().value, "1");
 }
 
