@@ -153,6 +153,16 @@ TEST_F(IniStoreTest, DamagedFilesReadAsMissingEntriesAndStillTakeStores) {
   EXPECT_THROW(folder.Store("QuorVane", "Game", "qv", "1"), std::runtime_error);
 }
 
+TEST_F(IniStoreTest, AHandEditedFileReadsAsThePlayerMeantIt) {
+  // An editor's byte-order mark, CRLF line ends, blanks around names and brackets.
+  WriteFile("\xEF\xBB\xBF[ Quorvane/reg ]\r\n  pname = Ann Lee\r\n\tpemail=ann@example.org\r\n");
+  IniStore store(path_);
+  EXPECT_EQ(store.Read("quorvane", "REG", "pname"), " Ann Lee");  // the value stays verbatim
+  EXPECT_EQ(store.Read("quorvane", "reg", "pemail"), "ann@example.org");
+  store.Store("Quorvane", "reg", "PEMAIL", "new@example.org");
+  EXPECT_EQ(ReadFile(), "[ Quorvane/reg ]\n  pname = Ann Lee\npemail=new@example.org\n");
+}
+
 TEST(IniStoreMemory, AnEmptyPathKeepsTheStoreInMemory) {
   IniStore store;
   store.Store("QuorVane", "Game", "qv", "7");

@@ -29,20 +29,31 @@ std::string StripCr(std::string line) {
   return line;
 }
 
+// Players edit the file by hand: blanks around names and brackets are not part of them.
+std::string TrimBlanks(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
 // "[APP/SECTION]" gives the text between the brackets; anything else gives nothing.
-std::optional<std::string> SectionOf(const std::string& line) {
+std::optional<std::string> SectionOf(const std::string& raw) {
+  const std::string line = TrimBlanks(raw);
   if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-    return line.substr(1, line.size() - 2);
+    return TrimBlanks(line.substr(1, line.size() - 2));
   }
   return std::nullopt;
 }
 
-// "KEY=VALUE": the key is what stands before the first '=', and must not be empty.
+// "KEY=VALUE": the key is what stands before the first '=' (blanks around it ignored) and
+// must not be empty; the value is the rest of the line exactly as written.
 bool IsEntry(const std::string& line, std::string* key, std::string* value) {
-  if (line.empty() || line[0] == ';' || line[0] == '#' || line[0] == '[') return false;
+  const std::string start = TrimBlanks(line);
+  if (start.empty() || start[0] == ';' || start[0] == '#' || start[0] == '[') return false;
   size_t eq = line.find('=');
-  if (eq == std::string::npos || eq == 0) return false;
-  *key = line.substr(0, eq);
+  if (eq == std::string::npos) return false;
+  *key = TrimBlanks(line.substr(0, eq));
+  if (key->empty()) return false;
   *value = line.substr(eq + 1);
   return true;
 }
@@ -62,6 +73,8 @@ void IniStore::Load() {
     // neither form are ignored by Read and kept by Store.
     lines_.push_back(StripCr(line));
   }
+  // A byte-order mark left by an editor is not part of the first line.
+  if (!lines_.empty() && lines_[0].rfind("\xEF\xBB\xBF", 0) == 0) lines_[0].erase(0, 3);
 }
 
 std::optional<std::string> IniStore::Read(const std::string& app, const std::string& section,
