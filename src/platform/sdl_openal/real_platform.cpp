@@ -291,28 +291,28 @@ RealPlatform::Sound& RealPlatform::Find(BufferId id, const char* operation) {
 BufferId RealPlatform::CreateBuffer(const std::string& file) {
   const std::string fail = "Cannot load sound file " + file + ": ";
   if (context_ == nullptr) throw PlatformError(fail + "no sound device is open");
-  SDL_AudioSpec spec;
+  SDL_AudioSpec wav_format;
   Uint8* data = nullptr;
   Uint32 length = 0;
   const std::string path = sounds_dir_ + "/" + file;
-  if (SDL_LoadWAV(path.c_str(), &spec, &data, &length) == nullptr) {
+  if (SDL_LoadWAV(path.c_str(), &wav_format, &data, &length) == nullptr) {
     throw PlatformError(fail + SDL_GetError());
   }
   Sound sound;
   sound.file = file;
-  sound.sample_rate = spec.freq;
-  sound.channels = spec.channels;
+  sound.sample_rate = wav_format.freq;
+  sound.channels = wav_format.channels;
 
   // OpenAL takes unsigned 8-bit or signed 16-bit, mono or stereo; anything else is converted.
   Uint8* samples = data;
   Uint32 bytes = length;
   SDL_AudioCVT cvt{};
-  const bool native = (spec.format == AUDIO_U8 || spec.format == AUDIO_S16SYS) &&
-                      (spec.channels == 1 || spec.channels == 2);
+  const bool native = (wav_format.format == AUDIO_U8 || wav_format.format == AUDIO_S16SYS) &&
+                      (wav_format.channels == 1 || wav_format.channels == 2);
   if (!native) {
-    sound.channels = spec.channels >= 2 ? 2 : 1;
-    if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
-                          static_cast<Uint8>(sound.channels), spec.freq) < 0) {
+    sound.channels = wav_format.channels >= 2 ? 2 : 1;
+    if (SDL_BuildAudioCVT(&cvt, wav_format.format, wav_format.channels, wav_format.freq,
+                          AUDIO_S16SYS, static_cast<Uint8>(sound.channels), wav_format.freq) < 0) {
       SDL_FreeWAV(data);
       throw PlatformError(fail + SDL_GetError());
     }
@@ -331,7 +331,7 @@ BufferId RealPlatform::CreateBuffer(const std::string& file) {
     samples = cvt.buf;
     bytes = static_cast<Uint32>(cvt.len_cvt);
   }
-  const bool eight_bit = native && spec.format == AUDIO_U8;
+  const bool eight_bit = native && wav_format.format == AUDIO_U8;
   const ALenum format = sound.channels == 2 ? (eight_bit ? AL_FORMAT_STEREO8 : AL_FORMAT_STEREO16)
                                             : (eight_bit ? AL_FORMAT_MONO8 : AL_FORMAT_MONO16);
   sound.frame_bytes = static_cast<uint32_t>(sound.channels * (eight_bit ? 1 : 2));
@@ -341,7 +341,7 @@ BufferId RealPlatform::CreateBuffer(const std::string& file) {
   alGenBuffers(1, &sound.buffer);
   ALenum error = alGetError();
   if (error == AL_NO_ERROR) {
-    alBufferData(sound.buffer, format, samples, static_cast<ALsizei>(sound.bytes), spec.freq);
+    alBufferData(sound.buffer, format, samples, static_cast<ALsizei>(sound.bytes), wav_format.freq);
     error = alGetError();
   }
   if (cvt.buf != nullptr) SDL_free(cvt.buf);
