@@ -11,6 +11,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/platform.h"
+
 namespace qv {
 
 namespace {
@@ -96,6 +98,16 @@ std::optional<std::string> IniStore::Read(const std::string& app, const std::str
 
 void IniStore::Store(const std::string& app, const std::string& section, const std::string& key,
                      const std::string& value) {
+  try {
+    Replace(app, section, key, value);
+  } catch (const std::runtime_error& e) {
+    throw PlatformError("Cannot store the setting " + app + "/" + section + "/" + key + ": " +
+                        e.what());
+  }
+}
+
+void IniStore::Replace(const std::string& app, const std::string& section, const std::string& key,
+                       const std::string& value) {
   if (value.find_first_of("\r\n") != std::string::npos) {
     throw std::runtime_error("settings value for " + key + " holds a line break");
   }

@@ -18,7 +18,7 @@ class IniStore {
   std::optional<std::string> Read(const std::string& app, const std::string& section,
                                   const std::string& key);
   // Sets the entry and rewrites the whole file atomically (temporary file, fsync, rename).
-  // Throws std::runtime_error when the file cannot be written.
+  // Throws PlatformError, naming the entry, when the file cannot be written.
   void Store(const std::string& app, const std::string& section, const std::string& key,
              const std::string& value);
 
@@ -28,6 +28,8 @@ class IniStore {
 
  private:
   void Load();
+  void Replace(const std::string& app, const std::string& section, const std::string& key,
+               const std::string& value);
   void Save() const;
 
   std::string path_;

@@ -467,12 +467,7 @@ std::string RealPlatform::ReadSetting(const std::string& app, const std::string&
 
 void RealPlatform::StoreSetting(const std::string& app, const std::string& section,
                                 const std::string& key, const std::string& value) {
-  try {
-    settings_.Store(app, section, key, value);
-  } catch (const std::exception& e) {
-    throw PlatformError("Cannot store the setting " + app + "/" + section + "/" + key + ": " +
-                        e.what());
-  }
+  settings_.Store(app, section, key, value);  // throws PlatformError naming the entry
 }
 
 // ---- Transfer ----

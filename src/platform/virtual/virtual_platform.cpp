@@ -170,11 +170,7 @@ std::string VirtualPlatform::ReadSetting(const std::string& app, const std::stri
 
 void VirtualPlatform::StoreSetting(const std::string& app, const std::string& section,
                                    const std::string& key, const std::string& value) {
-  try {
-    store_.Store(app, section, key, value);
-  } catch (const std::runtime_error& e) {
-    throw PlatformError(std::string("Cannot save the settings: ") + e.what());
-  }
+  store_.Store(app, section, key, value);  // throws PlatformError naming the entry
 }
 
 void VirtualPlatform::StartTransfer(const std::string&) {
