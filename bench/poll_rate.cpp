@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "platform/sdl_openal/real_platform.h"
+#include "platform/sdl_openal/machine.h"
 
 namespace {
 
@@ -19,23 +19,23 @@ double CpuSeconds() {
 }  // namespace
 
 int main() {
-  qv::RealPlatform platform("", "");
+  qv::RealPlatform platform("");
   try {
-    platform.ShowWindow();
+    platform.system.ShowWindow();
   } catch (const qv::PlatformError& e) {
     std::fprintf(stderr, "poll_rate: %s (is DISPLAY set?)\n", e.what());
     return 1;
   }
-  platform.CreateKeyboard();
-  platform.SetTimerEnabled(true);  // the timer thread runs during the game's waits too
+  platform.input.CreateKeyboard();
+  platform.system.SetTimerEnabled(true);  // the timer thread runs during the game's waits too
   uint8_t keys[256];
   const auto start = std::chrono::steady_clock::now();
   const double cpu_start = CpuSeconds();
   long passes = 0;
   double seconds = 0;
   while (seconds < 3.0) {
-    platform.ProcessEvents();
-    if (platform.ReadKeyboard(keys) != qv::KeyRead::Ok) platform.AcquireKeyboard();
+    platform.system.ProcessEvents(platform.system.TickCount());  // due now: never sleeps
+    if (platform.input.ReadKeyboard(keys) != qv::KeyRead::Ok) platform.input.AcquireKeyboard();
     ++passes;
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }

@@ -1,6 +1,6 @@
 // ini_store_test.cpp -- the settings file: names, verbatim values, lines kept across rewrites,
 // atomic replacement and damaged files.
-#include "platform/ini_store.h"
+#include "store/ini_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

@@ -1,5 +1,5 @@
 // random_test.cpp -- the generator's range and uniformity, and the integer draws.
-#include "common/random.h"
+#include "core/random.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ TEST(Random, DrawsStayInTheUnitIntervalAndRepeatForASeed) {
 }
 
 TEST(RandomInt, CoversTheRangeUniformly) {
-  World w(VirtualOptions{}, false);
+  World w(SimOptions{}, false);
   std::map<int, int> counts;
   const int draws = 90000;
   for (int i = 0; i < draws; ++i) ++counts[RandomInt(w.pg, 0, 2)];
@@ -61,11 +61,11 @@ TEST(RandomInt, TheExtremesOfTheUnitIntervalStayInsideWideRanges) {
 }
 
 TEST(RandomIntReseeded, GivesLaunchFrequenciesInRange) {
-  World w(VirtualOptions{}, false);
+  World w(SimOptions{}, false);
   int lo = 40000, hi = 0;
   for (int i = 0; i < 20000; ++i) {
     // A fresh seed each time, as the clock moves on between launches.
-    w.platform.ProcessEvents();
+    w.platform.ProcessEvents(std::nullopt);
     int f = RandomIntReseeded(w.pg, 28999, 14000);
     ASSERT_GE(f, 14000);
     ASSERT_LE(f, 28999);

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/sdl_openal/keymap.h"
-#include "platform/sdl_openal/real_platform.h"
+#include "platform/sdl_openal/machine.h"
 #include "platform/sdl_openal/units.h"
 
 namespace qv {
@@ -38,17 +38,19 @@ TEST(RealUnits, VolumeIsHundredthsOfDecibels) {
   EXPECT_FLOAT_EQ(GainFromVolume(500), 1.0f);  // never louder than the file
 }
 
-TEST(RealUnits, PanIsAPointOnTheFrontHalfCircle) {
-  PanPosition left = PositionFromPan(-10000);
-  EXPECT_FLOAT_EQ(left.x, -1.0f);
-  EXPECT_NEAR(left.z, 0.0f, 1e-6f);
-  PanPosition centre = PositionFromPan(0);
-  EXPECT_FLOAT_EQ(centre.x, 0.0f);
-  EXPECT_FLOAT_EQ(centre.z, -1.0f);
-  PanPosition half = PositionFromPan(5000);
-  EXPECT_FLOAT_EQ(half.x, 0.5f);
-  EXPECT_NEAR(half.z, -std::sqrt(0.75f), 1e-6f);
-  EXPECT_FLOAT_EQ(PositionFromPan(20000).x, 1.0f);
+TEST(RealUnits, PanAttenuatesOnlyTheFarChannel) {
+  const ChannelGains centre = GainsFromVolumeAndPan(0, 0);
+  EXPECT_FLOAT_EQ(centre.left, 1.0f);
+  EXPECT_FLOAT_EQ(centre.right, 1.0f);
+  const ChannelGains left = GainsFromVolumeAndPan(0, -10000);
+  EXPECT_FLOAT_EQ(left.left, 1.0f);
+  EXPECT_FLOAT_EQ(left.right, 0.0f);
+  const ChannelGains right = GainsFromVolumeAndPan(-1000, 10000);
+  EXPECT_NEAR(right.right, 0.3162f, 1e-4f);  // the volume still applies to the near side
+  EXPECT_FLOAT_EQ(right.left, 0.0f);
+  const ChannelGains half = GainsFromVolumeAndPan(0, 600);  // 6 dB down on the left only
+  EXPECT_NEAR(half.left, 0.501f, 0.001f);
+  EXPECT_FLOAT_EQ(half.right, 1.0f);
 }
 
 TEST(RealUnits, FrequencyIsARatioToTheFileRate) {
@@ -193,16 +195,16 @@ class RealSoundTest : public ::testing::Test {
     fs::create_directories(sounds_);
     WriteTone(sounds_ / "short.wav", 300);
     WriteTone(sounds_ / "long.wav", 3000);
-    platform_ = std::make_unique<RealPlatform>(sounds_.string(), "");
-    ASSERT_TRUE(platform_->OpenSoundDevice());
+    platform_ = std::make_unique<RealPlatform>(sounds_.string());
+    ASSERT_TRUE(platform_->sound.OpenSoundDevice());
   }
 
   // Plays `id` to its end (or for at most `ms`), closes the device so the writer finishes the
   // file, and gives the captured peaks.
   Peaks PlayAndCapture(BufferId id, int ms = 1500) {
-    platform_->Play(id, kPlayOnce);
+    platform_->sound.Play(id, kPlayOnce);
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (platform_->GetStatus(id) != 0 && Clock::now() < end) SleepMs(5);
+    while (platform_->sound.GetStatus(id) != 0 && Clock::now() < end) SleepMs(5);
     SleepMs(60);  // let the mixer write out what it holds
     platform_.reset();
     return ReadPeaks(Capture().output);
@@ -211,7 +213,7 @@ class RealSoundTest : public ::testing::Test {
   // Waits until the buffer stops playing; the time it took, in ms, or -1 past the limit.
   int MsUntilEnded(BufferId id, int limit_ms) {
     const auto start = Clock::now();
-    while (platform_->GetStatus(id) & kStatusPlaying) {
+    while (platform_->sound.GetStatus(id) & kStatusPlaying) {
       if (Clock::now() - start > std::chrono::milliseconds(limit_ms)) return -1;
       SleepMs(2);
     }
@@ -224,93 +226,93 @@ class RealSoundTest : public ::testing::Test {
 };
 
 TEST_F(RealSoundTest, PlayedOnceItStopsAfterItsLengthAndPlaysAgainFromTheStart) {
-  BufferId id = platform_->CreateBuffer("short.wav");
-  EXPECT_EQ(platform_->GetStatus(id), 0);
-  platform_->Play(id, kPlayOnce);
-  EXPECT_EQ(platform_->GetStatus(id), kStatusPlaying);
+  BufferId id = platform_->sound.CreateBuffer("short.wav");
+  EXPECT_EQ(platform_->sound.GetStatus(id), 0);
+  platform_->sound.Play(id, kPlayOnce);
+  EXPECT_EQ(platform_->sound.GetStatus(id), kStatusPlaying);
   int ms = MsUntilEnded(id, 2000);
   EXPECT_GE(ms, 200);
   EXPECT_LE(ms, 800);
-  EXPECT_EQ(platform_->GetStatus(id), 0);
-  platform_->Play(id, kPlayOnce);
-  EXPECT_EQ(platform_->GetStatus(id), kStatusPlaying);
-  EXPECT_LT(platform_->PlayPosition(id), 22050u);  // restarted, not stuck at the end
+  EXPECT_EQ(platform_->sound.GetStatus(id), 0);
+  platform_->sound.Play(id, kPlayOnce);
+  EXPECT_EQ(platform_->sound.GetStatus(id), kStatusPlaying);
+  EXPECT_LT(platform_->sound.PlayPosition(id), 22050u);  // restarted, not stuck at the end
 }
 
 TEST_F(RealSoundTest, StopPausesAndPlayResumesWhereItStopped) {
-  BufferId id = platform_->CreateBuffer("long.wav");
-  platform_->Play(id, kPlayOnce);
+  BufferId id = platform_->sound.CreateBuffer("long.wav");
+  platform_->sound.Play(id, kPlayOnce);
   SleepMs(300);
-  platform_->Stop(id);
-  EXPECT_EQ(platform_->GetStatus(id), 0);
-  const uint32_t paused_at = platform_->PlayPosition(id);
+  platform_->sound.Stop(id);
+  EXPECT_EQ(platform_->sound.GetStatus(id), 0);
+  const uint32_t paused_at = platform_->sound.PlayPosition(id);
   EXPECT_GT(paused_at, 2 * 22050 * 200 / 1000u);  // about 300 ms of 16-bit 22050 Hz in
   SleepMs(200);
-  EXPECT_EQ(platform_->PlayPosition(id), paused_at);
-  platform_->Play(id, kPlayOnce);
-  EXPECT_GE(platform_->PlayPosition(id), paused_at);
+  EXPECT_EQ(platform_->sound.PlayPosition(id), paused_at);
+  platform_->sound.Play(id, kPlayOnce);
+  EXPECT_GE(platform_->sound.PlayPosition(id), paused_at);
   // Playing a playing buffer keeps its place, as the game's buffers do.
   SleepMs(100);
-  const uint32_t before = platform_->PlayPosition(id);
-  platform_->Play(id, kPlayOnce);
-  EXPECT_GE(platform_->PlayPosition(id), before);
+  const uint32_t before = platform_->sound.PlayPosition(id);
+  platform_->sound.Play(id, kPlayOnce);
+  EXPECT_GE(platform_->sound.PlayPosition(id), before);
 }
 
 TEST_F(RealSoundTest, APositionSetWhileNotPlayingHoldsAtTheNextPlay) {
-  BufferId id = platform_->CreateBuffer("long.wav");
+  BufferId id = platform_->sound.CreateBuffer("long.wav");
   // Never played yet.
-  platform_->SetCurrentPosition(id, 40000);
-  platform_->Play(id, kPlayOnce);
-  EXPECT_GE(platform_->PlayPosition(id), 40000u);
+  platform_->sound.SetCurrentPosition(id, 40000);
+  platform_->sound.Play(id, kPlayOnce);
+  EXPECT_GE(platform_->sound.PlayPosition(id), 40000u);
   // Paused: the rewind the game does before replaying a cue.
-  platform_->Stop(id);
-  platform_->SetCurrentPosition(id, 0);
-  platform_->Play(id, kPlayOnce);
-  EXPECT_LT(platform_->PlayPosition(id), 40000u);
+  platform_->sound.Stop(id);
+  platform_->sound.SetCurrentPosition(id, 0);
+  platform_->sound.Play(id, kPlayOnce);
+  EXPECT_LT(platform_->sound.PlayPosition(id), 40000u);
   // Ended: the position set afterwards is where it starts.
-  BufferId shorter = platform_->CreateBuffer("short.wav");
-  platform_->Play(shorter, kPlayOnce);
+  BufferId shorter = platform_->sound.CreateBuffer("short.wav");
+  platform_->sound.Play(shorter, kPlayOnce);
   ASSERT_GE(MsUntilEnded(shorter, 2000), 0);
-  platform_->SetCurrentPosition(shorter, 8000);
-  platform_->Play(shorter, kPlayOnce);
-  EXPECT_GE(platform_->PlayPosition(shorter), 8000u);
+  platform_->sound.SetCurrentPosition(shorter, 8000);
+  platform_->sound.Play(shorter, kPlayOnce);
+  EXPECT_GE(platform_->sound.PlayPosition(shorter), 8000u);
   // Past the end: clamped, never an error.
-  platform_->SetCurrentPosition(shorter, 1u << 30);
+  platform_->sound.SetCurrentPosition(shorter, 1u << 30);
 }
 
-TEST_F(RealSoundTest, LoopingPlaysPastItsEndAndKeepsItsFlagWhenStopped) {
-  BufferId id = platform_->CreateBuffer("short.wav");
-  platform_->Play(id, kPlayLooping);
-  EXPECT_EQ(platform_->GetStatus(id), kStatusPlaying | kStatusLooping);
+TEST_F(RealSoundTest, LoopingPlaysPastItsEndAndAStoppedBufferReadsZero) {
+  BufferId id = platform_->sound.CreateBuffer("short.wav");
+  platform_->sound.Play(id, kPlayLooping);
+  EXPECT_EQ(platform_->sound.GetStatus(id), kStatusPlaying | kStatusLooping);
   SleepMs(700);
-  EXPECT_EQ(platform_->GetStatus(id), kStatusPlaying | kStatusLooping);
-  platform_->Stop(id);
-  EXPECT_EQ(platform_->GetStatus(id), kStatusLooping);
-  platform_->Play(id, kPlayOnce);  // the flag follows the latest Play
-  EXPECT_EQ(platform_->GetStatus(id), kStatusPlaying);
+  EXPECT_EQ(platform_->sound.GetStatus(id), kStatusPlaying | kStatusLooping);
+  platform_->sound.Stop(id);
+  EXPECT_EQ(platform_->sound.GetStatus(id), 0);  // the looping bit comes only with playing
+  platform_->sound.Play(id, kPlayOnce);  // the flag follows the latest Play
+  EXPECT_EQ(platform_->sound.GetStatus(id), kStatusPlaying);
   EXPECT_GE(MsUntilEnded(id, 2000), 0);
 }
 
 TEST_F(RealSoundTest, DoubleFrequencyEndsInHalfTheTime) {
-  BufferId id = platform_->CreateBuffer("long.wav");
-  platform_->SetFrequency(id, 44100);
-  platform_->Play(id, kPlayOnce);
+  BufferId id = platform_->sound.CreateBuffer("long.wav");
+  platform_->sound.SetFrequency(id, 44100);
+  platform_->sound.Play(id, kPlayOnce);
   int ms = MsUntilEnded(id, 5000);
   EXPECT_GE(ms, 1300);
   EXPECT_LE(ms, 1900);
 }
 
 TEST_F(RealSoundTest, PannedLeftIsSilentOnTheRight) {
-  BufferId id = platform_->CreateBuffer("short.wav");
-  platform_->SetPan(id, -10000);
+  BufferId id = platform_->sound.CreateBuffer("short.wav");
+  platform_->sound.SetPan(id, -10000);
   Peaks peaks = PlayAndCapture(id);
   EXPECT_GT(peaks.left, 4000);
   EXPECT_LT(peaks.right, 100);
 }
 
 TEST_F(RealSoundTest, PannedRightIsSilentOnTheLeft) {
-  BufferId id = platform_->CreateBuffer("short.wav");
-  platform_->SetPan(id, 10000);
+  BufferId id = platform_->sound.CreateBuffer("short.wav");
+  platform_->sound.SetPan(id, 10000);
   Peaks peaks = PlayAndCapture(id);
   EXPECT_GT(peaks.right, 4000);
   EXPECT_LT(peaks.left, 100);
@@ -318,11 +320,11 @@ TEST_F(RealSoundTest, PannedRightIsSilentOnTheLeft) {
 
 TEST_F(RealSoundTest, VolumeScalesTheCapturedLevel) {
   WriteTone(sounds_ / "stereo8.wav", 300, 11025, 2, 8);
-  BufferId loud = platform_->CreateBuffer("short.wav");
-  BufferId quiet = platform_->CreateBuffer("stereo8.wav");  // 8-bit stereo loads too
-  platform_->SetVolume(loud, -10000);
-  platform_->SetVolume(quiet, -2000);
-  platform_->Play(loud, kPlayOnce);
+  BufferId loud = platform_->sound.CreateBuffer("short.wav");
+  BufferId quiet = platform_->sound.CreateBuffer("stereo8.wav");  // 8-bit stereo loads too
+  platform_->sound.SetVolume(loud, -10000);
+  platform_->sound.SetVolume(quiet, -2000);
+  platform_->sound.Play(loud, kPlayOnce);
   Peaks peaks = PlayAndCapture(quiet);
   // Half scale at -20 dB is a tenth of that; the -100 dB buffer adds nothing audible.
   const int expected = 16384 / 10;
@@ -331,15 +333,15 @@ TEST_F(RealSoundTest, VolumeScalesTheCapturedLevel) {
 }
 
 TEST_F(RealSoundTest, IdsCountUpAndAreNeverReused) {
-  BufferId a = platform_->CreateBuffer("short.wav");
-  BufferId b = platform_->CreateBuffer("short.wav");
+  BufferId a = platform_->sound.CreateBuffer("short.wav");
+  BufferId b = platform_->sound.CreateBuffer("short.wav");
   EXPECT_EQ(a, 1);
   EXPECT_EQ(b, 2);
-  platform_->Play(b, kPlayLooping);
-  platform_->Release(b);
-  EXPECT_EQ(platform_->CreateBuffer("short.wav"), 3);
-  EXPECT_THROW(platform_->Play(b, kPlayOnce), PlatformError);
-  EXPECT_THROW(platform_->GetStatus(42), PlatformError);
+  platform_->sound.Play(b, kPlayLooping);
+  platform_->sound.Release(b);
+  EXPECT_EQ(platform_->sound.CreateBuffer("short.wav"), 3);
+  EXPECT_THROW(platform_->sound.Play(b, kPlayOnce), PlatformError);
+  EXPECT_THROW(platform_->sound.GetStatus(42), PlatformError);
 }
 
 TEST_F(RealSoundTest, AMissingOrBrokenFileThrowsNamingIt) {
@@ -347,7 +349,7 @@ TEST_F(RealSoundTest, AMissingOrBrokenFileThrowsNamingIt) {
   std::ofstream(sounds_ / "numbers" / "broken.wav") << "RIFF not really";
   for (const std::string file : {"numbers/nothere.wav", "numbers/broken.wav"}) {
     try {
-      platform_->CreateBuffer(file);
+      platform_->sound.CreateBuffer(file);
       ADD_FAILURE() << file << " loaded";
     } catch (const PlatformError& e) {
       EXPECT_NE(std::string(e.what()).find("Cannot load sound file " + file + ": "),
@@ -355,41 +357,28 @@ TEST_F(RealSoundTest, AMissingOrBrokenFileThrowsNamingIt) {
           << e.what();
     }
   }
-  RealPlatform no_device(sounds_.string(), "");
-  EXPECT_THROW(no_device.CreateBuffer("short.wav"), PlatformError);
+  RealPlatform no_device(sounds_.string());
+  EXPECT_THROW(no_device.sound.CreateBuffer("short.wav"), PlatformError);
 }
 
-// ---- Timer and settings ----
+// ---- Timer ----
 
 TEST(RealPlatformTest, TimerTicksEvery500MsOnlyWhileEnabled) {
-  RealPlatform platform("", "");
-  platform.SetTimerEnabled(true);
+  RealPlatform platform("");
+  platform.system.SetTimerEnabled(true);
   int ticks = 0;
   const auto start = Clock::now();
   while (Clock::now() - start < std::chrono::milliseconds(1250)) {
-    ticks += platform.ProcessEvents().timer_ticks;
+    ticks += platform.system.ProcessEvents(platform.system.TickCount() + 5).timer_ticks;
   }
   EXPECT_EQ(ticks, 2);
-  platform.SetTimerEnabled(false);
+  platform.system.SetTimerEnabled(false);
   ticks = 0;
   const auto off = Clock::now();
   while (Clock::now() - off < std::chrono::milliseconds(700)) {
-    ticks += platform.ProcessEvents().timer_ticks;
+    ticks += platform.system.ProcessEvents(platform.system.TickCount() + 5).timer_ticks;
   }
   EXPECT_EQ(ticks, 0);
-}
-
-TEST(RealPlatformTest, SettingsRoundTripAndAFailedStoreThrows) {
-  const fs::path dir = Capture().dir / "settings";
-  fs::create_directories(dir);
-  RealPlatform platform("", (dir / "quorvane" / "settings.ini").string());
-  EXPECT_EQ(platform.ReadSetting("QuorVane", "Game", "qv", "0"), "0");
-  platform.StoreSetting("QuorVane", "Game", "qv", "12 & 34");
-  EXPECT_EQ(platform.ReadSetting("quorvane", "GAME", "QV", "0"), "12 & 34");
-  // A folder that cannot be made: its parent is a plain file.
-  std::ofstream(dir / "plain") << "x";
-  RealPlatform blocked("", (dir / "plain" / "settings.ini").string());
-  EXPECT_THROW(blocked.StoreSetting("QuorVane", "Game", "qv", "1"), PlatformError);
 }
 
 // ---- Transfer against a local server ----
@@ -446,18 +435,18 @@ class TinyHttpServer {
   std::thread thread_;
 };
 
-int RunTransfer(RealPlatform& platform, const std::string& url) {
-  platform.StartTransfer(url);
+int RunTransfer(CurlTransfer& transfer, const std::string& url) {
+  transfer.StartTransfer(url);
   const auto start = Clock::now();
-  while (platform.TransferExecuting()) {
+  while (transfer.TransferExecuting()) {
     if (Clock::now() - start > std::chrono::seconds(10)) return -1;
     SleepMs(1);
   }
-  return platform.TransferStatus();
+  return transfer.TransferStatus();
 }
 
 TEST(RealTransferTest, GivesTheHttpStatusOrZeroWhenTheTransferFails) {
-  RealPlatform platform("", "");
+  CurlTransfer platform;
   {
     TinyHttpServer ok(200);
     const std::string url = "127.0.0.1:" + std::to_string(ok.port()) + "/score?n=a%26b";
@@ -490,7 +479,7 @@ TEST(RealTransferTest, ANewTransferAbandonsOneStillRunning) {
   socklen_t len = sizeof addr;
   ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
   ::listen(silent, 4);
-  RealPlatform platform("", "");
+  CurlTransfer platform;
   platform.StartTransfer("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/");
   for (int i = 0; i < 50; ++i) {
     EXPECT_TRUE(platform.TransferExecuting());

@@ -1,10 +1,10 @@
 // scramble_test.cpp -- scrambling of stored values and the number rules of start-up.
-#include "startup/scramble.h"
+#include "store/scramble.h"
 
 #include <gtest/gtest.h>
 
-#include "startup/program.h"
-#include "startup/settings.h"
+#include "core/program.h"
+#include "store/settings.h"
 #include "support.h"
 
 namespace qv::test {
@@ -37,7 +37,7 @@ TEST(Scramble, EveryScoreWithEveryKeyRoundTripsInTheStoredShape) {
 }
 
 TEST(Scramble, KeyDigitIsDrawnFromOneToNine) {
-  World w(VirtualOptions{}, false);
+  World w(SimOptions{}, false);
   std::array<int, 10> seen{};
   for (int i = 0; i < 2000; ++i) {
     std::string s = Scramble(w.pg, "1500");

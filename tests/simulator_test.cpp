@@ -7,9 +7,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/sound.h"
-#include "common/sound_bank.h"
-#include "startup/window.h"
+#include "input/keyboard.h"
+#include "platform/key_names.h"
+#include "sound/players.h"
+#include "sound/sound_bank.h"
+#include "core/window_events.h"
 #include "support.h"
 
 namespace qv::test {
@@ -133,7 +135,7 @@ TEST(Script, WaitsSleepsAndWindowEvents) {
 }
 
 TEST(Bot, AnswersLaunchesFallsAndTheWarning) {
-  VirtualOptions o;
+  SimOptions o;
   o.bot_ms = 120;
   World w(o);
   w.platform.ShowWindow();

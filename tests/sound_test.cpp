@@ -1,10 +1,10 @@
 // sound_test.cpp -- the players and buffer helpers on the virtual machine.
-#include "common/sound.h"
+#include "sound/players.h"
 
 #include <gtest/gtest.h>
 
-#include "common/sound_bank.h"
-#include "startup/window.h"
+#include "sound/sound_bank.h"
+#include "core/window_events.h"
 #include "support.h"
 
 namespace qv::test {

@@ -1,12 +1,12 @@
 // spoken_numbers_test.cpp -- which number words each value is read as, in order, and how
 // they are played.
-#include "common/spoken_numbers.h"
+#include "sound/spoken_numbers.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "common/sound_bank.h"
+#include "sound/sound_bank.h"
 #include "support.h"
 
 namespace qv::test {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "startup/scramble.h"
-#include "startup/window.h"
+#include "store/scramble.h"
+#include "core/window_events.h"
 #include "support.h"
 
 namespace qv::test {
@@ -99,7 +99,7 @@ TEST(StartUp, ClosingTheWindowDuringTheIntroductionSavesNothingAndSaysNoGoodbye)
 }
 
 TEST(StartUp, EscapeAtThePromptSavesTheHighScoreBeforeTheGoodbye) {
-  VirtualOptions o = WithScript("wait play menuprompt.wav\ntap Escape\n");
+  SimOptions o = WithScript("wait play menuprompt.wav\ntap Escape\n");
   TempDir settings_dir;
   o.settings_path = settings_dir / "settings.ini";
   World w(o);
@@ -122,7 +122,7 @@ TEST(StartUp, EscapeAtThePromptSavesTheHighScoreBeforeTheGoodbye) {
   EXPECT_EQ(Unscramble(w.Log().at(static_cast<size_t>(diff)).value), "2");
 
   // A second run reads the stored score back as the high score.
-  VirtualOptions again = WithScript("wait play menuprompt.wav\ntap Escape\n");
+  SimOptions again = WithScript("wait play menuprompt.wav\ntap Escape\n");
   again.settings_path = o.settings_path;
   World w2(again);
   ASSERT_EQ(w2.Run(), 0);
@@ -153,7 +153,7 @@ TEST(StartUp, AnUnreadableIntroductionIsReportedLikeAMissingOne) {
 }
 
 TEST(StartUp, NoSoundDeviceShowsTheDriverMessageBeforeAnySound) {
-  VirtualOptions o;
+  SimOptions o;
   o.no_device = true;
   World w(o);
   EXPECT_EQ(w.Run(), 1);
@@ -177,7 +177,7 @@ class StoredValues : public ::testing::TestWithParam<StoredCase> {};
 TEST_P(StoredValues, AreReadAtStartUp) {
   TempDir d;
   std::ofstream(d / "settings.ini") << GetParam().ini;
-  VirtualOptions o = WithScript("wait play menuprompt.wav\ntap Escape\n");
+  SimOptions o = WithScript("wait play menuprompt.wav\ntap Escape\n");
   o.settings_path = d / "settings.ini";
   World w(o);
   ASSERT_EQ(w.Run(), 0);

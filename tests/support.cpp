@@ -72,18 +72,20 @@ void WriteSoundSet(const std::string& dir, uint32_t ms, uint32_t empty_ms, uint3
 }
 
 namespace {
-VirtualOptions Prepare(VirtualOptions o, const TempDir& dir, bool write_sounds) {
+SimOptions Prepare(SimOptions o, const TempDir& dir, bool write_sounds) {
   if (o.sounds_dir.empty()) o.sounds_dir = (dir.path() / "sounds").string();
   if (write_sounds) WriteSoundSet(o.sounds_dir);
   return o;
 }
 }  // namespace
 
-World::World(VirtualOptions options, bool write_sounds)
+World::World(SimOptions options, bool write_sounds)
     : opts(Prepare(std::move(options), dir, write_sounds)),
-      machine(opts, log),
-      platform(machine, log),
-      pg(platform) {}
+      machine(opts),
+      driver(machine, log, opts),
+      platform(machine.Parts(), log),
+      settings(opts.settings_path),
+      pg(platform.Parts(), settings, &log) {}
 
 int World::Run() {
   try {
@@ -113,11 +115,11 @@ int World::Find(const std::string& op, const std::string& subject, size_t from) 
   return -1;
 }
 
-VirtualOptions WithScript(const std::string& script_text) {
+SimOptions WithScript(const std::string& script_text) {
   std::string error;
   auto script = ParseScript(script_text, &error);
   if (!script) throw std::runtime_error("bad test script: " + error);
-  VirtualOptions o;
+  SimOptions o;
   o.script = *script;
   return o;
 }

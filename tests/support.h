@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/logged_platform.h"
+#include "core/program.h"
+#include "driver.h"
+#include "platform/logged.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
-#include "startup/program.h"
+#include "store/ini_store.h"
 
 namespace qv::test {
 
@@ -41,7 +43,7 @@ void WriteSoundSet(const std::string& dir, uint32_t ms = 200, uint32_t empty_ms 
 
 // One virtual run: sounds in a temp folder, the machine, its log and a program object.
 struct World {
-  explicit World(VirtualOptions options = {}, bool write_sounds = true);
+  explicit World(SimOptions options = {}, bool write_sounds = true);
 
   // Runs Main until the program ends; returns its exit status (-1 if --until was reached).
   int Run();
@@ -53,13 +55,15 @@ struct World {
   const std::vector<LogEntry>& Log() const { return log.Entries(); }
 
   TempDir dir;
-  VirtualOptions opts;
+  SimOptions opts;
   SoundLog log;
   VirtualPlatform machine;
+  SimDriver driver;
   LoggedPlatform platform;
+  IniStore settings;
   Program pg;
 };
 
-VirtualOptions WithScript(const std::string& script_text);
+SimOptions WithScript(const std::string& script_text);
 
 }  // namespace qv::test

@@ -14,13 +14,19 @@ std::string ExecutableDir() {
 }
 
 std::string FindSoundsDir() {
-  std::filesystem::path dir = ExecutableDir();
-  for (int up = 0; up < 3; ++up) {
+  namespace fs = std::filesystem;
+  const fs::path exe_dir = ExecutableDir();
+  // A build folder holds a link named "sounds" to the project's sounds, so the build's own
+  // program finds them beside itself too.
+  const fs::path candidates[] = {
+      exe_dir / "sounds",
+      exe_dir.parent_path() / "share" / "quorvane" / "sounds",
+  };
+  for (const fs::path& dir : candidates) {
     std::error_code ec;
-    if (std::filesystem::exists(dir / "sounds" / "intro.wav", ec)) return (dir / "sounds").string();
-    dir = dir.parent_path();
+    if (fs::exists(dir / "intro.wav", ec)) return dir.string();
   }
-  return (std::filesystem::path(ExecutableDir()) / "sounds").string();
+  return (exe_dir / "sounds").string();
 }
 
 }  // namespace qv

@@ -27,6 +27,12 @@ class SoundLog {
   explicit SoundLog(std::FILE* out = nullptr) : out_(out) {}
 
   void Add(LogEntry e);
+  // Adds an entry stamped with the clock's time (0 until a clock is set).
+  void Add(const std::string& op, int id, const std::string& subject, const std::string& value) {
+    Add(LogEntry{clock_ ? clock_() : 0, op, id, subject, value});
+  }
+  // The time entries are stamped with: milliseconds since the program started.
+  void SetClock(std::function<uint32_t()> clock) { clock_ = std::move(clock); }
   const std::vector<LogEntry>& Entries() const { return entries_; }
   // Called after every entry is added (the simulator's script waits and bot listen here).
   void SetListener(std::function<void(const LogEntry&)> listener) {
@@ -40,6 +46,7 @@ class SoundLog {
   bool keep_ = true;
   std::vector<LogEntry> entries_;
   std::function<void(const LogEntry&)> listener_;
+  std::function<uint32_t()> clock_;
 };
 
 }  // namespace qv

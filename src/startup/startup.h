@@ -5,7 +5,6 @@
 
 namespace qv {
 
-class Platform;
 struct Program;
 
 // The message shown when no sound device can be opened.
@@ -14,11 +13,9 @@ extern const char* const kSoundDriverMessage;
 // The entry point: seeds the random generator, shows the window and runs StartUp. Never
 // returns: the program ends in ExitGame, in Form_Unload, or with an error report (a platform
 // failure no one handles: message box naming what failed, exit status 1).
-[[noreturn]] void Main(Platform& platform);
-// The same on a program object the caller owns (tests look at its state afterwards).
 [[noreturn]] void Main(Program& pg);
 // Opens the sound device and keyboard, reads the stored values, loads the sound bank, plays
-// the introduction, then runs the screens.
+// the introduction, then runs the screens, each returning the next.
 [[noreturn]] void StartUp(Program& pg);
 // Saves the settings, says goodbye and ends the program with status 0.
 [[noreturn]] void ExitGame(Program& pg);

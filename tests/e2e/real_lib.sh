@@ -40,15 +40,15 @@ start_x() {
   export DISPLAY=":$(head -n1 "$WORK/display")"
 }
 
-# Puts the program in WORK/<name>/bin with its sounds beside it: the project's own set when it
+# Puts the program in WORK/<name> with its sounds beside it: the project's own set when it
 # holds every file these scenarios need, else short generated tones. Files named after the
 # name are left out (to provoke a load failure).
 stage_program() {
   local program=$1 source_dir=$2 name=$3
   shift 3
   local dir="$WORK/$name"
-  mkdir -p "$dir/bin" "$dir/sounds"
-  cp "$program" "$dir/bin/quorvane"
+  mkdir -p "$dir/sounds"
+  cp "$program" "$dir/quorvane"
   local f complete=1
   for f in "${QV_E2E_SOUNDS[@]}"; do
     [ -f "$source_dir/sounds/$f" ] || complete=0
@@ -74,7 +74,7 @@ stage_program() {
 run_program() {
   local dir="$WORK/$1"
   ALSOFT_CONF="$dir/alsoft.conf" QUORVANE_SOUND_LOG="$WORK/$1.log" XDG_CONFIG_HOME="$dir/config" \
-    "$dir/bin/quorvane" >"$WORK/$1.out" 2>"$WORK/$1.err" &
+    "$dir/quorvane" >"$WORK/$1.out" 2>"$WORK/$1.err" &
   QV_PID=$!
   QV_PIDS+=("$QV_PID")
 }

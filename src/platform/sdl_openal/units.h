@@ -1,5 +1,5 @@
 // units.h -- the game's sound units (hundredths of dB, pan -10000..10000, hertz) turned into
-// OpenAL's gain, source position and pitch. Pure functions, so they are tested on their own.
+// OpenAL's gains and pitch. Pure functions, so they are tested on their own.
 #pragma once
 
 #include <algorithm>
@@ -7,23 +7,25 @@
 
 namespace qv {
 
-struct PanPosition {
-  float x = 0;
-  float y = 0;
-  float z = -1;
-};
-
 // -10000 (silence, -100 dB) .. 0 (full): gain = 10^(dB / 20).
 inline float GainFromVolume(int hundredths_db) {
   const int v = std::clamp(hundredths_db, -10000, 0);
   return static_cast<float>(std::pow(10.0, v / 2000.0));
 }
 
-// A listener-relative point on the unit circle in front of the listener: with no distance
-// model only the direction counts, and x = +-1 puts the whole sound in one channel.
-inline PanPosition PositionFromPan(int pan) {
-  const double x = std::clamp(pan, -10000, 10000) / 10000.0;
-  return PanPosition{static_cast<float>(x), 0.0f, static_cast<float>(-std::sqrt(1.0 - x * x))};
+// The gain of each channel's source. Pan 0 plays both channels at the volume; pan p leaves the
+// near channel there and attenuates the far one by a further |p| / 100 dB, so +-10000 is
+// silence on the far side.
+struct ChannelGains {
+  float left = 1;
+  float right = 1;
+};
+inline ChannelGains GainsFromVolumeAndPan(int hundredths_db, int pan) {
+  const int p = std::clamp(pan, -10000, 10000);
+  const float gain = GainFromVolume(hundredths_db);
+  if (p == 10000) return {0.0f, gain};
+  if (p == -10000) return {gain, 0.0f};
+  return {p > 0 ? gain * GainFromVolume(-p) : gain, p < 0 ? gain * GainFromVolume(p) : gain};
 }
 
 // The game asks for a playback rate in hertz; OpenAL wants a ratio to the file's own rate.

@@ -1,37 +1,34 @@
-// virtual_platform.cpp -- the virtual machine: clock, keyboard, buffers, timer, transfer,
-// settings, and the script and bot that play it.
+// virtual_platform.cpp -- the virtual machine: clock, keyboard, buffers, timer and transfer.
 #include "platform/virtual/virtual_platform.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
 
 #include "platform/virtual/wav_info.h"
 
 namespace qv {
 
-VirtualPlatform::VirtualPlatform(VirtualOptions options, SoundLog& log)
-    : options_(std::move(options)),
-      log_(log),
-      store_(options_.settings_path),
-      now_(options_.tick0) {
-  log_.SetListener([this](const LogEntry& e) { OnLogEntry(e); });
-}
+VirtualPlatform::VirtualPlatform(VirtualOptions options)
+    : options_(std::move(options)), now_(options_.tick0) {}
 
 uint32_t VirtualPlatform::ClockSeed() {
   // Reproducible: the same seed and the same moment give the same numbers.
   return now_ * 2654435761u ^ options_.seed;
 }
 
-WindowEvents VirtualPlatform::ProcessEvents() {
+WindowEvents VirtualPlatform::ProcessEvents(std::optional<uint32_t>) {
   if (Elapsed() >= options_.until_ms) throw UntilReached{};
   ++now_;
   WindowEvents ev;
-  RunScript();
-  RunBot();
+  // Like the real window system: a key that went down during this turn reads as down at the
+  // next read even if it is already up again; a turn later it is forgotten.
+  std::fill(std::begin(tapped_), std::end(tapped_), 0);
+  if (turn_hook_) turn_hook_();
   if (timer_enabled_ && static_cast<int32_t>(now_ - next_timer_tick_) >= 0) {
     ev.timer_ticks = 1;
-    next_timer_tick_ += 500;
+    next_timer_tick_ += kTimerPeriodMs;
   }
   if (transfer_running_ && options_.http_delay_ms >= 0 &&
       static_cast<int32_t>(now_ - transfer_ends_) >= 0) {
@@ -70,7 +67,7 @@ void VirtualPlatform::Terminate(int status) {
 }
 
 void VirtualPlatform::SetTimerEnabled(bool enabled) {
-  if (enabled && !timer_enabled_) next_timer_tick_ = now_ + 500;
+  if (enabled && !timer_enabled_) next_timer_tick_ = now_ + kTimerPeriodMs;
   timer_enabled_ = enabled;
 }
 
@@ -95,13 +92,14 @@ KeyRead VirtualPlatform::ReadKeyboard(uint8_t state[256]) {
     return KeyRead::InputLost;
   }
   if (!acquired_) return KeyRead::NotAcquired;
-  for (int k = 0; k < 256; ++k) state[k] = keys_[k];
+  for (int k = 0; k < 256; ++k) state[k] = keys_[k] | tapped_[k];
+  std::fill(std::begin(tapped_), std::end(tapped_), 0);  // a tap is seen by one read
   return KeyRead::Ok;
 }
 
 void VirtualPlatform::SetKey(int scan_code, bool down) {
   keys_[scan_code & 0xFF] = down ? 0x80 : 0;
-  log_.Add(LogEntry{Elapsed(), "key", 0, KeyName(scan_code), down ? "down" : "up"});
+  if (down) tapped_[scan_code & 0xFF] = 0x80;
 }
 
 void VirtualPlatform::SetFocus(bool focused) {
@@ -155,22 +153,12 @@ void VirtualPlatform::SetFrequency(BufferId id, int hertz) { Get(id).frequency =
 
 int VirtualPlatform::GetStatus(BufferId id) {
   const Buffer& b = Get(id);
-  return (b.playing ? kStatusPlaying : 0) | (b.looping ? kStatusLooping : 0);
+  return b.playing ? kStatusPlaying | (b.looping ? kStatusLooping : 0) : 0;
 }
 
 void VirtualPlatform::Release(BufferId id) {
   Get(id);
   buffers_.erase(id);
-}
-
-std::string VirtualPlatform::ReadSetting(const std::string& app, const std::string& section,
-                                         const std::string& key, const std::string& default_value) {
-  return store_.Read(app, section, key).value_or(default_value);
-}
-
-void VirtualPlatform::StoreSetting(const std::string& app, const std::string& section,
-                                   const std::string& key, const std::string& value) {
-  store_.Store(app, section, key, value);  // throws PlatformError naming the entry
 }
 
 void VirtualPlatform::StartTransfer(const std::string&) {
@@ -180,105 +168,5 @@ void VirtualPlatform::StartTransfer(const std::string&) {
 }
 
 bool VirtualPlatform::TransferExecuting() { return transfer_running_; }
-
-// --- script and bot ---------------------------------------------------------------------
-
-void VirtualPlatform::RunScript() {
-  const uint32_t t = Elapsed();
-  while (script_pc_ < options_.script.size()) {
-    const ScriptCommand& c = options_.script[script_pc_];
-    const bool first = !command_started_;
-    command_started_ = true;
-    bool done = false;
-    switch (c.kind) {
-      case ScriptCommand::Sleep:
-        if (first) command_until_ = command_start_ + static_cast<uint32_t>(c.ms);
-        done = t >= command_until_;
-        break;
-      case ScriptCommand::Down:
-      case ScriptCommand::Up:
-        SetKey(c.key, c.kind == ScriptCommand::Down);
-        command_until_ = t;
-        done = true;
-        break;
-      case ScriptCommand::Tap:
-        if (first) {
-          SetKey(c.key, true);
-          command_until_ = t + static_cast<uint32_t>(c.ms);
-        }
-        if (t >= command_until_) {
-          SetKey(c.key, false);
-          done = true;
-        }
-        break;
-      case ScriptCommand::Wait:
-        if (first) {
-          // Entries logged since the previous command ended count too.
-          wait_satisfied_ = false;
-          for (auto it = log_.Entries().rbegin(); it != log_.Entries().rend(); ++it) {
-            if (it->ms < command_start_) break;
-            if (it->op == c.op && it->subject == c.subject) wait_satisfied_ = true;
-          }
-        }
-        done = wait_satisfied_;
-        command_until_ = t;
-        break;
-      case ScriptCommand::Close:
-        close_pending_ = true;
-        command_until_ = t;
-        done = true;
-        break;
-      case ScriptCommand::Blur:
-      case ScriptCommand::Focus:
-        SetFocus(c.kind == ScriptCommand::Focus);
-        command_until_ = t;
-        done = true;
-        break;
-    }
-    if (!done) return;
-    command_start_ = command_until_;
-    command_started_ = false;
-    ++script_pc_;
-  }
-}
-
-void VirtualPlatform::ScheduleTap(int key, uint32_t at) {
-  bot_keys_.push_back({at, key, true});
-  bot_keys_.push_back({at + 30, key, false});
-}
-
-void VirtualPlatform::RunBot() {
-  const uint32_t t = Elapsed();
-  // Pending keys are few; apply those due in the order they were scheduled.
-  for (size_t i = 0; i < bot_keys_.size();) {
-    if (bot_keys_[i].at <= t) {
-      SetKey(bot_keys_[i].key, bot_keys_[i].down);
-      bot_keys_.erase(bot_keys_.begin() + static_cast<long>(i));
-    } else {
-      ++i;
-    }
-  }
-}
-
-void VirtualPlatform::OnLogEntry(const LogEntry& e) {
-  if (script_pc_ < options_.script.size() && command_started_) {
-    const ScriptCommand& c = options_.script[script_pc_];
-    if (c.kind == ScriptCommand::Wait && e.op == c.op && e.subject == c.subject) {
-      wait_satisfied_ = true;
-    }
-  }
-  if (options_.bot_ms < 0) return;
-  const uint32_t at = e.ms + static_cast<uint32_t>(options_.bot_ms);
-  auto arrow_for = [](int pan) { return pan < 0 ? 203 : pan > 0 ? 205 : 200; };
-  const Buffer* b = FindBuffer(e.id);
-  if (e.op == "play" && b != nullptr &&
-      (e.subject == "launch.wav" || e.subject == "bonusFall.wav")) {
-    ScheduleTap(arrow_for(b->pan), at);
-  } else if (e.op == "pan" && e.subject == "bonusFall.wav" && b != nullptr && b->playing) {
-    ScheduleTap(arrow_for(b->pan), at);
-  } else if (e.op == "play" && e.subject == "warning.wav") {
-    ScheduleTap(57, at);
-  }
-}
 
 }  // namespace qv

@@ -1,18 +1,16 @@
 // virtual_platform.h -- the whole machine in memory and in virtual time, for tests and the
-// simulator: every turn of the window system is exactly 1 ms, keys come from a script and a
-// bot, sounds play by counting frames, and nothing waits on a real clock.
+// simulator: every turn of the window system is exactly 1 ms, sounds play by counting frames,
+// and nothing waits on a real clock. It knows nothing of the game: whoever drives it (a test,
+// the simulator's script and bot) sets keys, focus and closes through its own calls, once per
+// virtual millisecond from the turn hook.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include "platform/ini_store.h"
 #include "platform/platform.h"
-#include "platform/sound_log.h"
-#include "platform/virtual/script.h"
 
 namespace qv {
 
@@ -20,32 +18,31 @@ namespace qv {
 struct ProgramEnded {
   int status;
 };
-// Thrown when virtual time reaches the --until limit.
+// Thrown when virtual time reaches the until_ms limit.
 struct UntilReached {};
 
 struct VirtualOptions {
-  std::string sounds_dir;     // folder the wave files are read from
-  std::string settings_path;  // empty: an empty store in memory
-  uint32_t seed = 1;
+  std::string sounds_dir;       // folder the wave files are read from
+  uint32_t seed = 1;            // mixed into every clock seed, so runs repeat
   uint32_t tick0 = 0;           // the tick count at the start
   uint32_t until_ms = 3600000;  // virtual time limit
-  int bot_ms = -1;              // the bot's reaction time; -1 without the bot
   int http_status = 200;
   int http_delay_ms = 100;  // -1: a transfer never ends
   bool no_device = false;   // the sound device cannot be opened
-  std::vector<ScriptCommand> script;
 };
 
-class VirtualPlatform : public Platform {
+class VirtualPlatform : public System, public Input, public Sound, public Transfer {
  public:
-  // The log receives the key events of script and bot, and feeds the script's waits and the
-  // bot; it should be the log the LoggedPlatform around this one writes to.
-  VirtualPlatform(VirtualOptions options, SoundLog& log);
+  explicit VirtualPlatform(VirtualOptions options);
+
+  Platform Parts() { return Platform{*this, *this, *this, *this}; }
 
   uint32_t TickCount() override { return now_; }
   uint32_t ClockSeed() override;
   void ShowWindow() override { window_shown_ = true; }
-  WindowEvents ProcessEvents() override;
+  // Advances the clock by exactly 1 ms whatever is due, runs the turn hook, then delivers
+  // what is due at the new time: timer ticks, the transfer's end, sounds reaching their end.
+  WindowEvents ProcessEvents(std::optional<uint32_t> due) override;
   void MessageBox(const std::string& text) override;
   [[noreturn]] void Terminate(int status) override;
   void SetTimerEnabled(bool enabled) override;
@@ -65,20 +62,18 @@ class VirtualPlatform : public Platform {
   int GetStatus(BufferId id) override;
   void Release(BufferId id) override;
 
-  std::string ReadSetting(const std::string& app, const std::string& section,
-                          const std::string& key, const std::string& default_value) override;
-  void StoreSetting(const std::string& app, const std::string& section, const std::string& key,
-                    const std::string& value) override;
-
   void StartTransfer(const std::string& url) override;
   bool TransferExecuting() override;
   int TransferStatus() override { return transfer_status_; }
 
-  // For tests: a key held down or released now, and the window's focus.
+  // Run at each virtual millisecond, after the clock has advanced: the script and the bot.
+  void SetTurnHook(std::function<void()> hook) { turn_hook_ = std::move(hook); }
+  // A key held down or released now; the window's focus; a close of the window.
   void SetKey(int scan_code, bool down);
   void SetFocus(bool focused);
   void RequestClose() { close_pending_ = true; }
-  // For tests: what a buffer is doing.
+
+  // What a buffer is doing (tests).
   struct Buffer {
     std::string file;
     uint32_t rate = 0;
@@ -95,26 +90,23 @@ class VirtualPlatform : public Platform {
   };
   const Buffer* FindBuffer(BufferId id) const;
   uint32_t Now() const { return now_; }
+  // Milliseconds since the start.
+  uint32_t Elapsed() const { return now_ - options_.tick0; }
   bool KeyboardAcquired() const { return acquired_; }
 
  private:
   Buffer& Get(BufferId id);
-  uint32_t Elapsed() const { return now_ - options_.tick0; }
   void AdvanceSounds();
-  void RunScript();
-  void RunBot();
-  void OnLogEntry(const LogEntry& e);
-  void ScheduleTap(int key, uint32_t at);
 
   VirtualOptions options_;
-  SoundLog& log_;
-  IniStore store_;
   uint32_t now_;
   bool window_shown_ = false;
   bool close_pending_ = false;
+  std::function<void()> turn_hook_;
 
   // Keyboard.
   uint8_t keys_[256] = {};
+  uint8_t tapped_[256] = {};  // went down in this turn: the next read sees it down
   bool keyboard_created_ = false;
   bool acquired_ = false;
   bool focused_ = true;
@@ -132,19 +124,6 @@ class VirtualPlatform : public Platform {
   bool transfer_running_ = false;
   uint32_t transfer_ends_ = 0;
   int transfer_status_ = 0;
-
-  // Script and bot.
-  size_t script_pc_ = 0;
-  bool command_started_ = false;
-  uint32_t command_start_ = 0;  // when the current command began (the last one's end)
-  uint32_t command_until_ = 0;  // sleep or tap: when it is done
-  bool wait_satisfied_ = false;
-  struct PendingKey {
-    uint32_t at;
-    int key;
-    bool down;
-  };
-  std::vector<PendingKey> bot_keys_;
 };
 
 }  // namespace qv

@@ -1,0 +1,25 @@
+// input.h -- the seam's keyboard: an immediate 256-byte state by scan code, readable only while
+// the game's window has the foreground, with the two recoverable failures of a lost keyboard.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+
+// Outcome of a keyboard read.
+enum class KeyRead { Ok, NotAcquired, InputLost, OtherError };
+
+class Input {
+ public:
+  virtual ~Input() = default;
+
+  // Creates the keyboard device, not acquired. Called by StartUp and by InitKeyboard.
+  virtual bool CreateKeyboard() = 0;
+  // Acquires it; fails while the window is in the background. Called by InitKeyboard.
+  virtual bool AcquireKeyboard() = 0;
+  // Fills state with the keys as they are now (bit 7 set: down). A key pressed and released
+  // since the last turn of the window system reads as down once. Called by PollKeyboard.
+  virtual KeyRead ReadKeyboard(uint8_t state[256]) = 0;
+};
+
+}  // namespace qv

@@ -1,0 +1,28 @@
+// scan_codes.h -- the keyboard scan codes the game reads (PC set 1; the arrows are the extended
+// keys, 0x80 + their code) and the period of the window's timer. Named here once, used everywhere.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+
+enum ScanCode : int {
+  kKeyEscape = 1,
+  kKeyReturn = 28,
+  kKeyLeftCtrl = 29,
+  kKeyS = 31,
+  kKeyH = 35,
+  kKeyL = 38,
+  kKeyC = 46,
+  kKeyB = 48,
+  kKeySpace = 57,
+  kKeyUp = 200,
+  kKeyLeft = 203,
+  kKeyRight = 205,
+  kKeyDown = 208,
+};
+
+// Timer1 ticks this often while enabled; the score submission gives up after 21 ticks.
+constexpr uint32_t kTimerPeriodMs = 500;
+
+}  // namespace qv

@@ -1,0 +1,46 @@
+// input.cpp -- the keyboard on SDL2: its state read while the window has the focus.
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/sdl_openal/keymap.h"
+#include "platform/sdl_openal/machine.h"
+
+namespace qv {
+
+bool SdlInput::CreateKeyboard() {
+  created_ = true;
+  acquired_ = false;
+  return true;
+}
+
+bool SdlInput::AcquireKeyboard() {
+  if (!created_ || !system_.HasFocus()) return false;
+  acquired_ = true;
+  return true;
+}
+
+KeyRead SdlInput::ReadKeyboard(uint8_t state[256]) {
+  if (!acquired_) return KeyRead::NotAcquired;
+  if (!system_.HasFocus()) {
+    // Like a keyboard taken by another window: one "lost", then "not acquired" until the
+    // game acquires it again, which only works once the window is back in front.
+    acquired_ = false;
+    return KeyRead::InputLost;
+  }
+  std::memset(state, 0, 256);
+  int count = 0;
+  const Uint8* keys = SDL_GetKeyboardState(&count);
+  auto& pressed = system_.PressedThisTurn();
+  count = std::min(count, static_cast<int>(pressed.size()));
+  for (int i = 0; i < count; ++i) {
+    if (keys[i] == 0 && !pressed[static_cast<size_t>(i)]) continue;
+    const uint8_t code = SetOneFromSdlScancode(i);
+    if (code != 0) state[code] = 0x80;
+  }
+  pressed.fill(false);  // a key tapped within the last turn is seen by this read alone
+  return KeyRead::Ok;
+}
+
+}  // namespace qv

@@ -1,0 +1,224 @@
+// system.cpp -- the window, the event pump that sleeps until something is due, Timer1, the
+// message box and the end of the program, on SDL2.
+#include <SDL.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/scan_codes.h"
+#include "platform/sdl_openal/machine.h"
+#include "platform/sdl_openal/text_wrap.h"
+
+namespace qv {
+
+namespace {
+
+constexpr int kWindowWidth = 312;  // the old 4680 x 3195 twips
+constexpr int kWindowHeight = 213;
+// The longest a turn of the pump sleeps with nothing due: a loop that told it nothing still
+// comes round once a second.
+constexpr uint32_t kMaxWaitMs = 1000;
+// While a transfer runs its sockets are not among what SDL waits for: look at it this often.
+constexpr uint32_t kTransferPollMs = 5;
+// Message box lines: about 60 characters keep the box well inside a 640-pixel screen.
+constexpr size_t kMessageWidth = 60;
+
+// Runs on SDL's timer thread: it only posts an event, which ProcessEvents counts.
+Uint32 PostTimerEvent(Uint32 interval, void* param) {
+  SDL_Event event{};
+  event.type = static_cast<Uint32>(reinterpret_cast<uintptr_t>(param));
+  SDL_PushEvent(&event);
+  return interval;
+}
+
+// While a message box is up the window system's own loop runs, and SDL's signal handling,
+// which only queues a quit event, is never looked at: a logout or a kill must still end it.
+// Every message box precedes an exit with status 1.
+void EndOnSignal(int) { _exit(1); }
+
+}  // namespace
+
+SdlSystem::SdlSystem(AlSound& sound, CurlTransfer& transfer)
+    : sound_(sound), transfer_(transfer) {}
+
+SdlSystem::~SdlSystem() { Close(); }
+
+void SdlSystem::Close() {
+  transfer_.Close();
+  sound_.Close();
+  if (timer_id_ != 0) SDL_RemoveTimer(timer_id_);
+  timer_id_ = 0;
+  if (window_ != nullptr) SDL_DestroyWindow(window_);
+  window_ = nullptr;
+  if (sdl_started_) SDL_Quit();
+  sdl_started_ = false;
+}
+
+uint32_t SdlSystem::TickCount() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000;
+  return static_cast<uint32_t>(ms);
+}
+
+uint32_t SdlSystem::ClockSeed() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  // Microseconds of the time of day: two launches a few ms apart still get different seeds.
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000000u + ts.tv_nsec / 1000);
+}
+
+void SdlSystem::ShowWindow() {
+  if (window_ != nullptr) return;
+  // The window's one black fill would otherwise go through an OpenGL renderer, whose loading
+  // costs tens of milliseconds before the first sound.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
+    throw PlatformError(std::string("Cannot open the game window: ") + SDL_GetError());
+  }
+  sdl_started_ = true;
+  // Without a display SDL falls back to a driver that draws nowhere and never has the keyboard:
+  // the game would talk on with no way to answer it. Better to say so and stop.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver != nullptr &&
+      (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
+    throw PlatformError(
+        "Cannot open the game window: no display to show it on (is DISPLAY or "
+        "WAYLAND_DISPLAY set?); the game needs a window to read the keyboard.");
+  }
+  window_ = SDL_CreateWindow("Quor Vane", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                             kWindowWidth, kWindowHeight, SDL_WINDOW_SHOWN);
+  if (window_ == nullptr) {
+    throw PlatformError(std::string("Cannot open the game window: ") + SDL_GetError());
+  }
+  // An input method would swallow key presses meant for the keyboard array.
+  SDL_StopTextInput();
+  if (SDL_Surface* surface = SDL_GetWindowSurface(window_)) {
+    SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
+    SDL_UpdateWindowSurface(window_);
+  }
+  SDL_RaiseWindow(window_);
+}
+
+uint32_t SdlSystem::WaitBudget(std::optional<uint32_t> due) {
+  // Input in the last turn: the loop must get a pass with the fresh keyboard before sleeping.
+  if (input_last_turn_) return 0;
+  uint32_t wait = kMaxWaitMs;
+  if (due) {
+    const auto until = static_cast<int32_t>(*due - TickCount());
+    if (until <= 0) return 0;
+    wait = std::min(wait, static_cast<uint32_t>(until));
+  }
+  if (std::optional<uint32_t> end = sound_.MsToNextEnd()) {
+    // A sound at its end may read as playing until the mixer's next step: look again in 1 ms.
+    wait = std::min(wait, std::max<uint32_t>(*end, 1));
+  }
+  if (transfer_.Running()) wait = std::min(wait, kTransferPollMs);
+  return wait;
+}
+
+WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
+  WindowEvents events;
+  if (!sdl_started_) {
+    // No window yet: nothing can arrive, so a turn is a short pause that keeps loops paced.
+    timespec ts{0, 1000000};
+    nanosleep(&ts, nullptr);
+    transfer_.Drive();
+    return events;
+  }
+  const uint32_t wait = WaitBudget(due);
+  pressed_this_turn_.fill(false);
+  input_last_turn_ = false;
+  SDL_Event event;
+  int got = wait == 0 ? SDL_PollEvent(&event)
+                      : SDL_WaitEventTimeout(&event, static_cast<int>(wait));
+  transfer_.Drive();
+  while (got != 0) {
+    switch (event.type) {
+      case SDL_QUIT:
+        events.close_requested = true;
+        break;
+      case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE) events.close_requested = true;
+        if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
+            event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+          input_last_turn_ = true;
+        }
+        break;
+      case SDL_KEYDOWN:
+        input_last_turn_ = true;
+        if (event.key.repeat == 0) {
+          const int code = event.key.keysym.scancode;
+          if (code >= 0 && code < static_cast<int>(pressed_this_turn_.size())) {
+            pressed_this_turn_[static_cast<size_t>(code)] = true;
+          }
+        }
+        break;
+      case SDL_KEYUP:
+        input_last_turn_ = true;
+        break;
+      default:
+        // A tick that was already queued when the timer went off does not count.
+        if (timer_event_ != 0 && event.type == timer_event_ && timer_id_ != 0) {
+          ++events.timer_ticks;
+        }
+        break;
+    }
+    got = SDL_PollEvent(&event);
+  }
+  return events;
+}
+
+void SdlSystem::MessageBox(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+  struct sigaction end_now {};
+  end_now.sa_handler = EndOnSignal;
+  sigaction(SIGTERM, &end_now, nullptr);
+  sigaction(SIGINT, &end_now, nullptr);
+  // SDL shows a box even before SDL_Init when a display is there; without one, stderr is all.
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "QuorVane",
+                           WrapText(text, kMessageWidth).c_str(), window_);
+}
+
+void SdlSystem::Terminate(int status) {
+  Close();
+  std::fflush(nullptr);
+  std::exit(status);
+}
+
+void SdlSystem::SetTimerEnabled(bool enabled) {
+  if (!enabled) {
+    if (timer_id_ != 0) SDL_RemoveTimer(timer_id_);
+    timer_id_ = 0;
+    return;
+  }
+  if (timer_id_ != 0) return;
+  if (!sdl_started_) {
+    if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+      throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
+    }
+    sdl_started_ = true;
+  }
+  if (timer_event_ == 0) {
+    const Uint32 type = SDL_RegisterEvents(1);
+    if (type == static_cast<Uint32>(-1)) throw PlatformError("Cannot start the timer");
+    timer_event_ = type;
+  }
+  timer_id_ = SDL_AddTimer(kTimerPeriodMs, PostTimerEvent,
+                           reinterpret_cast<void*>(static_cast<uintptr_t>(timer_event_)));
+  if (timer_id_ == 0) {
+    throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
+  }
+}
+
+bool SdlSystem::HasFocus() const {
+  return window_ != nullptr && SDL_GetKeyboardFocus() == window_;
+}
+
+}  // namespace qv

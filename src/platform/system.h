@@ -1,0 +1,49 @@
+// system.h -- the seam's window, clock and process: the tick count, one turn of the window
+// system, the message box, the timer and the immediate end of the program.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace qv {
+
+// A platform call that failed and that no caller handles (a missing wave file, a failing
+// buffer operation). Main reports what() in the message box and ends with status 1.
+struct PlatformError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// What one turn of the window system delivered.
+struct WindowEvents {
+  bool close_requested = false;  // the window is being closed: Form_Unload must run
+  int timer_ticks = 0;           // Timer1 ticks due since the last turn
+};
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  // Milliseconds of the system clock; wraps modulo 2^32. Read afresh at each use by the loops.
+  virtual uint32_t TickCount() = 0;
+  // A seed taken from the time of day, for the random generator (Main, and each launch).
+  virtual uint32_t ClockSeed() = 0;
+  // Creates and shows the game's empty window. Called once, by Main, before any device.
+  virtual void ShowWindow() = 0;
+  // One turn of the window system, called once per pass by every loop (DoEvents). It may wait
+  // until the first of: a window event (a key, focus, close, timer tick), the tick count `due`
+  // the calling loop has something to do at, or what the platform knows is due itself (a
+  // playing sound's end, a running transfer); never more than a second. A turn that follows
+  // one that delivered input does not wait, so the loop sees every event at its next pass.
+  virtual WindowEvents ProcessEvents(std::optional<uint32_t> due) = 0;
+  // A modal box with an OK button, captioned "QuorVane"; the text also goes to standard error.
+  // Called only just before the program ends with an error.
+  virtual void MessageBox(const std::string& text) = 0;
+  // Ends the program at once with this exit status, releasing every platform object.
+  [[noreturn]] virtual void Terminate(int status) = 0;
+  // Switches Timer1 (kTimerPeriodMs) on or off; called by the score submission's wait.
+  virtual void SetTimerEnabled(bool enabled) = 0;
+};
+
+}  // namespace qv

@@ -1,0 +1,32 @@
+// players.h -- the players: loading a named bank buffer, the one-shot player, the interruptible
+// player, and stopping or releasing a buffer variable.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "platform/scan_codes.h"
+#include "platform/sound.h"
+
+namespace qv {
+
+struct Program;
+
+// The keys that cut PlayAndWait short: Escape, Return, Left Ctrl, Space and the four arrows.
+constexpr std::array<int, 8> InterruptKeys = {kKeyEscape, kKeyReturn, kKeyLeftCtrl, kKeySpace,
+                                              kKeyUp,     kKeyLeft,   kKeyRight,    kKeyDown};
+
+// Releases what the variable holds, then loads the file into a new buffer stored in it.
+void LoadSound(Program& pg, BufferId& buffer, const std::string& file_name);
+// Loads the file into OneShotBuffer (cutting off the one-shot sound before it), places it at
+// pan and plays it once; with wait, returns when it has stopped, without reading the keyboard.
+void PlaySound(Program& pg, const std::string& file_name, int pan, bool wait);
+// Waits until no interrupt key is held, plays the file at full volume in a buffer of its own
+// and returns when it ends or an interrupt key is pressed.
+void PlayAndWait(Program& pg, const std::string& file_name);
+// Stops the buffer if the variable holds one; it keeps its position.
+void StopSound(Program& pg, BufferId buffer);
+// Stops and releases the buffer if the variable holds one; the variable becomes empty.
+void StopAndRelease(Program& pg, BufferId& buffer);
+
+}  // namespace qv
