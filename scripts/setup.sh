@@ -5,13 +5,13 @@ set -euo pipefail
 
 QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$QV_ROOT/build}"
+QV_CMAKE_ARGS=()
 
 # To build and play.
-QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libcurl4-openssl-dev
-             libgtest-dev libgmock-dev)
-# To run the tests of the real program: a virtual X server, key presses and window lookup,
-# sound analysis.
-QV_TEST_PACKAGES=(xvfb xauth xdotool x11-utils sox)
+QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libcurl4-openssl-dev)
+# To run the tests: GoogleTest, and for the real program a virtual X server, key presses and
+# window lookup, sound analysis.
+QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox)
 # The benchmarks also measure audio latency against a PulseAudio null sink.
 QV_BENCH_PACKAGES=(pulseaudio)
 
@@ -31,6 +31,7 @@ qv_install() {
 }
 
 qv_build() {
-  cmake -S "$QV_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+  cmake -S "$QV_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+    "${QV_CMAKE_ARGS[@]}" >/dev/null
   cmake --build "$BUILD_DIR" -j "$(nproc)"
 }

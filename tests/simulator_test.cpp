@@ -74,6 +74,9 @@ TEST(Simulator, ExitStatusesAndLogFormat) {
   EXPECT_EQ(RunSim("--bogus 1").status, 2);
   EXPECT_EQ(RunSim("--seed").status, 2);
   EXPECT_EQ(RunSim("--http-delay -2").status, 2);
+  SimRun help = RunSim("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: quorvane-sim", 0), 0u) << help.out;
 }
 
 TEST(Simulator, SameSeedSameRun) {

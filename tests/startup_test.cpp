@@ -185,6 +185,14 @@ TEST_P(StoredValues, AreReadAtStartUp) {
   EXPECT_EQ(w.pg.game.HighScore, GetParam().high_score);
 }
 
+// Named by what is stored, so a failure says which case it was.
+std::string StoredCaseName(const ::testing::TestParamInfo<StoredCase>& info) {
+  static const char* const kNames[] = {"Empty",     "SentAndScrambled1500", "ClearedStore",
+                                       "SentAsTwo", "NotNumbers",           "UnscrambledDigits",
+                                       "BinaryDamage"};
+  return kNames[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, StoredValues,
     ::testing::Values(StoredCase{"", false, 0},
@@ -193,7 +201,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StoredCase{"[quorvane/settings]\nqv=2\n", true, 0},
                       StoredCase{"[quorvane/settings]\nqv=yes\nHighScore=zz\n", false, 0},
                       StoredCase{"[quorvane/settings]\nHighScore=0000100000\n", false, 0},
-                      StoredCase{"\x01\x02garbage\0\n[[[\n=\n", false, 0}));
+                      StoredCase{"\x01\x02garbage\0\n[[[\n=\n", false, 0}),
+    StoredCaseName);
 
 TEST(Timer1, TicksEvery500msOnlyWhileEnabled) {
   World w;
