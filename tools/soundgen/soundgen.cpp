@@ -261,10 +261,10 @@ int main(int argc, char** argv) {
   } else if (cmd == "measure" && argc >= 3) {
     for (int i = 2; i < argc; ++i) {
       const Audio a = readWav(argv[i]);
-      std::printf("%-22s %d ch %6.2f s  %7.2f LUFS  peak %6.2f dBFS\n",
+      std::printf("%-22s %d ch %6.2f s  %7.2f LUFS  voiced RMS %7.2f dBFS  peak %6.2f dBFS\n",
                   std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i],
                   int(a.ch.size()), double(a.frames()) / a.rate, integratedLoudness(a.ch, a.rate),
-                  peakDbfs(a.ch));
+                  voicedRmsDbfs(a.ch, a.rate), peakDbfs(a.ch));
     }
   } else {
     return usage();
