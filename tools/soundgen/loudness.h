@@ -107,7 +107,8 @@ inline constexpr double kVoicedRangeDb = 30.0;
 inline double voicedRmsDbfs(const std::vector<std::vector<double>>& channels, double rate) {
   if (channels.empty() || channels[0].empty()) return -200.0;
   const std::size_t n = channels[0].size();
-  const std::size_t len = std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(0.05 * rate)));
+  const std::size_t len =
+      std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(0.05 * rate)));
   const std::size_t count = std::max<std::size_t>(1, n / len);
   std::vector<double> energy(count, 0.0);  // sum of squares per window, over all channels
   for (const auto& ch : channels)
