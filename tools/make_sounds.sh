@@ -5,7 +5,7 @@
 #  - Speech: festival speaks our own lines with the HTS voice cmu_us_slt_arctic_hts (chosen for the
 #    clearest number words: forty/fourteen, fifty/fifteen, sixty/sixteen, ninety/nineteen stay apart);
 #    sox resamples to 22050 Hz; soundgen trims the silence at both ends and brings each file to
-#    SPEECH_LUFS. Number words are cut from "WORD two" at the end festival reports for WORD, so
+#    SPEECH_RMS. Number words are cut from "WORD two" at the end festival reports for WORD, so
 #    they have the short form they take inside a longer number, and keep 10 ms at each end so
 #    they join without gaps. cal.wav puts "left", "centre" and "right" on the left, both and
 #    the right channel.
@@ -15,19 +15,23 @@
 #    holding its loop three times; fluidsynth plays it with the General MIDI soundfont of
 #    fluid-soundfont-gm; soundgen keeps the middle pass, cross-fading its end into what preceded it,
 #    so the file loops without a click, and brings it to MUSIC_LUFS, well under speech and effects.
-# Loudness is ITU-R BS.1770 integrated loudness (tools/soundgen/loudness.h, also used by the test);
-# peaks are held at -1.5 dBFS. Nothing is random: the same bytes come out on every run.
+# Effects and music are levelled by ITU-R BS.1770 integrated loudness; speech by the RMS of its
+# voiced 50 ms windows, because on single short words BS.1770's gating and K-weighting stray from
+# what is heard (both measures are in tools/soundgen/loudness.h, also used by the test). Every
+# spoken file and number word gets the same SPEECH_RMS; the generator stops if limiting keeps one
+# from reaching it, and then SPEECH_RMS has to come down for all of them. Peaks are held at
+# -1.5 dBFS. Nothing is random: the same bytes come out on every run.
 #
 # Needs: festival festvox-us-slt-hts sox libsox-fmt-all fluidsynth fluid-soundfont-gm g++
 # Usage: bash tools/make_sounds.sh            (regenerate everything)
-#        bash tools/make_sounds.sh measure    (print loudness and peak of every file)
+#        bash tools/make_sounds.sh measure    (print loudness, voiced RMS and peak of every file)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT="$ROOT/sounds"
 SOUNDFONT=/usr/share/sounds/sf2/FluidR3_GM.sf2
 VOICE=cmu_us_slt_arctic_hts
-SPEECH_LUFS=-18
+SPEECH_RMS=-17
 EFFECT_LUFS=-18
 MUSIC_LUFS=-29
 
@@ -56,7 +60,7 @@ speak() {
     printf '%s\n' "$text" > "$WORK/line.txt"
     text2wave -eval "$WORK/voice.scm" -o "$WORK/raw.wav" "$WORK/line.txt" 2>/dev/null
     sox -R -D "$WORK/raw.wav" -e floating-point -b 32 "$WORK/rs.wav" vol 0.5 highpass 70 rate -v 22050
-    "$SG" speech "$WORK/rs.wav" "$out" "$SPEECH_LUFS" "$margin"
+    "$SG" speech "$WORK/rs.wav" "$out" "$SPEECH_RMS" "$margin"
 }
 
 echo "speech..."
@@ -99,7 +103,7 @@ speak "$OUT/ending.wav" "Thanks for playing. Goodbye!"
 speak "$WORK/left.wav" "Left."
 speak "$WORK/centre.wav" "Centre."
 speak "$WORK/right.wav" "Right."
-"$SG" cal "$WORK/left.wav" "$WORK/centre.wav" "$WORK/right.wav" "$OUT/cal.wav" "$SPEECH_LUFS"
+"$SG" cal "$WORK/left.wav" "$WORK/centre.wav" "$WORK/right.wav" "$OUT/cal.wav" "$SPEECH_RMS"
 
 echo "numbers..."
 # Each number word is spoken followed by "two" ("two" itself by "hundred") and cut where the word
@@ -133,7 +137,7 @@ while read -r wav end; do
         *) name=sn$i ;;
     esac
     sox -R -D "$wav" -e floating-point -b 32 "$WORK/rs.wav" vol 0.5 trim 0 "=$end" fade 0 0 0.015 highpass 70 rate -v 22050
-    "$SG" speech "$WORK/rs.wav" "$OUT/numbers/$name.wav" "$SPEECH_LUFS" 10
+    "$SG" speech "$WORK/rs.wav" "$OUT/numbers/$name.wav" "$SPEECH_RMS" 10
     i=$((i + 1))
 done < "$WORK/word_ends.txt"
 [ "$i" = 30 ] || { echo "festival gave $i of 30 number words" >&2; exit 1; }

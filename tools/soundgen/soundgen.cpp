@@ -158,6 +158,29 @@ void level(Audio& a, double target) {
   }
 }
 
+// Brings the voiced RMS (see loudness.h) to target (dBFS), limiting peaks, for speech: every
+// spoken file and number word is levelled to one figure, so none stands out from the others.
+// Limiting lowers the figure a little, so the gain is corrected until it lands within 0.01 dB.
+// A file that limiting keeps from reaching the target stops the run: its words would sound
+// quieter than the rest, and the way out is a lower common target, not a file left low.
+void levelSpeech(Audio& a, double target) {
+  double now = voicedRmsDbfs(a.ch, a.rate);
+  if (now < -150.0) fail("cannot level digital silence");
+  for (int round = 0; round < 12 && std::fabs(target - now) > 0.01; ++round) {
+    scale(a, std::pow(10.0, (target - now) / 20.0));
+    limit(a, kCeilingDb);
+    now = voicedRmsDbfs(a.ch, a.rate);
+  }
+  if (std::fabs(target - now) > 0.05) {
+    char msg[160];
+    std::snprintf(msg, sizeof msg,
+                  "speech reaches only %.2f of %.2f dBFS voiced RMS under the %.1f dBFS peak "
+                  "ceiling; lower the speech target",
+                  now, target, kCeilingDb);
+    fail(msg);
+  }
+}
+
 Audio mono(const Audio& a) {
   Audio m;
   m.rate = a.rate;
@@ -167,11 +190,12 @@ Audio mono(const Audio& a) {
   return m;
 }
 
-// Cuts the silence (below -40 dBFS) at both ends down to `marginMs`, with short fades inside the
-// margins so the cut makes no click.
-void trim(Audio& a, double marginMs) {
+constexpr double kSilence = 0.01;  // -40 dBFS: quieter ends of speech are silence and trimmed
+
+// Cuts the silence (samples below `threshold`) at both ends down to `marginMs`, with short fades
+// inside the margins so the cut makes no click.
+void trim(Audio& a, double marginMs, double threshold) {
   auto& x = a.ch[0];
-  const double threshold = 0.01;  // -40 dBFS
   std::size_t first = 0, last = x.size();
   while (first < x.size() && std::fabs(x[first]) < threshold) ++first;
   while (last > first && std::fabs(x[last - 1]) < threshold) --last;
@@ -185,6 +209,29 @@ void trim(Audio& a, double marginMs) {
     x[i] *= g;
     x[x.size() - 1 - i] *= g;
   }
+}
+
+// Trims speech as it will sound once levelled to target: the ends below kSilence in the levelled
+// file go. Trimming moves the 50 ms windows of the level measure, which shifts a short word's
+// figure by up to a decibel, so the trim is redone at the gain the trimmed sound needs until that
+// gain stops falling (by more than 0.01 dB); otherwise a soft first consonant such as the f of
+// "five" could drop under kSilence and leave a gap before the word. Limiting afterwards only
+// raises the quiet ends further.
+Audio trimForLevel(const Audio& a, double target, double marginMs) {
+  auto gainFor = [&](const Audio& x) {
+    return std::pow(10.0, (target - voicedRmsDbfs(x.ch, x.rate)) / 20.0);
+  };
+  double gain = gainFor(a);
+  if (gain > 1e9) fail("cannot level digital silence");
+  Audio t;
+  for (int pass = 0; pass < 8; ++pass) {
+    t = a;
+    trim(t, marginMs, kSilence / gain);
+    const double next = gainFor(t);
+    if (next >= gain * 0.999) break;
+    gain = next;
+  }
+  return t;
 }
 
 // Turns a render of three passes of a loop into one seamless pass: the middle pass, whose last
@@ -211,8 +258,8 @@ int usage() {
                "usage: soundgen fx NAME OUT.wav LUFS\n"
                "       soundgen midi NAME OUT.mid\n"
                "       soundgen loop NAME RENDER.wav OUT.wav LUFS\n"
-               "       soundgen speech IN.wav OUT.wav LUFS MARGIN_MS\n"
-               "       soundgen cal LEFT.wav CENTRE.wav RIGHT.wav OUT.wav LUFS\n"
+               "       soundgen speech IN.wav OUT.wav RMS_DBFS MARGIN_MS\n"
+               "       soundgen cal LEFT.wav CENTRE.wav RIGHT.wav OUT.wav RMS_DBFS\n"
                "       soundgen measure FILE...\n");
   return 2;
 }
@@ -238,10 +285,9 @@ int main(int argc, char** argv) {
   } else if (cmd == "speech" && argc == 6) {
     Audio a = mono(readWav(argv[2]));
     if (a.rate != kRate) fail(std::string(argv[2]) + " is not at 22050 Hz");
-    level(a, arg(argv[4]));
-    trim(a, arg(argv[5]));
-    level(a, arg(argv[4]));
-    writeWav(argv[3], a);
+    Audio t = trimForLevel(a, arg(argv[4]), arg(argv[5]));
+    levelSpeech(t, arg(argv[4]));
+    writeWav(argv[3], t);
   } else if (cmd == "cal" && argc == 7) {
     // "left" from the left speaker only, "centre" from both at -3 dB each (the same power as
     // one speaker), "right" from the right speaker only, with pauses between.
@@ -256,15 +302,15 @@ int main(int argc, char** argv) {
       }
     }
     out.rate = kRate;
-    level(out, arg(argv[6]));
+    levelSpeech(out, arg(argv[6]));
     writeWav(argv[5], out);
   } else if (cmd == "measure" && argc >= 3) {
     for (int i = 2; i < argc; ++i) {
       const Audio a = readWav(argv[i]);
-      std::printf("%-22s %d ch %6.2f s  %7.2f LUFS  peak %6.2f dBFS\n",
+      std::printf("%-22s %d ch %6.2f s  %7.2f LUFS  voiced RMS %7.2f dBFS  peak %6.2f dBFS\n",
                   std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i],
                   int(a.ch.size()), double(a.frames()) / a.rate, integratedLoudness(a.ch, a.rate),
-                  peakDbfs(a.ch));
+                  voicedRmsDbfs(a.ch, a.rate), peakDbfs(a.ch));
     }
   } else {
     return usage();
