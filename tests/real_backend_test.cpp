@@ -367,26 +367,6 @@ TEST_F(RealSoundTest, AMissingOrBrokenFileThrowsNamingIt) {
   EXPECT_THROW(no_device.sound.CreateBuffer("short.wav"), PlatformError);
 }
 
-// ---- Timer ----
-
-TEST(RealPlatformTest, TimerTicksEvery500MsOnlyWhileEnabled) {
-  RealPlatform platform("");
-  platform.system.SetTimerEnabled(true);
-  int ticks = 0;
-  const auto start = Clock::now();
-  while (Clock::now() - start < std::chrono::milliseconds(1250)) {
-    ticks += platform.system.ProcessEvents(platform.system.TickCount() + 5).timer_ticks;
-  }
-  EXPECT_EQ(ticks, 2);
-  platform.system.SetTimerEnabled(false);
-  ticks = 0;
-  const auto off = Clock::now();
-  while (Clock::now() - off < std::chrono::milliseconds(700)) {
-    ticks += platform.system.ProcessEvents(platform.system.TickCount() + 5).timer_ticks;
-  }
-  EXPECT_EQ(ticks, 0);
-}
-
 // ---- Transfer against a local server ----
 
 // Answers each connection on 127.0.0.1 with the given status, after reading the request.
