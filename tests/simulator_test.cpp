@@ -82,8 +82,10 @@ TEST(Simulator, ExitStatusesAndLogFormat) {
 TEST(Simulator, SameSeedSameRun) {
   TempDir d;
   WriteSoundSet(d / "sounds");
+  // Into the difficulty selection and back to the menu, then out.
   std::ofstream(d / "s.txt") << "sleep 300\ntap Space\nwait play menuprompt.wav\ntap Return\n"
-                                "tap Escape 10\n";
+                                "wait play difficulty.wav\ntap Escape 10\n"
+                                "wait play menuprompt.wav\ntap Escape\n";
   std::string args =
       "--sounds " + (d / "sounds") + " --script " + (d / "s.txt") + " --tick0 4294967000";
   SimRun a = RunSim(args), b = RunSim(args);

@@ -1,25 +1,107 @@
-// main_menu.cpp -- the main menu.
+// main_menu.cpp -- the main menu: four spoken items over looping music, and its direct keys.
 #include "menu/main_menu.h"
+
+#include <cmath>
+#include <string>
 
 #include "core/program.h"
 #include "core/window_events.h"
 #include "input/keyboard.h"
 #include "sound/players.h"
+#include "sound/spoken_numbers.h"
+#include "store/settings.h"
 
 namespace qv {
 
-// Until the menu's items are built: the music loops under the prompt and Escape leaves.
+namespace {
+
+constexpr int kDucked = -1000;     // the music 10 dB down under speech
+constexpr int kSilenced = -10000;  // the music out of the way of the speaker check
+
+// Plays a centred file to its end with the menu music at `music_volume`, then restores it.
+void SayOver(Program& pg, const char* file, int music_volume) {
+  pg.sound.SetVolume(pg.bank.MenuMusic, music_volume);
+  PlaySound(pg, file, 0, true);
+  pg.sound.SetVolume(pg.bank.MenuMusic, 0);
+}
+
+// Space and C together: the stored high score and its difficulty become "0". Memory keeps
+// its high score until the next start.
+void ClearStoredHighScore(Program& pg) {
+  pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
+  StoreSetting(pg, "quorvane", "settings", "highscore", "0");
+  StoreSetting(pg, "quorvane", "settings", "difficulty", "0");
+  PlaySound(pg, "clear.wav", 0, true);
+  pg.sound.SetVolume(pg.bank.MenuMusic, 0);
+}
+
+// The bonus round opens once a game has been won: "ba" holds 7. Anything else, or a value
+// that is not a number, reads as locked.
+bool BonusRoundOpen(Program& pg) {
+  using namespace settings;
+  double ba = 0;
+  if (!ParseNumber(ReadSetting(pg, kBonusApp, kBonusSection, kBonusKey, "0"), &ba)) return false;
+  return std::nearbyint(ba) == 7;
+}
+
+}  // namespace
+
+void AnnounceMenuItem(Program& pg, uint8_t item) {
+  static const char* const kItems[] = {"startgame.wav", "calSpeakers.wav", "sendscore.wav",
+                                       "exit.wav"};
+  pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
+  PlayAndWait(pg, kItems[item & 3]);
+  pg.sound.SetVolume(pg.bank.MenuMusic, 0);
+}
+
 Screen MainMenu(Program& pg) {
+  pg.MenuItem = 0;
   pg.sound.SetCurrentPosition(pg.bank.MenuMusic, 0);
   pg.sound.Play(pg.bank.MenuMusic, kPlayLooping);
-  PlayAndWait(pg, "menuprompt.wav");
+  PlayAndWait(pg, "menuprompt.wav");  // not ducked: the music is the prompt's bed
   for (;;) {
     PollKeyboard(pg);
     DoEvents(pg);
+    if (KeyPressed(pg, kKeySpace) && KeyPressed(pg, kKeyC)) ClearStoredHighScore(pg);
+    if (KeyPressed(pg, kKeyUp)) {
+      pg.MenuItem = pg.MenuItem == 0 ? 3 : pg.MenuItem - 1;
+      AnnounceMenuItem(pg, pg.MenuItem);
+    }
+    if (KeyPressed(pg, kKeyDown)) {
+      pg.MenuItem = pg.MenuItem == 3 ? 0 : pg.MenuItem + 1;
+      AnnounceMenuItem(pg, pg.MenuItem);
+    }
+    if (KeyPressed(pg, kKeyReturn)) {
+      switch (pg.MenuItem) {
+        case 0:
+          return Screen::NewGame;
+        case 1:
+          SayOver(pg, "cal.wav", kSilenced);
+          break;
+        case 2:
+          // Sending the score arrives with the score server; until then the item refuses.
+          SayOver(pg, "warning.wav", kDucked);
+          break;
+        default:
+          StopAndRelease(pg, pg.bank.MenuMusic);
+          return Screen::Exit;
+      }
+    }
     if (KeyPressed(pg, kKeyEscape)) {
       pg.keyboard.KeyLatch[kKeyEscape] = true;
       StopAndRelease(pg, pg.bank.MenuMusic);
       return Screen::Exit;
+    }
+    if (KeyPressed(pg, kKeyH)) {
+      pg.keyboard.KeyLatch[kKeyH] = true;
+      PlaySound(pg, "highscoreis.wav", 0, true);
+      SpeakNumber(pg, pg.game.HighScore);
+      PlaySound(pg, "points.wav", 0, true);
+    }
+    if (KeyPressed(pg, kKeyB)) {
+      pg.keyboard.KeyLatch[kKeyB] = true;
+      // The bonus round arrives with its own screen; until then B refuses once it is open.
+      if (BonusRoundOpen(pg)) SayOver(pg, "warning.wav", kDucked);
     }
   }
 }

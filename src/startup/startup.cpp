@@ -6,6 +6,7 @@
 
 #include "core/program.h"
 #include "core/screens.h"
+#include "game/shooting_game.h"
 #include "menu/main_menu.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
@@ -50,6 +51,18 @@ void StartUp(Program& pg) {
     switch (screen) {
       case Screen::MainMenu:
         screen = MainMenu(pg);
+        break;
+      case Screen::NewGame:
+        screen = NewGame(pg);
+        break;
+      case Screen::SelectDifficulty:
+        screen = SelectDifficulty(pg);
+        break;
+      case Screen::Game:
+        screen = RunGame(pg);
+        break;
+      case Screen::BonusRound:
+        screen = Screen::MainMenu;
         break;
       case Screen::Exit:
         ExitGame(pg);

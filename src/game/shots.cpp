@@ -1,0 +1,125 @@
+// shots.cpp -- the game keys: firing, hits and misses, the magazine, and the spoken score,
+// high score and lives.
+#include <array>
+
+#include "core/program.h"
+#include "game/shooting_game.h"
+#include "input/keyboard.h"
+#include "sound/players.h"
+#include "sound/spoken_numbers.h"
+
+namespace qv {
+
+namespace {
+
+// Rewinds a bank buffer and plays it once.
+void Restart(Program& pg, BufferId b) {
+  pg.sound.SetCurrentPosition(b, 0);
+  pg.sound.Play(b, kPlayOnce);
+}
+
+void Fire(Program& pg, int key, int gun_pan, uint8_t position) {
+  GameState& g = pg.game;
+  pg.keyboard.KeyLatch[static_cast<size_t>(key)] = true;
+  if (g.Difficulty == 3 && !g.GunLocked && g.Ammo > 0) --g.Ammo;
+  if (g.GunLocked) {
+    Restart(pg, pg.bank.LockedSound);
+  } else if (g.Ammo != 0 || g.Difficulty != 3) {
+    pg.sound.SetCurrentPosition(pg.bank.GunSound, 0);
+    pg.sound.SetPan(pg.bank.GunSound, gun_pan);
+    pg.sound.Play(pg.bank.GunSound, kPlayOnce);
+    if (g.TargetPos == position) {
+      TargetHit(pg);
+    } else {
+      ShotMissed(pg);
+      if (g.Difficulty == 2 || g.Difficulty == 3) g.GunLocked = true;
+    }
+  } else {
+    Restart(pg, pg.bank.EmptySound);  // the last shot went with the warning
+  }
+}
+
+void Recharge(Program& pg) {
+  GameState& g = pg.game;
+  pg.keyboard.KeyLatch[kKeySpace] = true;
+  if (g.Difficulty != 3) return;
+  if (g.Ammo == 0) {
+    g.Ammo = 6;
+    g.AmmoWarned = false;
+    pg.sound.Play(pg.bank.RechargeSound, kPlayOnce);
+  } else {
+    Restart(pg, pg.bank.LockedSound);
+  }
+}
+
+// S, H and L: the flight clock stands still while they speak; the waiting clock does not.
+void Inform(Program& pg, int key) {
+  GameState& g = pg.game;
+  pg.keyboard.KeyLatch[static_cast<size_t>(key)] = true;
+  g.PausedElapsed = g.FlightElapsed;
+  if (key != kKeyS) pg.sound.Stop(pg.bank.LaunchSound);  // SpeakNumber stops it for S
+  if (key == kKeyS) {
+    SpeakNumber(pg, g.Score);
+    PlaySound(pg, "points.wav", 0, true);
+  } else if (key == kKeyH) {
+    PlaySound(pg, "highscoreis.wav", 0, true);
+    SpeakNumber(pg, g.HighScore);
+    PlaySound(pg, "points.wav", 0, true);
+  } else {
+    SpeakNumber(pg, g.Lives);
+  }
+  if (g.TargetInFlight) pg.sound.Play(pg.bank.LaunchSound, kPlayOnce);  // goes on where it was
+  g.FlightStart = static_cast<int32_t>(pg.system.TickCount() - static_cast<uint32_t>(g.PausedElapsed));
+}
+
+}  // namespace
+
+void HandleGameKeys(Program& pg) {
+  GameState& g = pg.game;
+  struct Gun {
+    int key;
+    int pan;
+    uint8_t position;
+  };
+  for (const Gun& gun : std::array<Gun, 3>{{{kKeyUp, 0, 1}, {kKeyLeft, -10000, 0}, {kKeyRight, 10000, 2}}}) {
+    if (KeyPressed(pg, gun.key)) Fire(pg, gun.key, gun.pan, gun.position);
+  }
+  if (KeyPressed(pg, kKeySpace)) Recharge(pg);
+  for (int key : {kKeyS, kKeyH, kKeyL}) {
+    if (KeyPressed(pg, key)) Inform(pg, key);
+  }
+  // The low-ammunition check: with one shot left the warning takes it.
+  if (g.Difficulty == 3 && g.Ammo == 1 && !g.AmmoWarned) {
+    g.Ammo = 0;
+    g.AmmoWarned = true;
+    pg.sound.Play(pg.bank.WarningSound, kPlayOnce);
+  }
+}
+
+void TargetHit(Program& pg) {
+  GameState& g = pg.game;
+  if (g.TargetResolved) return;  // already hit, or landed
+  g.TargetResolved = true;
+  pg.sound.Stop(pg.bank.LaunchSound);
+  const BufferId glass = pg.bank.GlassSound;
+  pg.sound.SetPan(glass, PanOfPosition(g.TargetPos));
+  pg.sound.Stop(glass);
+  Restart(pg, glass);
+  AddPoints(pg, 1500 - g.FlightElapsed);
+  CountTarget(pg);
+  g.Launched = false;
+  g.TargetInFlight = false;
+  g.WaitStart = static_cast<int32_t>(pg.system.TickCount());
+  g.FlightElapsed = 0;
+  g.FlightStart = g.WaitStart;
+}
+
+void AddPoints(Program& pg, int32_t points) { pg.game.Score += pg.game.Difficulty * points; }
+
+void ShotMissed(Program& pg) {
+  GameState& g = pg.game;
+  g.PerfectLevel = false;
+  g.Score = g.Score < 100 ? 0 : g.Score - 100;
+}
+
+}  // namespace qv
