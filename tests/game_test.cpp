@@ -1,0 +1,339 @@
+// game_test.cpp -- the shooting game on the virtual machine: whole games played by the bot or
+// left alone, and single passes of the game keys, checked on the sound log and the settings.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "core/window_events.h"
+#include "game/shooting_game.h"
+#include "input/keyboard.h"
+#include "sound/sound_bank.h"
+#include "store/scramble.h"
+#include "store/settings.h"
+#include "support.h"
+
+namespace qv::test {
+namespace {
+
+// From the prompt into a game at the given difficulty (Down steps), then whatever follows.
+std::string StartGame(int difficulty, const std::string& then) {
+  std::string s = "wait play menuprompt.wav\ntap Return\nwait play difficulty.wav\nsleep 300\n";
+  for (int d = 1; d < difficulty; ++d) s += "tap Down\nsleep 300\n";
+  return s + "tap Return\n" + then;
+}
+
+// A whole game: the bot answers every launch `bot_ms` later; Escape at the menu ends the run.
+struct WholeGame {
+  WholeGame(int difficulty, int bot_ms, uint32_t tick0 = 0) {
+    SimOptions o = WithScript(
+        StartGame(difficulty, "wait play final.wav\nwait play menuprompt.wav\ntap Escape\n"));
+    o.bot_ms = bot_ms;
+    o.tick0 = tick0;
+    o.settings_path = settings / "settings.ini";
+    w = std::make_unique<World>(o);
+    status = w->Run();
+  }
+  // The log entries with this op (and file, unless empty), in order.
+  std::vector<LogEntry> All(const std::string& op, const std::string& file = "") const {
+    std::vector<LogEntry> out;
+    for (const LogEntry& e : w->Log()) {
+      if (e.op == op && (file.empty() || e.subject == file)) out.push_back(e);
+    }
+    return out;
+  }
+  std::string Stored(const char* app, const char* section, const char* key) {
+    return w->settings.Read(app, section, key).value_or("<none>");
+  }
+  TempDir settings;
+  std::unique_ptr<World> w;
+  int status = 0;
+};
+
+TEST(WholeGames, TheBotWinsEveryDifficultyWithEveryLevelAnnouncedAndStored) {
+  for (int difficulty = 1; difficulty <= 3; ++difficulty) {
+    SCOPED_TRACE(difficulty);
+    WholeGame g(difficulty, 200);
+    ASSERT_EQ(g.status, 0);
+    const GameState& s = g.w->pg.game;
+    EXPECT_EQ(s.Level, 6);
+    EXPECT_EQ(s.Lives, 11);  // five, and one for each perfect level
+    // 32 targets in level 1 and 31 in each later one, each hit: 187 in all.
+    EXPECT_EQ(g.All("play", "glass.wav").size(), 187u);
+    EXPECT_EQ(g.All("play", "land.wav").size(), 0u);
+    EXPECT_EQ(g.All("play", "clear.wav").size(), 6u);
+    EXPECT_EQ(g.All("play", "el.wav").size(), 6u);
+    EXPECT_EQ(g.All("play", "win.wav").size(), 1u);
+    EXPECT_EQ(g.All("play", "highscore.wav").size(), 0u);  // the old high score was 0
+    // The win stored the unlock and the final score, which is what was spoken last.
+    EXPECT_EQ(g.Stored("QuorVane", "Settings", "ba"), "7");
+    EXPECT_EQ(Unscramble(g.Stored("QuorVane", "Settings", "HighScore")), std::to_string(s.Score));
+    EXPECT_EQ(Unscramble(g.Stored("Quorvane", "settings", "Difficulty")),
+              std::to_string(difficulty));
+    EXPECT_EQ(s.HighScore, s.Score);
+    // Each launch is panned to a position and pitched from 14000 to 28999 Hz before it plays.
+    for (const LogEntry& f : g.All("frequency", "launch.wav")) {
+      EXPECT_GE(std::stoi(f.value), 14000);
+      EXPECT_LE(std::stoi(f.value), 28999);
+    }
+    for (const LogEntry& p : g.All("pan", "launch.wav")) {
+      EXPECT_TRUE(p.value == "-10000" || p.value == "0" || p.value == "10000") << p.value;
+    }
+    // The music: level1 from the start, level2 from level 4 on, both stopped at the win.
+    const auto level2 = g.All("play", "level2.wav");
+    ASSERT_FALSE(level2.empty());
+    EXPECT_GT(level2.front().ms, g.All("play", "clear.wav").at(2).ms);
+    EXPECT_LT(level2.front().ms, g.All("play", "clear.wav").at(3).ms);
+  }
+}
+
+TEST(WholeGames, LeftAloneTheFifthLandingEndsTheGameWithoutAWin) {
+  WholeGame g(1, 2000);  // the bot answers long after every landing
+  ASSERT_EQ(g.status, 0);
+  EXPECT_EQ(g.All("play", "land.wav").size(), 5u);
+  EXPECT_EQ(g.All("play", "glass.wav").size(), 0u);
+  EXPECT_EQ(g.All("play", "gameover.wav").size(), 1u);
+  EXPECT_EQ(g.All("play", "win.wav").size(), 0u);
+  EXPECT_EQ(g.Stored("QuorVane", "Settings", "ba"), "<none>");
+  EXPECT_EQ(g.w->pg.game.Lives, 0);
+  // The first launch more than 1500 ms after the siren's end (it lasts 200 ms here); each
+  // landing at the first pass more than 1500 ms after its launch, the next launch more than
+  // 1500 ms after that landing.
+  const auto launches = g.All("play", "launch.wav");
+  const auto landings = g.All("stop", "launch.wav");
+  ASSERT_GE(launches.size(), 5u);
+  EXPECT_EQ(launches[0].ms - g.All("play", "siren.wav").at(0).ms, 200u + 1501u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(landings[i].ms - launches[i].ms, 1501u) << i;
+    EXPECT_EQ(launches[i + 1].ms - landings[i].ms, 1501u) << i;
+  }
+}
+
+TEST(WholeGames, AGameAcrossTheClocksWrapRunsAsAnyOther) {
+  WholeGame g(2, 200, 0xFFFFFFFFu - 20000);  // wraps about 20 s in, during level 1
+  ASSERT_EQ(g.status, 0);
+  EXPECT_EQ(g.All("play", "glass.wav").size(), 187u);
+  EXPECT_EQ(g.All("play", "win.wav").size(), 1u);
+}
+
+TEST(WholeGames, EscapeEndsAGameAndClosingTheWindowKeepsOnlyWhatALevelEndStored) {
+  {
+    TempDir d;
+    SimOptions o = WithScript(StartGame(1, "wait play launch.wav\ntap Escape\n"
+                                           "wait play menuprompt.wav\ntap Escape\n"));
+    o.settings_path = d / "settings.ini";
+    World w(o);
+    ASSERT_EQ(w.Run(), 0);
+    // Escape at the first launch: the game saves (nothing new), the menu comes back afresh.
+    const int escape = w.Find("key", "Escape");
+    const int music = w.Find("play", "menumusic.wav", static_cast<size_t>(escape));
+    ASSERT_GT(music, escape);
+    EXPECT_EQ(w.Log().at(static_cast<size_t>(music) - 1).op, "position");
+    EXPECT_EQ(w.Find("store", "QuorVane/Settings/HighScore"), -1);
+  }
+  TempDir d;
+  SimOptions o = WithScript(StartGame(1, "wait play clear.wav\nwait play launch.wav\nsleep 700\nclose\n"));
+  o.bot_ms = 200;
+  o.settings_path = d / "settings.ini";
+  World w(o);
+  ASSERT_EQ(w.Run(), 0);
+  EXPECT_EQ(w.Log().back().op, "exit");
+  EXPECT_EQ(w.Find("load", "ending.wav"), -1);
+  // Level 1 ended with 32 hits of 1300 points (the bot fires 200 ms into each flight) and the
+  // perfect level's 10000: that is stored, and nothing of level 2 after it.
+  EXPECT_EQ(Unscramble(w.settings.Read("QuorVane", "Settings", "HighScore").value_or("")),
+            "51600");
+  EXPECT_GT(w.pg.game.Score, 51600);
+}
+
+// One pass of the game keys at a time, on a prepared game record.
+struct Keys : ::testing::Test {
+  Keys() {
+    w.platform.ShowWindow();
+    w.platform.CreateKeyboard();
+    LoadSoundBank(w.pg);
+    PollKeyboard(w.pg);  // acquires the keyboard
+    GameState& g = w.pg.game;
+    g.Difficulty = 1;
+    g.Score = 0;
+    g.Lives = 5;
+    g.Level = 1;
+    g.Ammo = 6;
+    g.FlightLimit = 1500;
+    g.WaitLimit = 1500;
+    g.TargetResolved = true;
+  }
+  // A target in flight at `position`, flown `elapsed` ms at the last pass.
+  void InFlight(uint8_t position, int32_t elapsed = 0) {
+    GameState& g = w.pg.game;
+    g.TargetPos = position;
+    g.TargetInFlight = g.Launched = true;
+    g.TargetResolved = false;
+    g.GunLocked = false;
+    g.FlightElapsed = elapsed;
+  }
+  // The keys down in one pass, then released.
+  void Press(std::initializer_list<int> keys) {
+    for (int k : keys) w.machine.SetKey(k, true);
+    PollKeyboard(w.pg);
+    HandleGameKeys(w.pg);
+    for (int k : keys) w.machine.SetKey(k, false);
+    w.platform.ProcessEvents(std::nullopt);
+    PollKeyboard(w.pg);
+  }
+  std::vector<std::string> Plays(size_t from) {
+    std::vector<std::string> out;
+    for (size_t i = from; i < w.Log().size(); ++i) {
+      if (w.Log()[i].op == "play") out.push_back(w.Log()[i].subject);
+    }
+    return out;
+  }
+  World w;
+  GameState& g = w.pg.game;
+};
+
+TEST_F(Keys, HitsScoreBySpeedAndAResolvedTargetScoresNothingMore) {
+  g.Difficulty = 2;
+  InFlight(0);  // hit in the very pass of the launch
+  Press({kKeyLeft});
+  EXPECT_EQ(g.Score, 3000);
+  EXPECT_TRUE(g.TargetResolved);
+  EXPECT_FALSE(g.TargetInFlight);
+  Press({kKeyLeft});  // the same direction again: only the gun
+  EXPECT_EQ(g.Score, 3000);
+  InFlight(2, 400);  // hit a pass later, 400 ms into the flight
+  size_t from = w.Log().size();
+  Press({kKeyRight});
+  EXPECT_EQ(g.Score, 3000 + 2 * 1100);
+  EXPECT_EQ(Plays(from), (std::vector<std::string>{"gun.wav", "glass.wav"}));
+  EXPECT_EQ(g.TargetCount, 2);
+}
+
+TEST_F(Keys, MissesCostAHundredDownToZeroAndLockTheGunAboveTheEasiestDifficulty) {
+  g.Score = 60;
+  InFlight(1);
+  Press({kKeyLeft});
+  EXPECT_EQ(g.Score, 0);
+  EXPECT_FALSE(g.PerfectLevel);
+  EXPECT_FALSE(g.GunLocked);  // difficulty 1: try again
+  Press({kKeyUp});
+  EXPECT_EQ(g.Score, 1500);
+  for (uint8_t difficulty : {2, 3}) {
+    g.Difficulty = difficulty;
+    g.Score = 500;
+    InFlight(1);
+    Press({kKeyRight});
+    EXPECT_EQ(g.Score, 400);
+    EXPECT_TRUE(g.GunLocked);
+    const uint8_t ammo = g.Ammo;
+    size_t from = w.Log().size();
+    Press({kKeyUp});  // locked: no shot, no ammunition used
+    EXPECT_EQ(Plays(from), std::vector<std::string>{"locked.wav"});
+    EXPECT_EQ(g.Score, 400);
+    EXPECT_EQ(g.Ammo, ammo);
+  }
+}
+
+TEST_F(Keys, TheMagazineWarnsEmptiesAndRecharges) {
+  g.Difficulty = 3;
+  g.Ammo = 2;
+  InFlight(1);
+  size_t from = w.Log().size();
+  Press({kKeyUp, kKeyLeft});  // two keys in one pass: Up fires, Left finds the gun empty
+  EXPECT_EQ(Plays(from), (std::vector<std::string>{"gun.wav", "glass.wav", "empty.wav"}));
+  EXPECT_EQ(g.Ammo, 0);
+  EXPECT_FALSE(g.AmmoWarned);  // the count went to 0 without the warning
+  from = w.Log().size();
+  Press({kKeySpace});
+  EXPECT_EQ(Plays(from), std::vector<std::string>{"recharge.wav"});
+  EXPECT_EQ(g.Ammo, 6);
+  // Five shots; the fifth leaves one, which the warning takes.
+  for (int shot = 0; shot < 5; ++shot) {
+    InFlight(1);
+    Press({kKeyUp});
+  }
+  EXPECT_EQ(g.Ammo, 0);
+  EXPECT_TRUE(g.AmmoWarned);
+  EXPECT_EQ(w.Events({"play"}).back(), "play warning.wav");
+  from = w.Log().size();
+  InFlight(1);
+  Press({kKeyUp});
+  Press({kKeySpace});
+  Press({kKeySpace});  // with shots left, Space refills nothing
+  EXPECT_EQ(Plays(from), (std::vector<std::string>{"empty.wav", "recharge.wav", "locked.wav"}));
+}
+
+TEST_F(Keys, InformationPausesTheFlightClockButNotTheWaitingClock) {
+  g.Score = 1234;
+  g.HighScore = 20;
+  InFlight(1, 700);
+  const uint32_t before = w.machine.Now();
+  size_t from = w.Log().size();
+  Press({kKeyS});
+  const uint32_t spoken = w.machine.Now() - before;
+  EXPECT_GT(spoken, 400u);
+  // The flight goes on as if no time had passed; the launch sound resumes.
+  EXPECT_EQ(w.machine.Now() - static_cast<uint32_t>(g.FlightStart), 700u + 1);
+  const auto plays = Plays(from);
+  EXPECT_EQ(plays.front(), "numbers/sn1.wav");
+  EXPECT_EQ(plays.back(), "launch.wav");
+  // Between targets: H and L speak, the launch sound stays quiet, the wait clock runs on.
+  g.TargetInFlight = g.Launched = false;
+  g.WaitStart = static_cast<int32_t>(w.machine.Now());
+  from = w.Log().size();
+  Press({kKeyH});
+  Press({kKeyL});
+  EXPECT_EQ(Plays(from), (std::vector<std::string>{"highscoreis.wav", "numbers/sn20.wav",
+                                                   "points.wav", "numbers/sn5.wav"}));
+  EXPECT_GT(w.machine.Now() - static_cast<uint32_t>(g.WaitStart), 600u);
+}
+
+TEST_F(Keys, ANewGameStartsWithNoTargetToHitAndTheWarningArmed) {
+  g.AmmoWarned = true;
+  g.TargetResolved = false;
+  g.TargetPos = 0;
+  NewGame(w.pg);
+  EXPECT_FALSE(g.AmmoWarned);
+  g.Difficulty = 1;
+  Press({kKeyLeft});  // before any launch, towards the last game's target
+  EXPECT_EQ(g.Score, 0);
+}
+
+// The level end, driven directly at the level's last target.
+TEST_F(Keys, LevelEndsFollowTheHighScoreAndTheLastLifeIsNotAlsoAWin) {
+  w.pg.game.HighScore = 1000;
+  g.ScoreSent = true;
+  g.Score = 4000;
+  g.PerfectLevel = true;
+  g.TargetCount = 31;
+  size_t from = w.Log().size();
+  CountTarget(w.pg);
+  EXPECT_EQ(Plays(from).at(0), "highscore.wav");
+  EXPECT_EQ(Plays(from).at(1), "el.wav");
+  EXPECT_EQ(g.Score, 14000);
+  EXPECT_EQ(g.Lives, 6);
+  EXPECT_EQ(g.Level, 2);
+  EXPECT_EQ(g.FlightLimit, 1300);
+  EXPECT_FALSE(g.ScoreSent);
+  EXPECT_EQ(w.settings.Read("quorvane", "settings", "qv"), "0");
+  // The reward counts at once: the stored high score follows the score to 14000.
+  EXPECT_EQ(Unscramble(w.settings.Read("QuorVane", "Settings", "HighScore").value_or("")),
+            "14000");
+  EXPECT_EQ(g.TargetCount, 31);  // the level-ending target is not counted
+
+  // The last level, its last target landing with the last life: game over, no win.
+  g.Level = 6;
+  g.Lives = 1;
+  g.TargetCount = 181;
+  InFlight(0);
+  LandTarget(w.pg);
+  EXPECT_TRUE(g.GameFinished);
+  EXPECT_GE(w.Find("play", "gameover.wav"), 0);
+  EXPECT_EQ(w.Find("play", "win.wav"), -1);
+  EXPECT_EQ(w.settings.Read("QuorVane", "Settings", "ba"), std::nullopt);
+  EXPECT_EQ(g.Level, 6);
+}
+
+}  // namespace
+}  // namespace qv::test

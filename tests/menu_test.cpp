@@ -1,0 +1,113 @@
+// menu_test.cpp -- the main menu and the difficulty selection on the virtual machine, run from
+// start-up by scripts, checked on the sound log and the settings file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "store/scramble.h"
+#include "support.h"
+
+namespace qv::test {
+namespace {
+
+// Runs the program with a script that starts at the menu prompt and ends with Escape there.
+struct MenuRun {
+  explicit MenuRun(const std::string& keys, const std::string& ini = "") {
+    std::ofstream(settings / "settings.ini") << ini;
+    SimOptions o = WithScript("wait play menuprompt.wav\nsleep 300\n" + keys + "tap Escape\n");
+    o.settings_path = settings / "settings.ini";
+    w = std::make_unique<World>(o);
+    status = w->Run();
+  }
+  // "op file value" of every play, volume and store after the first prompt.
+  std::vector<std::string> After() const {
+    std::vector<std::string> out;
+    bool started = false;
+    for (const LogEntry& e : w->Log()) {
+      started = started || (e.op == "play" && e.subject == "menuprompt.wav");
+      if (!started || (e.op != "play" && e.op != "volume" && e.op != "store")) continue;
+      if (e.op == "play" && e.subject == "menuprompt.wav") continue;
+      out.push_back(e.op + " " + e.subject + (e.op == "play" ? "" : " " + e.value));
+    }
+    return out;
+  }
+  TempDir settings;
+  std::unique_ptr<World> w;
+  int status = 0;
+};
+
+TEST(MainMenu, ItemsWrapBothWaysAndSpeakOverTheDuckedMusic) {
+  MenuRun r("tap Up\nsleep 400\ntap Down\nsleep 400\ntap Down\nsleep 400\n");
+  ASSERT_EQ(r.status, 0);
+  const std::vector<std::string> expected = {
+      "volume menumusic.wav -1000", "volume exit.wav 0",        "play exit.wav",
+      "volume menumusic.wav 0",     "volume menumusic.wav -1000", "volume startgame.wav 0",
+      "play startgame.wav",         "volume menumusic.wav 0",   "volume menumusic.wav -1000",
+      "volume calSpeakers.wav 0",   "play calSpeakers.wav",     "volume menumusic.wav 0",
+      "volume ending.wav 0",        "play ending.wav"};
+  EXPECT_EQ(r.After(), expected);
+}
+
+TEST(MainMenu, HSpeaksTheHighScoreAndSpaceWithCClearsOnlyTheStore) {
+  const std::string stored = "[QuorVane/Settings]\nHighScore=" + ScrambleWithKey("1500", 3) +
+                             "\nDifficulty=" + ScrambleWithKey("2", 5) + "\n";
+  MenuRun r("tap H\nsleep 1500\ndown Space\ndown C\nsleep 100\nup C\nup Space\nsleep 400\n"
+            "tap H\nsleep 1500\n",
+            stored);
+  ASSERT_EQ(r.status, 0);
+  const std::vector<std::string> said = {"play highscoreis.wav", "play numbers/sn1.wav",
+                                         "play numbers/thousand.wav", "play numbers/sn5.wav",
+                                         "play numbers/hundred.wav", "play points.wav"};
+  std::vector<std::string> expected = said;
+  for (const char* s : {"volume menumusic.wav -1000", "store quorvane/settings/highscore 0",
+                        "store quorvane/settings/difficulty 0", "play clear.wav",
+                        "volume menumusic.wav 0"}) {
+    expected.push_back(s);
+  }
+  expected.insert(expected.end(), said.begin(), said.end());  // memory still holds 1500
+  expected.push_back("volume ending.wav 0");
+  expected.push_back("play ending.wav");
+  EXPECT_EQ(r.After(), expected);
+  EXPECT_EQ(r.w->settings.Read("QuorVane", "Settings", "HighScore"), "0");
+}
+
+TEST(MainMenu, SendScoreRefusesTheSpeakerCheckSilencesTheMusicAndTheExitItemLeaves) {
+  MenuRun r("tap Down\nsleep 400\ntap Return\nsleep 400\ntap Down\nsleep 400\ntap Return\n"
+            "sleep 400\ntap Down\nsleep 400\ntap Return\nsleep 400\n");
+  ASSERT_EQ(r.status, 0);
+  auto after = r.After();
+  auto has = [&](const std::vector<std::string>& run) {
+    return std::search(after.begin(), after.end(), run.begin(), run.end()) != after.end();
+  };
+  EXPECT_TRUE(has({"volume menumusic.wav -10000", "play cal.wav", "volume menumusic.wav 0"}));
+  EXPECT_TRUE(has({"volume menumusic.wav -1000", "play warning.wav", "volume menumusic.wav 0"}));
+  // The exit item releases the music before the goodbye; the Escape that follows is not needed.
+  const int release = r.w->Find("release", "menumusic.wav");
+  ASSERT_GE(release, 0);
+  EXPECT_LT(release, r.w->Find("play", "ending.wav"));
+  EXPECT_EQ(r.w->Find("key", "Escape"), -1);
+}
+
+TEST(DifficultySelection, WrapsStartsEachGameAtOneAndEscapeGivesAFreshMenu) {
+  MenuRun r("tap Return\nwait play difficulty.wav\nsleep 300\ntap Up\nsleep 400\ntap Down\n"
+            "sleep 400\ntap Escape\nwait play menuprompt.wav\nsleep 300\ntap Return\n"
+            "wait play difficulty.wav\nsleep 300\ntap Return\nwait play launch.wav\n"
+            "tap Escape\nwait play menuprompt.wav\nsleep 300\n");
+  ASSERT_EQ(r.status, 0);
+  std::vector<std::string> diffs;
+  for (const std::string& e : r.w->Events({"play"})) {
+    if (e.rfind("play diff", 0) == 0) diffs.push_back(e);
+  }
+  // Up at 1 gives 3, Down at 3 gives 1; the second game was started at 1 without a word.
+  EXPECT_EQ(diffs, (std::vector<std::string>{"play difficulty.wav", "play diff3.wav",
+                                             "play diff1.wav", "play difficulty.wav"}));
+  EXPECT_EQ(r.w->pg.game.Difficulty, 1);
+  // Each return to the menu starts its music from the beginning under a new prompt.
+  const auto positions = r.w->Events({"position"});
+  EXPECT_EQ(std::count(positions.begin(), positions.end(), "position menumusic.wav"), 3);
+  EXPECT_EQ(r.w->pg.MenuItem, 0);
+}
+
+}  // namespace
+}  // namespace qv::test
