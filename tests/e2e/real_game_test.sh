@@ -1,0 +1,72 @@
+#!/bin/bash
+# real_game_test.sh -- a game of the real program started with real key presses, heard through
+# OpenAL's wave writer: each launch sound is in the left channel alone when the sound log says
+# pan -10000, in the right alone for 10000, and in both at full level for 0. Every sound but
+# the launch is silent here, so each burst in the capture is a launch.
+# Usage: real_game_test.sh QUORVANE QUORVANE_SIM SOURCE_DIR
+set -u
+PROGRAM=$1
+SOURCE_DIR=$3
+. "$(dirname "$0")/real_lib.sh"
+
+start_x
+stage_program "$PROGRAM" "$SOURCE_DIR" game
+SOUNDS="$WORK/game/sounds"
+for f in $(cd "$SOUNDS" && find . -name '*.wav'); do
+  len=0.2
+  case "$f" in */menumusic.wav | */level1.wav | */level2.wav) len=1 ;; esac
+  sox -n -r 22050 -c 1 -b 16 "$SOUNDS/$f" trim 0 "$len" || fail "cannot make $f"
+done
+sox -n -r 22050 -c 1 -b 16 "$SOUNDS/launch.wav" synth 0.5 sine 440 vol 0.5 || fail "no launch.wav"
+run_program game
+LOG="$WORK/game.log"
+
+wait_log "$LOG" play menuprompt.wav
+WIN=$(find_window "^Quor Vane$")
+xdotool windowfocus --sync "$WIN" || fail "cannot focus the window"
+sleep 0.5
+xdotool key Return
+wait_log "$LOG" play difficulty.wav
+sleep 0.5
+xdotool key Return
+# Three targets launch and land unanswered; then Escape ends the game and the program.
+for n in 1 2 3; do
+  for i in $(seq 200); do
+    [ "$(awk -F'\t' '$2 == "stop" && $4 == "launch.wav"' "$LOG" | wc -l)" -ge "$n" ] && break
+    sleep 0.05
+  done
+done
+xdotool key Escape
+wait_log "$LOG" play menuprompt.wav
+sleep 0.3
+xdotool key Escape
+wait_exit
+[ "$QV_STATUS" = 0 ] || fail "exit status $QV_STATUS"
+
+# The pans the game gave its launches, in order.
+PANS=$(awk -F'\t' '$2 == "pan" && $4 == "launch.wav" { print $5 }' "$LOG" | head -n 3 | tr '\n' ' ')
+[ "$(echo $PANS | wc -w)" -ge 3 ] || fail "fewer than three launches in the log: '$PANS'"
+
+# The bursts of the capture: per 10 ms block, the peak of each channel; a burst is a run of
+# blocks above a quarter of full scale, and is named L, R or C by which channels carry it.
+sox "$WORK/game/out.wav" -t raw -e signed -b 16 -c 2 -r 44100 "$WORK/out.raw" 2>/dev/null ||
+  fail "cannot read the capture"
+HEARD=$(od -An -v -td2 -w4 "$WORK/out.raw" | awk '
+  { l = ($1 < 0 ? -$1 : $1); r = ($2 < 0 ? -$2 : $2)
+    if (l > bl) bl = l; if (r > br) br = r
+    if (++n == 441) { blocks(bl, br); n = 0; bl = 0; br = 0 } }
+  function blocks(a, b) {
+    loud = (a > 8000 || b > 8000)
+    if (loud) { if (a > ml) ml = a; if (b > mr) mr = b; inburst = 1 }
+    else if (inburst) { name(); inburst = 0; ml = 0; mr = 0 } }
+  function name() {
+    if (ml > 15000 && mr < 200) printf "-10000 "
+    else if (mr > 15000 && ml < 200) printf "10000 "
+    else if (ml > 15000 && mr > 15000) printf "0 "
+    else printf "?(%d/%d) ", ml, mr }
+  END { if (inburst) name() }' | head -c 200)
+HEARD3=$(echo $HEARD | cut -d' ' -f1-3)
+PANS3=$(echo $PANS | cut -d' ' -f1-3)
+echo "log pans: $PANS3; heard: $HEARD3"
+[ "$HEARD3" = "$PANS3" ] || fail "heard '$HEARD3' where the log says '$PANS3'"
+echo "PASS"
