@@ -1,0 +1,71 @@
+#!/bin/bash
+# game.sh -- the real program during a game: the time from a fire key's press (the log's "key"
+# line, written when a poll first sees it) to the start of "gun.wav", and the CPU the whole
+# program and its game thread take over SECONDS of play; then the CPU time of a whole six-level
+# bot game in the simulator. Usage: game.sh QUORVANE_STAGED QUORVANE_SIM [SECONDS]. Needs a
+# display and the environment chosen by scripts/bench (wave writer output, log path).
+set -u
+PROGRAM=$1
+SIM=$2
+SECONDS_PLAY=${3:-10}
+LOG=${QUORVANE_SOUND_LOG:?set QUORVANE_SOUND_LOG}
+HZ=$(getconf CLK_TCK)
+
+ticks() { awk '{ print $14 + $15 }' "$1"; }
+percent() { awk -v t="$1" -v hz="$HZ" -v s="$2" 'BEGIN { printf "%.2f", 100 * t / hz / s }'; }
+wait_for() {
+  local i
+  for i in $(seq 300); do grep -q "	play	[0-9]*	$1	" "$LOG" 2>/dev/null && return 0; sleep 0.05; done
+  echo "game.sh: no $1 in the log" >&2
+  exit 1
+}
+
+rm -f "$LOG"
+"$PROGRAM" >/dev/null 2>&1 &
+PID=$!
+trap 'kill $PID 2>/dev/null' EXIT
+wait_for intro.wav
+WIN=$(timeout 10 xdotool search --sync --name "^Quor Vane$" | head -n1)
+xdotool windowfocus --sync "$WIN" key space
+wait_for menuprompt.wav
+sleep 0.5
+xdotool key Return
+wait_for difficulty.wav
+sleep 0.5
+xdotool key Return
+wait_for launch.wav
+
+# Fire at random moments while the CPU is counted (difficulty 1: every press fires).
+BEFORE=$(ticks "/proc/$PID/stat")
+BEFORE_MAIN=$(ticks "/proc/$PID/task/$PID/stat")
+END=$((SECONDS + SECONDS_PLAY))
+while [ $SECONDS -lt $END ]; do
+  xdotool key "$(shuf -n1 -e Left Up Right)"
+  sleep "0.$(shuf -i 3-9 -n1)"
+done
+AFTER=$(ticks "/proc/$PID/stat")
+AFTER_MAIN=$(ticks "/proc/$PID/task/$PID/stat")
+xdotool key Escape
+sleep 0.5
+
+DELAYS=$(awk -F'\t' '
+  $2 == "key" && $5 == "down" && ($4 == "Left" || $4 == "Up" || $4 == "Right") { pressed = $1; waiting = 1 }
+  $2 == "play" && $4 == "gun.wav" && waiting { print $1 - pressed; waiting = 0 }' "$LOG" | sort -n)
+N=$(echo "$DELAYS" | grep -c .)
+if [ "$N" -gt 0 ]; then
+  echo "fire key to gun.wav (log ms, $N shots): median $(echo "$DELAYS" | sed -n "$(((N + 1) / 2))p")," \
+    "max $(echo "$DELAYS" | tail -n1) (goal: the same pass, < 2)"
+else
+  echo "fire key to gun.wav: no shots seen"
+fi
+echo "CPU during a game: whole program $(percent $((AFTER - BEFORE)) "$SECONDS_PLAY") %," \
+  "game thread $(percent $((AFTER_MAIN - BEFORE_MAIN)) "$SECONDS_PLAY") % of one core" \
+  "over ${SECONDS_PLAY} s (goal < 5, heading for < 2)"
+
+# A whole bot game in virtual time: the simulator's own CPU time.
+SCRIPT=$(mktemp)
+printf 'wait play menuprompt.wav\ntap Return\nwait play difficulty.wav\ntap Return\nwait play final.wav\nwait play menuprompt.wav\ntap Escape\n' >"$SCRIPT"
+TIMEFORMAT="%U %S"
+CPU=$( { time "$SIM" --bot 200 --script "$SCRIPT" >/dev/null; } 2>&1 | awk '{ printf "%.3f", $1 + $2 }')
+rm -f "$SCRIPT"
+echo "a whole six-level bot game in the simulator: ${CPU} s of CPU (goal < 1)"
