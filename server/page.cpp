@@ -1,22 +1,30 @@
 // page.cpp -- rendering the leaderboard as HTML and as JSON.
 #include "page.h"
 
-#include <ctime>
+#include <chrono>
+#include <cstdio>
 
 namespace scores {
 namespace {
 
-// received_at as UTC, in the given strftime format.
-std::string FormatTime(std::int64_t seconds, const char* format) {
-  std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm parts{};
-  gmtime_r(&time, &parts);
+// received_at as UTC: "2024-05-01T12:34:56Z", or its date part alone. Plain calendar
+// arithmetic: gmtime_r takes glibc's time-zone lock, which the workers would queue on.
+std::string IsoTime(std::int64_t seconds, bool date_only = false) {
+  using namespace std::chrono;
+  sys_seconds time{std::chrono::seconds(seconds)};
+  auto day = floor<days>(time);
+  year_month_day date{day};
+  hh_mm_ss clock{time - day};
   char text[32];
-  std::size_t length = std::strftime(text, sizeof text, format, &parts);
-  return std::string(text, length);
+  int length =
+      date_only
+          ? std::snprintf(text, sizeof text, "%04d-%02u-%02u", int(date.year()),
+                          unsigned(date.month()), unsigned(date.day()))
+          : std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
+                          unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
+                          int(clock.minutes().count()), int(clock.seconds().count()));
+  return std::string(text, static_cast<std::size_t>(length));
 }
-
-std::string IsoTime(std::int64_t seconds) { return FormatTime(seconds, "%Y-%m-%dT%H:%M:%SZ"); }
 
 }  // namespace
 
@@ -114,7 +122,7 @@ std::string RenderLeaderboardHtml(const Boards& boards) {
       page += "<tr><td>" + std::to_string(++rank) + "</td><td>" +
               (entry.name.empty() ? std::string("(no name)") : HtmlEscape(entry.name)) +
               "</td><td>" + std::to_string(entry.score) + "</td><td><time datetime=\"" +
-              IsoTime(entry.received_at) + "\">" + FormatTime(entry.received_at, "%Y-%m-%d") +
+              IsoTime(entry.received_at) + "\">" + IsoTime(entry.received_at, true) +
               "</time></td></tr>\n";
     }
     page += "</tbody>\n</table>\n</section>\n";
