@@ -51,6 +51,10 @@ class PgConnection {
       PQfinish(conn_);
       throw StoreError("cannot connect to PostgreSQL: " + Trimmed(message));
     }
+    // Notices ("relation already exists, skipping" at every start) are not errors; libpq would
+    // print them on stderr.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     if (first) {
       Execute("BEGIN");
       Execute((std::string("SELECT pg_advisory_xact_lock(") + kSchemaLockKey + ")").c_str());
