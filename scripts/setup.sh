@@ -6,14 +6,15 @@ set -euo pipefail
 QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$QV_ROOT/build}"
 
-# To build and play.
+# To build and play; the score server needs cpp-httplib, SQLite and libpq.
 QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libcurl4-openssl-dev
-             libgtest-dev libgmock-dev)
+             libgtest-dev libgmock-dev libcpp-httplib-dev libsqlite3-dev libpq-dev)
 # To run the tests of the real program: a virtual X server, key presses and window lookup,
-# sound analysis.
-QV_TEST_PACKAGES=(xvfb xauth xdotool x11-utils sox)
-# The benchmarks also measure audio latency against a PulseAudio null sink.
-QV_BENCH_PACKAGES=(pulseaudio)
+# sound analysis; for the score server, a PostgreSQL of its own and a browser for its page.
+QV_TEST_PACKAGES=(xvfb xauth xdotool x11-utils sox postgresql chromium)
+# The benchmarks also measure audio latency against a PulseAudio null sink, and load the score
+# server with wrk.
+QV_BENCH_PACKAGES=(pulseaudio wrk)
 
 qv_install() {
   local missing=()
