@@ -142,18 +142,15 @@ TEST_P(ScoreServerTest, RefusesInvalidSubmissionsWith400AndStoresNothing) {
       good_level + "&score=-1", good_level + "&score=10000001", good_level + "&score=1.5",
       good_level + "&score=1e3", good_level + "&score=%201",
       good_level + "&score=", good_level + "&score=99999999999999999999999", good_level,
-      // name and e-mail: too long, broken UTF-8 (truncated, overlong, surrogate, past
-      // U+10FFFF), control characters (C0, DEL, C1)
+      // name and e-mail: too long, or failing the UTF-8 rules (which have their own tests) once
+      // decoded
       good_level + good_score + "&name=" + Repeat("a", 65),
       good_level + good_score + "&name=" + Encode(Repeat("é", 65)),
-      good_level + good_score + "&email=" + Repeat("b", 65), good_level + good_score + "&name=%C3",
-      good_level + good_score + "&name=%C0%AF", good_level + good_score + "&name=%ED%A0%80",
-      good_level + good_score + "&name=%F4%90%80%80", good_level + good_score + "&name=%FF",
-      good_level + good_score + "&name=a%0Ab", good_level + good_score + "&name=%00",
-      good_level + good_score + "&email=a%7F", good_level + good_score + "&email=%C2%85",
+      good_level + good_score + "&email=" + Repeat("b", 65),
+      good_level + good_score + "&name=%C0%AF", good_level + good_score + "&name=a%0Ab",
+      good_level + good_score + "&email=%C2%85",
       // the query itself: a broken escape, a key given twice
-      good_level + good_score + "&name=%zz", good_level + good_score + "&name=%4",
-      good_level + good_score + "&score=200"};
+      good_level + good_score + "&name=%zz", good_level + good_score + "&score=200"};
   for (const auto& rest : cases) {
     SCOPED_TRACE(rest);
     EXPECT_EQ(Get("/scores/quorvane.php?password=417bqwtn58" + rest).status, 400);

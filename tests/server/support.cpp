@@ -3,16 +3,17 @@
 
 #include <fcntl.h>
 #include <libpq-fe.h>
-#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "http.h"
@@ -28,6 +29,11 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::string Encode(std::string_view text) {
@@ -170,20 +176,10 @@ PgCluster::~PgCluster() {
                   .c_str());
 }
 
-std::string PgCluster::Run(const std::string& command) {
+void PgCluster::Run(const std::string& command) {
   std::string log = dir_.path() / "command.log";
   int rc = std::system((as_user_ + command + " >" + Quote(log) + " 2>&1").c_str());
-  if (rc != 0) {
-    std::string output;
-    if (FILE* file = std::fopen(log.c_str(), "r")) {
-      char buffer[4096];
-      std::size_t n;
-      while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) output.append(buffer, n);
-      std::fclose(file);
-    }
-    throw std::runtime_error("failed: " + command + "\n" + output);
-  }
-  return log;
+  if (rc != 0) throw std::runtime_error("failed: " + command + "\n" + ReadFile(log));
 }
 
 void PgCluster::Start() {
@@ -255,36 +251,27 @@ void PgCluster::Execute(const std::string& url, const std::string& statement) {
 }
 
 Program::Program(const std::vector<std::string>& args) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
-  // Built before fork: the child of a threaded process may only make async-signal-safe calls.
   std::string path = QV_SCORES_PATH;
   std::vector<std::string> copies = args;
   std::vector<char*> argv{path.data()};
   for (auto& arg : copies) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  out_ = out[0];
-  err_ = err[0];
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, (dir_.path() / "out").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, (dir_.path() / "err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + path);
 }
 
 Program::~Program() {
-  if (!Reaped(false) && pid_ > 0) {
+  if (!Reaped(false)) {
     kill(pid_, SIGKILL);
     Reaped(true);
   }
-  close(out_);
-  close(err_);
 }
 
 bool Program::Reaped(bool block) {
@@ -292,39 +279,19 @@ bool Program::Reaped(bool block) {
   return reaped_;
 }
 
-// Reads whatever the program has written, waiting at most timeout_ms for the first of it.
-// Returns false when both pipes are at their end.
-bool Program::Drain(int timeout_ms) {
-  pollfd fds[] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-  if (poll(fds, 2, timeout_ms) <= 0) return true;
-  char buffer[4096];
-  bool open = false;
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i].revents == 0) {
-      open = true;  // nothing to read yet, but not at its end either
-      continue;
-    }
-    ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-    if (n > 0) {
-      (i == 0 ? out_text_ : err_text_).append(buffer, static_cast<std::size_t>(n));
-      open = true;
-    }
-  }
-  return open;
-}
-
 std::optional<int> Program::WaitForPort(std::chrono::milliseconds within) {
   auto deadline = std::chrono::steady_clock::now() + within;
   const std::string marker = "listening on ";
   while (std::chrono::steady_clock::now() < deadline) {
-    std::size_t at = out_text_.find(marker);
-    std::size_t end = at == std::string::npos ? at : out_text_.find(' ', at + marker.size());
+    std::string out = Output();
+    std::size_t at = out.find(marker);
+    std::size_t end = at == std::string::npos ? at : out.find(' ', at + marker.size());
     if (end != std::string::npos) {
-      std::string address = out_text_.substr(at + marker.size(), end - at - marker.size());
+      std::string address = out.substr(at + marker.size(), end - at - marker.size());
       return std::atoi(address.substr(address.rfind(':') + 1).c_str());
     }
     if (Reaped(false)) return std::nullopt;
-    Drain(50);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return std::nullopt;
 }
@@ -333,24 +300,16 @@ void Program::Signal(int signal) { kill(pid_, signal); }
 
 std::optional<int> Program::Wait(std::chrono::milliseconds within) {
   auto deadline = std::chrono::steady_clock::now() + within;
-  while (!Reaped(false) && std::chrono::steady_clock::now() < deadline) Drain(20);
-  if (!reaped_) return std::nullopt;
-  // The program is gone; what it wrote is all in the pipes now.
-  for (int i = 0; i < 1000 && Drain(10); ++i) {
+  while (!Reaped(false) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (!WIFEXITED(status_)) return std::nullopt;
+  if (!reaped_ || !WIFEXITED(status_)) return std::nullopt;
   return WEXITSTATUS(status_);
 }
 
-std::string Program::Output() {
-  Drain(0);
-  return out_text_;
-}
+std::string Program::Output() const { return ReadFile(dir_.path() / "out"); }
 
-std::string Program::Errors() {
-  Drain(0);
-  return err_text_;
-}
+std::string Program::Errors() const { return ReadFile(dir_.path() / "err"); }
 
 Finished RunProgram(const std::vector<std::string>& args) {
   Program program(args);

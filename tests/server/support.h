@@ -31,6 +31,9 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
 // Percent-encodes every byte but RFC 3986's unreserved ones, as the game does.
 std::string Encode(std::string_view text);
 
@@ -94,14 +97,14 @@ class PgCluster {
   void Start();
 
  private:
-  std::string Run(const std::string& command);
+  void Run(const std::string& command);
   TempDir dir_;
   std::string bin_;
   std::string as_user_;  // "runuser -u nobody -- " when running as root
   int databases_ = 0;
 };
 
-// The real program, started with arguments, its standard output and error captured.
+// The real program, started with arguments, its standard output and error going to files.
 class Program {
  public:
   explicit Program(const std::vector<std::string>& args);
@@ -109,26 +112,22 @@ class Program {
   Program& operator=(const Program&) = delete;
   ~Program();  // kills it if still running
 
-  // Reads standard output until the "listening on HOST:PORT" line and returns the port, or
-  // nullopt when the program ends first or `within` passes.
+  // Waits for the "listening on HOST:PORT" line and returns the port, or nullopt when the
+  // program ends first or `within` passes.
   std::optional<int> WaitForPort(std::chrono::milliseconds within = std::chrono::seconds(10));
   void Signal(int signal);
   // The exit status, or nullopt when the program is still running after `within` (or was
   // ended by a signal).
-  std::optional<int> Wait(std::chrono::milliseconds within = std::chrono::seconds(10));
-  // Everything written to standard output and standard error so far (after Wait: all of it).
-  std::string Output();
-  std::string Errors();
+  std::optional<int> Wait(std::chrono::milliseconds within);
+  // What it has written to standard output and standard error so far.
+  std::string Output() const;
+  std::string Errors() const;
 
  private:
-  bool Drain(int timeout_ms);
   bool Reaped(bool block);
+  TempDir dir_;
   pid_t pid_ = -1;
   int status_ = 0;
-  int out_ = -1;
-  int err_ = -1;
-  std::string out_text_;
-  std::string err_text_;
   bool reaped_ = false;
 };
 
