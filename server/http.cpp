@@ -50,7 +50,7 @@ void Submit(ScoreStore& store, const httplib::Request& request, httplib::Respons
 
 void Leaderboard(ScoreStore& store, const httplib::Request& request, httplib::Response& response) {
   std::string format = request.get_param_value("format");
-  if (format != "" && format != "html" && format != "json") {
+  if (!format.empty() && format != "html" && format != "json") {
     response.status = 400;
     response.set_content("format must be html or json\n", kText);
     return;
