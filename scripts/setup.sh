@@ -9,11 +9,15 @@ QV_CMAKE_ARGS=()
 
 # To build and play.
 QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libcurl4-openssl-dev)
+# The score server: cpp-httplib, SQLite and libpq (built when they are there).
+QV_SERVER_PACKAGES=(libcpp-httplib-dev libsqlite3-dev libpq-dev)
 # To run the tests: GoogleTest, and for the real program a virtual X server, key presses and
-# window lookup, sound analysis.
-QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox)
-# The benchmarks also measure audio latency against a PulseAudio null sink.
-QV_BENCH_PACKAGES=(pulseaudio)
+# window lookup, sound analysis; for the score server, a PostgreSQL of its own and a browser
+# for its page.
+QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox postgresql chromium)
+# The benchmarks also measure audio latency against a PulseAudio null sink, and load the score
+# server with wrk.
+QV_BENCH_PACKAGES=(pulseaudio wrk)
 
 qv_install() {
   local missing=()

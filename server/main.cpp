@@ -1,0 +1,205 @@
+// main.cpp -- quorvane-scores: options, opening the store, listening, and stopping on a signal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "http.h"
+#include "store.h"
+
+namespace {
+
+constexpr const char* kDefaultListen = "127.0.0.1:8080";
+constexpr const char* kDefaultDb = "quorvane-scores.db";
+
+constexpr const char* kUsage =
+    "Usage: quorvane-scores [--listen HOST:PORT] [--db FILE|URL] [--count]\n"
+    "\n"
+    "The QuorVane score server. It takes the game's submissions at\n"
+    "GET /scores/quorvane.php and shows the leaderboard at GET /scores/ (as JSON with\n"
+    "/scores/?format=json).\n"
+    "\n"
+    "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8080; port 0 takes\n"
+    "                      any free port; the address in use is printed at start)\n"
+    "  --db FILE           SQLite database file, created when missing (default\n"
+    "                      quorvane-scores.db in the current folder); kept in WAL mode\n"
+    "                      with synchronous=NORMAL\n"
+    "  --db URL            a postgresql:// or postgres:// URL: keep the scores in\n"
+    "                      PostgreSQL instead, so that several servers share them\n"
+    "  --count             print how many submissions are stored, then exit\n"
+    "  --help              show this text, then exit\n"
+    "\n"
+    "SIGTERM or SIGINT stops the server once the requests in progress are answered.\n"
+    "Exit status: 0 stopped, 1 the database or the address cannot be used, 2 bad usage.\n";
+
+struct Options {
+  std::string host = "127.0.0.1";
+  int port = 8080;
+  std::string db = kDefaultDb;
+  bool count = false;
+  bool help = false;
+};
+
+// HOST:PORT, HOST possibly an IPv6 address in brackets. False when it does not parse.
+bool ParseListen(const std::string& text, Options& options) {
+  std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
+  std::string host = text.substr(0, colon);
+  if (host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  std::string port = text.substr(colon + 1);
+  if (host.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos) {
+    return false;
+  }
+  int value = std::stoi(port);
+  if (value > 65535) return false;
+  options.host = host;
+  options.port = value;
+  return true;
+}
+
+// Nullopt and a message on stderr for bad usage.
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool has_value = false;
+    if (std::size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      has_value = true;
+    }
+    auto take_value = [&]() -> bool {
+      if (has_value) return true;
+      if (i + 1 >= argc) return false;
+      value = argv[++i];
+      return true;
+    };
+    if (arg == "--help" && !has_value) {
+      options.help = true;
+    } else if (arg == "--count" && !has_value) {
+      options.count = true;
+    } else if (arg == "--listen") {
+      if (!take_value() || !ParseListen(value, options)) {
+        std::cerr << "quorvane-scores: --listen needs HOST:PORT, e.g. " << kDefaultListen << "\n";
+        return std::nullopt;
+      }
+    } else if (arg == "--db") {
+      if (!take_value() || value.empty()) {
+        std::cerr << "quorvane-scores: --db needs a file name or a postgresql:// URL\n";
+        return std::nullopt;
+      }
+      options.db = value;
+    } else {
+      std::cerr << "quorvane-scores: unknown argument " << argv[i] << "\n";
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+// Runs on its own thread from before listening until the server has stopped. A signal handler
+// may not call into httplib, so SIGTERM and SIGINT stay blocked in every thread and arrive here
+// through a signalfd; wake_fd tells the thread that the server ended by itself.
+void WatchForStop(httplib::Server& server, int signal_fd, int wake_fd,
+                  const std::atomic<bool>& listen_ended) {
+  pollfd fds[] = {{signal_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+  while (poll(fds, 2, -1) < 0) {
+  }
+  if (!(fds[0].revents & POLLIN)) return;
+  signalfd_siginfo info;
+  if (read(signal_fd, &info, sizeof info) != sizeof info) return;
+  std::cout << "quorvane-scores: stopping on signal " << info.ssi_signo << std::endl;
+  // A signal may come between binding and the start of the accept loop, when stop() would do
+  // nothing; wait for the loop to be running (or to have failed) before stopping it.
+  while (!server.is_running() && !listen_ended) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  server.stop();
+}
+
+int Serve(const Options& options) {
+  // Before any thread exists, so every thread inherits the mask.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  // A client that hangs up early must not kill the server when it is written to.
+  signal(SIGPIPE, SIG_IGN);
+
+  std::unique_ptr<scores::ScoreStore> store;
+  try {
+    store = scores::OpenStore(options.db);
+  } catch (const scores::StoreError& error) {
+    std::cerr << "quorvane-scores: " << error.what() << std::endl;
+    return 1;
+  }
+  if (options.count) {
+    try {
+      std::cout << store->Count() << std::endl;
+      return 0;
+    } catch (const scores::StoreError& error) {
+      std::cerr << "quorvane-scores: " << error.what() << std::endl;
+      return 1;
+    }
+  }
+
+  httplib::Server server;
+  scores::ConfigureServer(server, *store);
+  int port = options.port;
+  bool bound = port == 0 ? (port = server.bind_to_any_port(options.host)) > 0
+                         : server.bind_to_port(options.host, port);
+  if (!bound) {
+    std::cerr << "quorvane-scores: cannot listen on " << options.host << ":" << options.port
+              << " (address in use or not available)" << std::endl;
+    return 1;
+  }
+
+  int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
+  int wake[2];
+  if (signal_fd < 0 || pipe2(wake, O_CLOEXEC) != 0) {
+    std::cerr << "quorvane-scores: cannot watch for signals" << std::endl;
+    return 1;
+  }
+  std::atomic<bool> listen_ended = false;
+  std::thread watcher(WatchForStop, std::ref(server), signal_fd, wake[0], std::cref(listen_ended));
+
+  std::cout << "quorvane-scores: listening on " << options.host << ":" << port << " ("
+            << (scores::IsPostgresUrl(options.db) ? "PostgreSQL" : "SQLite file " + options.db)
+            << ")" << std::endl;
+  // Returns after stop(), once every worker has finished the request it was answering.
+  bool clean = server.listen_after_bind();
+  listen_ended = true;
+  // One byte into an empty pipe: it cannot block or fail.
+  char byte = 0;
+  [[maybe_unused]] ssize_t written = write(wake[1], &byte, 1);
+  watcher.join();
+  close(signal_fd);
+  close(wake[0]);
+  close(wake[1]);
+  std::cout << "quorvane-scores: stopped" << std::endl;
+  return clean ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::optional<Options> options = ParseOptions(argc, argv);
+  if (!options) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  if (options->help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  return Serve(*options);
+}

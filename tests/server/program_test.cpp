@@ -1,0 +1,123 @@
+// program_test.cpp -- the quorvane-scores program itself: its options, its start on a database
+// it cannot use, and its stop on a signal.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "support.h"
+
+namespace scores::test {
+namespace {
+
+TEST(Program, PrintsUsageForHelpAndRefusesBadUsageWithStatus2) {
+  Finished help = RunProgram({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: quorvane-scores"), std::string::npos);
+  EXPECT_NE(help.out.find("quorvane-scores.db"), std::string::npos);
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus"},
+                                                                {"--listen"},
+                                                                {"--listen", "8080"},
+                                                                {"--listen", "host:99999"},
+                                                                {"--db"},
+                                                                {"--help=yes"}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    Finished bad = RunProgram(args);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("Usage:"), std::string::npos);
+  }
+}
+
+TEST(Program, ExitsWithStatus1WhenItCannotUseTheDatabaseOrTheAddress) {
+  Finished file = RunProgram({"--db", "/nonexistent/dir/x.db"});
+  EXPECT_EQ(file.status, 1);
+  EXPECT_NE(file.err.find("cannot open SQLite database /nonexistent/dir/x.db"), std::string::npos)
+      << file.err;
+
+  // Port 1 on loopback: nothing listens there, so the connection is refused at once.
+  Finished pg = RunProgram({"--db", "postgresql://127.0.0.1:1/scores?connect_timeout=5"});
+  EXPECT_EQ(pg.status, 1);
+  EXPECT_NE(pg.err.find("cannot connect to PostgreSQL"), std::string::npos) << pg.err;
+
+  TempDir dir;
+  int occupant = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(occupant, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(occupant, 1), 0);
+  getsockname(occupant, reinterpret_cast<sockaddr*>(&address), &length);
+  int port = ntohs(address.sin_port);
+  Finished busy = RunProgram(
+      {"--db", dir.path() / "scores.db", "--listen", "127.0.0.1:" + std::to_string(port)});
+  EXPECT_EQ(busy.status, 1);
+  EXPECT_NE(busy.err.find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos)
+      << busy.err;
+  close(occupant);
+}
+
+// Clients keep submitting while the signal arrives. Every submission answered 200 must be in
+// the database afterwards, and the file must be whole: the count after a restart works and the
+// server serves the same data again.
+TEST(Program, StopsOnSigtermOrSigintAndKeepsEverySubmissionItAccepted) {
+  for (int stop_signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(stop_signal));
+    TempDir dir;
+    std::string db = dir.path() / "scores.db";
+    Program server({"--listen", "127.0.0.1:0", "--db", db});
+    std::optional<int> port = server.WaitForPort();
+    ASSERT_TRUE(port) << server.Errors();
+
+    std::atomic<int> accepted = 0;
+    std::atomic<int> sent = 0;
+    std::atomic<bool> started[2] = {false, false};
+    std::atomic<bool> give_up = false;  // ends the clients should the server keep serving
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 2; ++c) {
+      clients.emplace_back([&, c] {
+        httplib::Client client("127.0.0.1", *port);
+        client.set_url_encode(false);
+        for (int i = 0; !give_up; ++i) {
+          ++sent;
+          auto reply = client.Get(SubmissionPath(1 + c, std::to_string(i), "client", ""));
+          if (!reply || reply->status != 200) break;
+          ++accepted;
+          if (i == 20) started[c] = true;
+        }
+        started[c] = true;  // also when the server failed early, so the test goes on to fail
+      });
+    }
+    while (!started[0] || !started[1]) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    server.Signal(stop_signal);
+    // Nullopt when it is still running: a stop that hangs.
+    std::optional<int> status = server.Wait(std::chrono::seconds(10));
+    give_up = true;
+    for (auto& client : clients) client.join();
+
+    EXPECT_EQ(status, 0) << server.Errors();
+    EXPECT_NE(server.Output().find("stopped"), std::string::npos);
+
+    Finished count = RunProgram({"--db", db, "--count"});
+    ASSERT_EQ(count.status, 0) << count.err;
+    int stored = std::stoi(count.out);
+    EXPECT_GE(stored, accepted.load());
+    EXPECT_LE(stored, sent.load());
+
+    Program again({"--listen", "127.0.0.1:0", "--db", db});
+    std::optional<int> again_port = again.WaitForPort();
+    ASSERT_TRUE(again_port) << again.Errors();
+    httplib::Client client("127.0.0.1", *again_port);
+    auto page = client.Get("/scores/?format=json");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find(R"({"rank":1,"name":"client")"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace scores::test

@@ -1,0 +1,142 @@
+// support.h -- helpers for the score server's tests: temporary folders, a server on a free
+// loopback port, a temporary PostgreSQL cluster, and the real program as a child process.
+#pragma once
+
+#include <httplib.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "store.h"
+
+namespace scores::test {
+
+// A fresh folder under /tmp, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+// Percent-encodes every byte but RFC 3986's unreserved ones, as the game does.
+std::string Encode(std::string_view text);
+
+// The submission URL for these values, keys in the game's order.
+std::string SubmissionPath(int level, const std::string& score, const std::string& name,
+                           const std::string& email, const std::string& password = "417bqwtn58");
+
+struct Reply {
+  int status = 0;  // 0 when no answer came
+  std::string body;
+};
+
+// The routes of the program on a store, served from this process on 127.0.0.1 and a free port.
+class RunningServer {
+ public:
+  explicit RunningServer(ScoreStore& store);
+  RunningServer(const RunningServer&) = delete;
+  RunningServer& operator=(const RunningServer&) = delete;
+  ~RunningServer();
+  int port() const { return port_; }
+  Reply Get(const std::string& path);
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+  std::unique_ptr<httplib::Client> client_;
+};
+
+// One row of the scores table, read with a query of the test's own.
+struct StoredRow {
+  int level = 0;
+  int score = 0;
+  std::string name;
+  std::string email;
+  std::int64_t received_at = 0;
+};
+
+// Raw access to a SQLite file, past the store.
+std::vector<StoredRow> SqliteRows(const std::string& path);
+void SqliteExecute(const std::string& path, const std::string& statement);
+
+// A PostgreSQL cluster in a temporary folder, listening only on a unix socket there. As root,
+// the cluster runs as the unprivileged user nobody, since PostgreSQL refuses to run as root.
+class PgCluster {
+ public:
+  // Throws std::runtime_error, naming what is missing, when PostgreSQL's programs are not
+  // installed or the cluster does not start.
+  PgCluster();
+  PgCluster(const PgCluster&) = delete;
+  PgCluster& operator=(const PgCluster&) = delete;
+  ~PgCluster();
+
+  // A postgresql:// URL of a database in this cluster.
+  std::string Url(const std::string& database) const;
+  // Creates a new empty database and returns its URL.
+  std::string NewDatabase();
+  std::vector<StoredRow> Rows(const std::string& url);
+  void Execute(const std::string& url, const std::string& statement);
+  void Stop();
+  void Start();
+
+ private:
+  void Run(const std::string& command);
+  TempDir dir_;
+  std::string bin_;
+  std::string as_user_;  // "runuser -u nobody -- " when running as root
+  int databases_ = 0;
+};
+
+// The real program, started with arguments, its standard output and error going to files.
+class Program {
+ public:
+  explicit Program(const std::vector<std::string>& args);
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+  ~Program();  // kills it if still running
+
+  // Waits for the "listening on HOST:PORT" line and returns the port, or nullopt when the
+  // program ends first or `within` passes.
+  std::optional<int> WaitForPort(std::chrono::milliseconds within = std::chrono::seconds(10));
+  void Signal(int signal);
+  // The exit status, or nullopt when the program is still running after `within` (or was
+  // ended by a signal).
+  std::optional<int> Wait(std::chrono::milliseconds within);
+  // What it has written to standard output and standard error so far.
+  std::string Output() const;
+  std::string Errors() const;
+
+ private:
+  bool Reaped(bool block);
+  TempDir dir_;
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool reaped_ = false;
+};
+
+// Runs the program to its end and returns its exit status, with its output.
+struct Finished {
+  std::optional<int> status;
+  std::string out;
+  std::string err;
+};
+Finished RunProgram(const std::vector<std::string>& args);
+
+}  // namespace scores::test
