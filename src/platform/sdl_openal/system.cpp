@@ -2,6 +2,7 @@
 // message box and the end of the program, on SDL2.
 #include <SDL.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -40,6 +41,20 @@ Uint32 PostTimerEvent(Uint32 interval, void* param) {
 // which only queues a quit event, is never looked at: a logout or a kill must still end it.
 // Every message box precedes an exit with status 1.
 void EndOnSignal(int) { _exit(1); }
+
+// A message box is not read by every screen reader: when speech-dispatcher's spd-say is there,
+// the text is spoken too, without waiting for it (the box waits for the player).
+void SpeakAloud(const std::string& text) {
+  const pid_t child = fork();
+  if (child != 0) {
+    if (child > 0) waitpid(child, nullptr, 0);  // the grandchild speaks on its own
+    return;
+  }
+  if (fork() == 0) {
+    execlp("spd-say", "spd-say", "--", text.c_str(), static_cast<char*>(nullptr));
+  }
+  _exit(0);  // spd-say is not installed, or it has been started
+}
 
 }  // namespace
 
@@ -177,6 +192,7 @@ WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
 void SdlSystem::MessageBox(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
+  SpeakAloud(text);
   struct sigaction end_now {};
   end_now.sa_handler = EndOnSignal;
   sigaction(SIGTERM, &end_now, nullptr);
