@@ -86,8 +86,12 @@ TEST_P(LeftAlone, ElevenTargetsFallAndLandOnTimeThenScoreZeroIsAnnounced) {
 }
 
 // From the start, with the tick counter wrapping during the first wait and the first fall.
+std::string Tick0Name(const ::testing::TestParamInfo<uint32_t>& info) {
+  return "Tick0_" + std::to_string(info.param);
+}
 INSTANTIATE_TEST_SUITE_P(Tick0, LeftAlone,
-                         ::testing::Values(0u, 0xFFFFFFFFu - 1000u, 0xFFFFFFFFu - 2500u));
+                         ::testing::Values(0u, 0xFFFFFFFFu - 1000u, 0xFFFFFFFFu - 2500u),
+                         Tick0Name);
 
 TEST(BonusRound, HitsMoveTheTargetWithoutShorteningItsFallAndNeverTouchTheHighScore) {
   Round r;
