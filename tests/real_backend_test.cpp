@@ -2,10 +2,7 @@
 // OpenAL buffers heard through the wave writer, the timer, settings errors and HTTP transfers.
 #include <AL/al.h>
 #include <SDL_keyboard.h>
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "http_test_server.h"
 #include "platform/sdl_openal/keymap.h"
 #include "platform/sdl_openal/machine.h"
 #include "platform/sdl_openal/units.h"
@@ -369,57 +367,9 @@ TEST_F(RealSoundTest, AMissingOrBrokenFileThrowsNamingIt) {
 
 // ---- Transfer against a local server ----
 
-// Answers each connection on 127.0.0.1 with the given status, after reading the request.
-class TinyHttpServer {
- public:
-  explicit TinyHttpServer(int status) : status_(status) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int one = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    ::listen(fd_, 4);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~TinyHttpServer() {
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    thread_.join();
-  }
-  int port() const { return port_; }
-  std::string request_line() const { return request_line_; }
-
- private:
-  void Serve() {
-    for (;;) {
-      int client = ::accept(fd_, nullptr, nullptr);
-      if (client < 0) return;
-      std::string request;
-      char buf[1024];
-      while (request.find("\r\n\r\n") == std::string::npos) {
-        ssize_t n = ::read(client, buf, sizeof buf);
-        if (n <= 0) break;
-        request.append(buf, static_cast<size_t>(n));
-      }
-      request_line_ = request.substr(0, request.find("\r\n"));
-      const std::string reply = "HTTP/1.1 " + std::to_string(status_) +
-                                " X\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
-      (void)!::write(client, reply.data(), reply.size());
-      ::close(client);
-    }
-  }
-
-  int status_;
-  int fd_ = -1;
-  int port_ = 0;
-  std::string request_line_;
-  std::thread thread_;
-};
+using test::RefusingPort;
+using test::SilentListener;
+using test::TinyHttpServer;
 
 int RunTransfer(CurlTransfer& transfer, const std::string& url) {
   transfer.StartTransfer(url);
@@ -443,37 +393,20 @@ TEST(RealTransferTest, GivesTheHttpStatusOrZeroWhenTheTransferFails) {
     TinyHttpServer error(500);
     EXPECT_EQ(RunTransfer(platform, "127.0.0.1:" + std::to_string(error.port()) + "/"), 500);
   }
-  // A port nobody listens on: take a free one and let it go.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  EXPECT_EQ(RunTransfer(platform, "127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/"), 0);
+  EXPECT_EQ(RunTransfer(platform, "127.0.0.1:" + std::to_string(RefusingPort()) + "/"), 0);
 }
 
 TEST(RealTransferTest, ANewTransferAbandonsOneStillRunning) {
   // A listener that never accepts: the first transfer connects and waits for ever.
-  int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::listen(silent, 4);
+  SilentListener silent;
   CurlTransfer platform;
-  platform.StartTransfer("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/");
+  platform.StartTransfer("127.0.0.1:" + std::to_string(silent.port()) + "/");
   for (int i = 0; i < 50; ++i) {
     EXPECT_TRUE(platform.TransferExecuting());
     SleepMs(2);
   }
   TinyHttpServer ok(200);
   EXPECT_EQ(RunTransfer(platform, "127.0.0.1:" + std::to_string(ok.port()) + "/"), 200);
-  ::close(silent);
 }
 
 }  // namespace

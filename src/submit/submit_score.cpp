@@ -1,0 +1,66 @@
+// submit_score.cpp -- the score submission and its wait.
+#include "submit/submit_score.h"
+
+#include "core/program.h"
+#include "core/window_events.h"
+#include "input/keyboard.h"
+#include "sound/players.h"
+#include "store/scramble.h"
+#include "store/settings.h"
+
+namespace qv {
+
+namespace {
+
+// Timer1 ticks after which the wait gives up: 21 ticks of 500 ms, about 10.5 s.
+constexpr uint8_t kSubmitTimeoutTicks = 20;
+
+bool Delivered(int http_status) { return http_status >= 200 && http_status <= 299; }
+
+}  // namespace
+
+ScoreReport ReadScoreReport(Program& pg) {
+  namespace s = settings;
+  ScoreReport r;
+  r.name = ReadSetting(pg, s::kPlayerApp, s::kPlayerSection, s::kPlayerNameKey, "");
+  r.level =
+      Unscramble(ReadSetting(pg, s::kDifficultyApp, s::kDifficultySection, s::kDifficultyKey, ""));
+  r.score =
+      Unscramble(ReadSetting(pg, s::kHighScoreApp, s::kHighScoreSection, s::kHighScoreKey, ""));
+  r.email = ReadSetting(pg, s::kPlayerApp, s::kPlayerSection, s::kPlayerEmailKey, "");
+  return r;
+}
+
+bool SubmitScore(Program& pg) {
+  Submission sub;
+  pg.TimerTicks = 0;
+  sub.SendPending = true;
+  sub.report = ReadScoreReport(pg);
+  // A transfer still running from an earlier, timed-out submission is abandoned here.
+  pg.transfer.StartTransfer(ScoreUrl(ScoreServerHost(), sub.report));
+  pg.system.SetTimerEnabled(true);
+  PlaySound(pg, "Sendwait.wav", 0, true);  // the transfer and the timer run meanwhile
+  while (sub.SendPending) {
+    // Polled only to keep the latches current: no key, not even Escape, ends the wait.
+    PollKeyboard(pg);
+    DoEvents(pg);  // nothing of ours is due: the timer and the transfer wake the turn
+    if (pg.TimerTicks > kSubmitTimeoutTicks) break;
+    if (!pg.transfer.TransferExecuting()) sub.SendPending = false;
+  }
+  // Still pending here means the time-out; otherwise the server's answer decides.
+  const bool delivered = !sub.SendPending && Delivered(pg.transfer.TransferStatus());
+  if (delivered) {
+    PlaySound(pg, "SendGood.wav", 0, true);
+    StoreSetting(pg, settings::kScoreSentApp, settings::kScoreSentSection, settings::kScoreSentKey,
+                 "1");
+    pg.game.ScoreSent = true;
+  } else {
+    // A time-out, an error status or a failed transfer: the same item can be tried again.
+    PlaySound(pg, "senderror.wav", 0, true);
+  }
+  sub.SendPending = false;
+  pg.system.SetTimerEnabled(false);
+  return delivered;
+}
+
+}  // namespace qv
