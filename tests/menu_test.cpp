@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "sound/sound_bank.h"
+#include "sound/spoken_numbers.h"
 #include "store/scramble.h"
 #include "support.h"
 
@@ -107,6 +109,81 @@ TEST(DifficultySelection, WrapsStartsEachGameAtOneAndEscapeGivesAFreshMenu) {
   const auto positions = r.w->Events({"position"});
   EXPECT_EQ(std::count(positions.begin(), positions.end(), "position menumusic.wav"), 3);
   EXPECT_EQ(r.w->pg.MenuItem, 0);
+}
+
+TEST(MainMenu, BOpensTheBonusRoundOnlyOnceAGameHasBeenWon) {
+  MenuRun locked("tap B\nsleep 500\n");
+  ASSERT_EQ(locked.status, 0);
+  EXPECT_EQ(locked.After(), (std::vector<std::string>{"volume ending.wav 0", "play ending.wav"}));
+  MenuRun open("tap B\nwait play go.wav\nsleep 100\ntap Escape\nwait play menuprompt.wav\nsleep 300\n",
+               "[QuorVane/Settings]\nba=7\n");
+  ASSERT_EQ(open.status, 0);
+  EXPECT_GE(open.w->Find("play", "bonuswelcome.wav"), 0);
+  EXPECT_GE(open.w->Find("stop", "menumusic.wav"), 0);
+}
+
+TEST(MainMenu, ASentHighScoreComesBackToAFreshMenuAndIsNotOfferedAgain) {
+  const std::string stored = "[QuorVane/Settings]\nHighScore=" + ScrambleWithKey("1500", 3) +
+                             "\nDifficulty=" + ScrambleWithKey("2", 5) + "\n";
+  MenuRun r("tap Down\nsleep 400\ntap Down\nsleep 400\ntap Return\nwait play menuprompt.wav\n"
+            "sleep 300\ntap Down\nsleep 400\ntap Down\nsleep 400\ntap Return\nsleep 400\n",
+            stored);
+  ASSERT_EQ(r.status, 0);
+  const auto after = r.After();
+  const std::vector<std::string> sent = {"play Sendwait.wav", "play SendGood.wav",
+                                         "store quorvane/settings/qv 1"};
+  EXPECT_NE(std::search(after.begin(), after.end(), sent.begin(), sent.end()), after.end());
+  EXPECT_GE(r.w->Find("play", "warning.wav"), r.w->Find("play", "SendGood.wav"));
+  EXPECT_TRUE(r.w->pg.game.ScoreSent);
+}
+
+// The simulator's bot wins a game, then plays the bonus round: the final score it hears is its
+// hits less its misses, never below 0, and the stored high score stays the game's, even after
+// the save at exit.
+TEST(WholeSession, AWonGameThenTheBonusRoundScoresHitsLessMisses) {
+  TempDir d;
+  SimOptions o = WithScript(
+      "wait play menuprompt.wav\ntap Return\nwait play difficulty.wav\nsleep 300\n"
+      "tap Return\nwait play win.wav\nwait play menuprompt.wav\nsleep 300\ntap B\n"
+      "wait play go.wav\nwait play menuprompt.wav\nsleep 300\ntap Escape\n");
+  o.bot_ms = 200;
+  o.settings_path = d / "settings.ini";
+  World w(o);
+  ASSERT_EQ(w.Run(), 0);
+  const int welcome = w.Find("play", "bonuswelcome.wav");
+  ASSERT_GE(welcome, 0);
+  int score = 0;
+  size_t final_at = 0;
+  for (size_t i = static_cast<size_t>(welcome); i < w.Log().size(); ++i) {
+    const LogEntry& e = w.Log()[i];
+    if (e.op != "play") continue;
+    if (e.subject == "bonushit.wav") ++score;
+    if (e.subject == "bonusmiss.wav") score = std::max(0, score - 1);
+    if (e.subject == "final.wav") final_at = i;
+  }
+  ASSERT_GT(final_at, 0u);
+  EXPECT_GT(score, 11);
+  EXPECT_EQ(w.pg.game.Score, score);
+  // The words spoken after "final.wav" are those of that score.
+  World speaker;
+  speaker.platform.ShowWindow();
+  LoadSoundBank(speaker.pg);
+  const size_t from = speaker.Log().size();
+  SpeakNumber(speaker.pg, score);
+  std::vector<std::string> expected, heard;
+  for (size_t i = from; i < speaker.Log().size(); ++i) {
+    if (speaker.Log()[i].op == "play") expected.push_back(speaker.Log()[i].subject);
+  }
+  for (size_t i = final_at + 1; i < w.Log().size(); ++i) {
+    const LogEntry& e = w.Log()[i];
+    if (e.op == "play" && e.subject == "points.wav") break;
+    if (e.op == "play") heard.push_back(e.subject);
+  }
+  EXPECT_EQ(heard, expected);
+  // The game's high score survives the round and the save at exit.
+  EXPECT_EQ(Unscramble(w.settings.Read("QuorVane", "Settings", "HighScore").value_or("")),
+            std::to_string(w.pg.game.HighScore));
+  EXPECT_GT(w.pg.game.HighScore, 100000);
 }
 
 }  // namespace

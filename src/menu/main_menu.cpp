@@ -10,6 +10,7 @@
 #include "sound/players.h"
 #include "sound/spoken_numbers.h"
 #include "store/settings.h"
+#include "submit/submit_score.h"
 
 namespace qv {
 
@@ -79,8 +80,15 @@ Screen MainMenu(Program& pg) {
           SayOver(pg, "cal.wav", kSilenced);
           break;
         case 2:
-          // Sending the score arrives with the score server; until then the item refuses.
-          SayOver(pg, "warning.wav", kDucked);
+          // Only a high score that has not been sent yet; a sent one comes back to a fresh
+          // menu, a failed one to this loop, with the music stopped until the menu is
+          // entered again.
+          if (pg.game.HighScore > 0 && !pg.game.ScoreSent) {
+            pg.sound.Stop(pg.bank.MenuMusic);
+            if (SubmitScore(pg)) return Screen::MainMenu;
+          } else {
+            SayOver(pg, "warning.wav", kDucked);
+          }
           break;
         default:
           StopAndRelease(pg, pg.bank.MenuMusic);
@@ -100,8 +108,7 @@ Screen MainMenu(Program& pg) {
     }
     if (KeyPressed(pg, kKeyB)) {
       pg.keyboard.KeyLatch[kKeyB] = true;
-      // The bonus round arrives with its own screen; until then B refuses once it is open.
-      if (BonusRoundOpen(pg)) SayOver(pg, "warning.wav", kDucked);
+      if (BonusRoundOpen(pg)) return Screen::BonusRound;
     }
   }
 }

@@ -6,6 +6,7 @@
 
 #include "core/program.h"
 #include "core/screens.h"
+#include "game/bonus_round.h"
 #include "game/shooting_game.h"
 #include "menu/main_menu.h"
 #include "sound/players.h"
@@ -62,7 +63,7 @@ void StartUp(Program& pg) {
         screen = RunGame(pg);
         break;
       case Screen::BonusRound:
-        screen = Screen::MainMenu;
+        screen = StartBonusRound(pg);
         break;
       case Screen::Exit:
         ExitGame(pg);
