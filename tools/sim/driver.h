@@ -26,8 +26,10 @@ class SimDriver {
   // program writes, so waits and the bot hear what the program plays).
   SimDriver(VirtualPlatform& machine, SoundLog& log, const SimOptions& options);
 
- private:
+  // One virtual millisecond of the script and the bot; the machine's turn hook runs it.
   void Turn();
+
+ private:
   void RunScript();
   void RunBot();
   void Hear(const LogEntry& e);
