@@ -13,8 +13,9 @@ QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libc
 QV_SERVER_PACKAGES=(libcpp-httplib-dev libsqlite3-dev libpq-dev)
 # To run the tests: GoogleTest, and for the real program a virtual X server, key presses and
 # window lookup, sound analysis; for the score server, a PostgreSQL of its own and a browser
-# for its page.
-QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox postgresql chromium)
+# for its page; a PulseAudio server to restart under the game.
+QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox postgresql chromium pulseaudio
+                  pulseaudio-utils)
 # The benchmarks also measure audio latency against a PulseAudio null sink, and load the score
 # server with wrk.
 QV_BENCH_PACKAGES=(pulseaudio wrk)

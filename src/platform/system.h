@@ -15,6 +15,11 @@ struct PlatformError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The sound device went away while the game ran and could not be opened again.
+struct SoundDeviceLost : PlatformError {
+  using PlatformError::PlatformError;
+};
+
 // What one turn of the window system delivered.
 struct WindowEvents {
   bool close_requested = false;  // the window is being closed: Form_Unload must run

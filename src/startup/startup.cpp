@@ -25,6 +25,10 @@ void Main(Program& pg) {
     pg.rng.Seed(pg.system.ClockSeed());
     pg.system.ShowWindow();
     StartUp(pg);
+  } catch (const SoundDeviceLost&) {
+    // Lost in play and not back: the same message as when there is none at start.
+    pg.system.MessageBox(kSoundDriverMessage);
+    pg.system.Terminate(1);
   } catch (const std::exception& e) {
     pg.system.MessageBox(e.what());
     pg.system.Terminate(1);

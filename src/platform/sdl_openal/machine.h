@@ -45,6 +45,11 @@ class AlSound : public Sound {
   uint32_t PlayPosition(BufferId id);
   // Releases every buffer and closes the device; safe to run twice.
   void Close();
+  // When the sound server has gone (restarted, unplugged), opens the default device again and
+  // rebuilds every buffer as it was: volume, pan, frequency, position, playing or not. Run by
+  // every buffer operation and every turn of the event pump. Throws SoundDeviceLost when no
+  // device can be opened within a few seconds.
+  void KeepDevice();
 
  private:
   // A buffer is two sources fed in step: one heard only on the left, one only on the right,
@@ -61,9 +66,21 @@ class AlSound : public Sound {
     float pitch = 1.0f;
     int volume = 0;
     int pan = 0;
+    // Where it is, kept here too so that it survives the loss of the device: not playing, the
+    // frame it holds at; playing, the frame it started from and when.
+    bool playing = false;
+    bool looping = false;
+    uint32_t frame = 0;
+    uint64_t since_ms = 0;
   };
 
   Voice& Find(BufferId id, const char* operation);
+  // Makes the voice's OpenAL buffers and sources from its file, with its gains and pitch.
+  void Build(Voice& v, const std::string& fail);
+  // The frame the voice is at now, by the clock; playing once past its end, 0 and not playing.
+  uint32_t FrameNow(Voice& v);
+  bool DeviceConnected();
+  bool OpenDevice();
   void Check(const char* operation, const std::string& file);
   void ApplyGains(const Voice& v);
   void DeleteVoice(Voice& v);

@@ -5,8 +5,12 @@
 #include <SDL.h>
 #include <sys/stat.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -33,6 +37,16 @@ std::string AlErrorName(ALenum error) {
     default:
       return "error " + std::to_string(error);
   }
+}
+
+// How long the game waits for a lost sound device to come back before it gives up.
+constexpr int kReopenTries = 25;
+constexpr auto kReopenPause = std::chrono::milliseconds(200);
+
+uint64_t NowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
 bool FileExists(const std::string& path) {
@@ -93,6 +107,10 @@ bool AlSound::OpenSoundDevice() {
   if (std::getenv("ALSOFT_CONF") == nullptr && FileExists(conf)) {
     setenv("ALSOFT_CONF", conf.c_str(), 0);
   }
+  return OpenDevice();
+}
+
+bool AlSound::OpenDevice() {
   ALCdevice* device = alcOpenDevice(nullptr);
   if (device == nullptr) return false;
   ALCcontext* context = alcCreateContext(device, nullptr);
@@ -106,6 +124,61 @@ bool AlSound::OpenSoundDevice() {
   alDistanceModel(AL_NONE);
   alGetError();
   return true;
+}
+
+bool AlSound::DeviceConnected() {
+  if (device_ == nullptr || alcIsExtensionPresent(device_, "ALC_EXT_disconnect") == ALC_FALSE) {
+    return true;
+  }
+  ALCint connected = ALC_TRUE;
+  alcGetIntegerv(device_, ALC_CONNECTED, 1, &connected);
+  return connected != ALC_FALSE;
+}
+
+void AlSound::KeepDevice() {
+  if (context_ == nullptr || DeviceConnected()) return;
+  // The sources of a lost device stop where they are; what they were doing is in the voices.
+  for (auto& [id, v] : voices_) {
+    v.frame = FrameNow(v);
+    DeleteVoice(v);
+  }
+  alcMakeContextCurrent(nullptr);
+  alcDestroyContext(context_);
+  alcCloseDevice(device_);
+  context_ = nullptr;
+  device_ = nullptr;
+  for (int i = 0; i < kReopenTries && !OpenDevice(); ++i) std::this_thread::sleep_for(kReopenPause);
+  if (context_ == nullptr) throw SoundDeviceLost("The sound device was lost and did not come back.");
+  // The wait to reopen does not count as playing time.
+  const uint64_t resumed_at = NowMs();
+  for (auto& [id, v] : voices_) {
+    Build(v, "Cannot reload sound file " + v.file + ": ");
+    const ALint frame = static_cast<ALint>(v.frame);
+    for (unsigned source : v.sources) {
+      alSourcei(source, AL_LOOPING, v.looping ? AL_TRUE : AL_FALSE);
+      if (frame > 0) alSourcei(source, AL_SAMPLE_OFFSET, frame);
+    }
+    if (v.playing) {
+      v.since_ms = resumed_at;
+      alSourcePlayv(2, v.sources.data());
+    }
+    Check("reload", v.file);
+  }
+}
+
+uint32_t AlSound::FrameNow(Voice& v) {
+  if (!v.playing) return v.frame;
+  const uint32_t frames = v.bytes / v.frame_bytes;
+  const double played = static_cast<double>(NowMs() - v.since_ms) * v.sample_rate * v.pitch / 1000;
+  const uint64_t at = v.frame + static_cast<uint64_t>(played);
+  if (frames == 0) return 0;
+  if (v.looping) return static_cast<uint32_t>(at % frames);
+  if (at >= frames) {
+    v.playing = false;  // played to its end: the next Play starts from the beginning
+    v.frame = 0;
+    return 0;
+  }
+  return static_cast<uint32_t>(at);
 }
 
 void AlSound::Close() {
@@ -130,6 +203,7 @@ void AlSound::Check(const char* operation, const std::string& file) {
 }
 
 AlSound::Voice& AlSound::Find(BufferId id, const char* operation) {
+  KeepDevice();
   auto it = voices_.find(id);
   if (it == voices_.end()) {
     throw PlatformError(std::string("Sound buffer ") + operation + " failed: no buffer " +
@@ -140,22 +214,36 @@ AlSound::Voice& AlSound::Find(BufferId id, const char* operation) {
 }
 
 void AlSound::DeleteVoice(Voice& v) {
-  alSourceStopv(2, v.sources.data());
-  alDeleteSources(2, v.sources.data());
-  alDeleteBuffers(1, &v.buffers[0]);
-  if (v.buffers[1] != v.buffers[0]) alDeleteBuffers(1, &v.buffers[1]);
+  if (v.sources[0] != 0) {
+    alSourceStopv(2, v.sources.data());
+    alDeleteSources(2, v.sources.data());
+  }
+  if (v.buffers[0] != 0) alDeleteBuffers(1, &v.buffers[0]);
+  if (v.buffers[1] != 0 && v.buffers[1] != v.buffers[0]) alDeleteBuffers(1, &v.buffers[1]);
+  v.sources = {};
+  v.buffers = {};
 }
 
 BufferId AlSound::CreateBuffer(const std::string& file) {
+  KeepDevice();
   const std::string fail = "Cannot load sound file " + file + ": ";
   if (context_ == nullptr) throw PlatformError(fail + "no sound device is open");
-  const Decoded d = Decode(sounds_dir_ + "/" + file, fail);
   Voice v;
   v.file = file;
+  Build(v, fail);
+  const BufferId id = next_id_++;
+  voices_.emplace(id, std::move(v));
+  return id;
+}
+
+void AlSound::Build(Voice& v, const std::string& fail) {
+  const Decoded d = Decode(sounds_dir_ + "/" + v.file, fail);
   v.sample_rate = d.rate;
   v.channels = d.channels;
   v.frame_bytes = static_cast<uint32_t>(2 * d.channels);
   v.bytes = static_cast<uint32_t>(d.samples.size() * 2);
+  v.sources = {};
+  v.buffers = {};
 
   alGetError();
   alGenSources(2, v.sources.data());
@@ -186,7 +274,7 @@ BufferId AlSound::CreateBuffer(const std::string& file) {
       alSourcei(v.sources[c], AL_BUFFER, static_cast<ALint>(v.buffers[c]));
       alSourcei(v.sources[c], AL_SOURCE_RELATIVE, AL_TRUE);
       alSource3f(v.sources[c], AL_POSITION, c == 0 ? -1.0f : 1.0f, 0.0f, 0.0f);
-      alSourcef(v.sources[c], AL_PITCH, 1.0f);
+      alSourcef(v.sources[c], AL_PITCH, v.pitch);
     }
     ApplyGains(v);
     error = alGetError();
@@ -196,9 +284,6 @@ BufferId AlSound::CreateBuffer(const std::string& file) {
     alGetError();
     throw PlatformError(fail + AlErrorName(error));
   }
-  const BufferId id = next_id_++;
-  voices_.emplace(id, std::move(v));
-  return id;
 }
 
 void AlSound::ApplyGains(const Voice& v) {
@@ -217,13 +302,23 @@ void AlSound::Play(BufferId id, int flags) {
   // alSourcePlay on a playing source would restart it; the game's buffers keep playing and
   // only take the new looping flag. Paused resumes; initial or ended starts (from 0, or from
   // a position set meanwhile). Both sources start in the same mixing step.
-  if (state != AL_PLAYING) alSourcePlayv(2, v.sources.data());
+  if (state != AL_PLAYING) {
+    v.frame = FrameNow(v);
+    v.playing = true;
+    v.since_ms = NowMs();
+    alSourcePlayv(2, v.sources.data());
+  }
+  v.looping = looping == AL_TRUE;
   Check("play", v.file);
 }
 
 void AlSound::Stop(BufferId id) {
   Voice& v = Find(id, "stop");
   alSourcePausev(2, v.sources.data());
+  ALint frame = 0;
+  alGetSourcei(v.sources[0], AL_SAMPLE_OFFSET, &frame);
+  v.frame = v.playing ? static_cast<uint32_t>(frame) : v.frame;
+  v.playing = false;
   Check("stop", v.file);
 }
 
@@ -233,6 +328,8 @@ void AlSound::SetCurrentPosition(BufferId id, uint32_t byte_offset) {
   const uint32_t frames = v.bytes / v.frame_bytes;
   const uint32_t frame = std::min(byte_offset / v.frame_bytes, frames > 0 ? frames - 1 : 0);
   for (unsigned source : v.sources) alSourcei(source, AL_SAMPLE_OFFSET, static_cast<ALint>(frame));
+  v.frame = frame;
+  v.since_ms = NowMs();
   Check("position", v.file);
 }
 
@@ -252,6 +349,8 @@ void AlSound::SetPan(BufferId id, int pan) {
 
 void AlSound::SetFrequency(BufferId id, int hertz) {
   Voice& v = Find(id, "frequency");
+  v.frame = FrameNow(v);  // the clock of a playing voice goes on at the new rate from here
+  v.since_ms = NowMs();
   v.pitch = PitchFromFrequency(hertz, v.sample_rate);
   for (unsigned source : v.sources) alSourcef(source, AL_PITCH, v.pitch);
   Check("frequency", v.file);
@@ -264,7 +363,11 @@ int AlSound::GetStatus(BufferId id) {
   alGetSourcei(v.sources[0], AL_SOURCE_STATE, &state);
   alGetSourcei(v.sources[0], AL_LOOPING, &looping);
   Check("status", v.file);
-  if (state != AL_PLAYING) return 0;  // a stopped looping buffer reads 0, as it should
+  if (state != AL_PLAYING) {
+    if (v.playing && !v.looping) v.frame = 0;  // it played to its end
+    v.playing = false;
+    return 0;  // a stopped looping buffer reads 0, as it should
+  }
   return kStatusPlaying | (looping != AL_FALSE ? kStatusLooping : 0);
 }
 

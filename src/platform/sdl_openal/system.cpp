@@ -146,6 +146,7 @@ WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
     transfer_.Drive();
     return events;
   }
+  sound_.KeepDevice();
   const uint32_t wait = WaitBudget(due);
   pressed_this_turn_.fill(false);
   input_last_turn_ = false;
