@@ -12,8 +12,9 @@ QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libc
 # To run the tests of the real program: a virtual X server, key presses and window lookup,
 # sound analysis.
 QV_TEST_PACKAGES=(xvfb xauth xdotool x11-utils sox)
-# The benchmarks also measure audio latency against a PulseAudio null sink.
-QV_BENCH_PACKAGES=(pulseaudio)
+# The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
+# monitor parec records.
+QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils)
 
 qv_install() {
   local missing=()
