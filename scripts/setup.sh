@@ -16,9 +16,9 @@ QV_SERVER_PACKAGES=(libcpp-httplib-dev libsqlite3-dev libpq-dev)
 # for its page; a PulseAudio server to restart under the game.
 QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox postgresql chromium pulseaudio
                   pulseaudio-utils)
-# The benchmarks also measure audio latency against a PulseAudio null sink, and load the score
-# server with wrk.
-QV_BENCH_PACKAGES=(pulseaudio wrk)
+# The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
+# monitor parec records, and load the score server with wrk.
+QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils wrk)
 
 qv_install() {
   local missing=()

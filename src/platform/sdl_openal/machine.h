@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 
 struct SDL_Window;
+union SDL_Event;
 struct ALCdevice_struct;
 struct ALCcontext_struct;
 
@@ -37,8 +38,9 @@ class AlSound : public Sound {
   int GetStatus(BufferId id) override;
   void Release(BufferId id) override;
 
-  // Milliseconds until the first sound played once reaches its end; nothing when none plays.
-  // The event pump wakes then, so a wait for a sound's end sees it at once.
+  // Milliseconds until the first sound played once may reach its end (its state can change
+  // up to one mixing period before its offset says); nothing when none plays. The event pump
+  // wakes then and looks again every millisecond, so a wait for a sound's end sees it at once.
   std::optional<uint32_t> MsToNextEnd();
   // Where a buffer is playing from, in bytes of its file's data (tests check pause and
   // rewind with it without listening).
@@ -88,6 +90,7 @@ class AlSound : public Sound {
   std::string sounds_dir_;
   ALCdevice_struct* device_ = nullptr;
   ALCcontext_struct* context_ = nullptr;
+  double period_ms_ = 0;  // one mixing period of the open device
   std::map<BufferId, Voice> voices_;
   BufferId next_id_ = 1;
 };
@@ -143,8 +146,12 @@ class SdlSystem : public System {
   void Close();
 
  private:
-  // How long this turn may sleep, in ms (0: not at all).
-  uint32_t WaitBudget(std::optional<uint32_t> due);
+  // When this turn stops waiting, in microseconds of the monotonic clock: the first of the
+  // loop's deadline, a playing sound's end, the next look at a running transfer, the cap.
+  uint64_t WakeTime(std::optional<uint32_t> due);
+  // Takes one event into this turn's result; true when it is one the loop must see at once
+  // (a key, focus, close, a timer tick), which ends the turn.
+  bool Deliver(const SDL_Event& event, WindowEvents& events);
 
   AlSound& sound_;
   CurlTransfer& transfer_;

@@ -121,6 +121,9 @@ bool AlSound::OpenDevice() {
   }
   device_ = device;
   context_ = context;
+  ALCint refresh = 0;
+  alcGetIntegerv(device, ALC_REFRESH, 1, &refresh);
+  period_ms_ = refresh > 0 ? 1000.0 / refresh : 0.0;
   alDistanceModel(AL_NONE);
   alGetError();
   return true;
@@ -398,8 +401,11 @@ std::optional<uint32_t> AlSound::MsToNextEnd() {
     alGetSourcei(v.sources[0], AL_SAMPLE_OFFSET, &frame);
     const double left = static_cast<double>(v.bytes / v.frame_bytes) - frame;
     const double rate = v.sample_rate * static_cast<double>(v.pitch);
-    const auto ms = static_cast<uint32_t>(std::max(0.0, std::ceil(1000.0 * left / rate)));
-    if (!soonest || ms < *soonest) soonest = ms;
+    // The offset moves a mixing period at a time, and the sound stops at the mix that
+    // crosses its end, which may come up to a period before the offset says.
+    const double ms = 1000.0 * left / rate - period_ms_;
+    const auto whole = static_cast<uint32_t>(std::max(0.0, std::floor(ms)));
+    if (!soonest || whole < *soonest) soonest = whole;
   }
   alGetError();
   return soonest;

@@ -29,6 +29,13 @@ constexpr uint32_t kTransferPollMs = 5;
 // Message box lines: about 60 characters keep the box well inside a 640-pixel screen.
 constexpr size_t kMessageWidth = 60;
 
+// Microseconds of the monotonic clock; the tick count is its milliseconds.
+uint64_t MonotonicUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000;
+}
+
 // Runs on SDL's timer thread: it only posts an event, which ProcessEvents counts.
 Uint32 PostTimerEvent(Uint32 interval, void* param) {
   SDL_Event event{};
@@ -74,12 +81,7 @@ void SdlSystem::Close() {
   sdl_started_ = false;
 }
 
-uint32_t SdlSystem::TickCount() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000;
-  return static_cast<uint32_t>(ms);
-}
+uint32_t SdlSystem::TickCount() { return static_cast<uint32_t>(MonotonicUs() / 1000); }
 
 uint32_t SdlSystem::ClockSeed() {
   timespec ts;
@@ -120,73 +122,96 @@ void SdlSystem::ShowWindow() {
   SDL_RaiseWindow(window_);
 }
 
-uint32_t SdlSystem::WaitBudget(std::optional<uint32_t> due) {
-  // Input in the last turn: the loop must get a pass with the fresh keyboard before sleeping.
-  if (input_last_turn_) return 0;
-  uint32_t wait = kMaxWaitMs;
+uint64_t SdlSystem::WakeTime(std::optional<uint32_t> due) {
+  const uint64_t now = MonotonicUs();
+  uint64_t wake = now + uint64_t{kMaxWaitMs} * 1000;
   if (due) {
-    const auto until = static_cast<int32_t>(*due - TickCount());
-    if (until <= 0) return 0;
-    wait = std::min(wait, static_cast<uint32_t>(until));
+    // The tick count is this clock's milliseconds: `due` is reached at the start of its
+    // millisecond, which may lie less than a whole millisecond ahead.
+    const uint64_t now_ms = now / 1000;
+    const auto until = static_cast<int32_t>(*due - static_cast<uint32_t>(now_ms));
+    if (until <= 0) return now;
+    wake = std::min(wake, (now_ms + static_cast<uint64_t>(until)) * 1000);
   }
   if (std::optional<uint32_t> end = sound_.MsToNextEnd()) {
-    // A sound at its end may read as playing until the mixer's next step: look again in 1 ms.
-    wait = std::min(wait, std::max<uint32_t>(*end, 1));
+    wake = std::min(wake, now + uint64_t{std::max<uint32_t>(*end, 1)} * 1000);
   }
-  if (transfer_.Running()) wait = std::min(wait, kTransferPollMs);
-  return wait;
+  if (transfer_.Running()) wake = std::min(wake, now + uint64_t{kTransferPollMs} * 1000);
+  return wake;
+}
+
+bool SdlSystem::Deliver(const SDL_Event& event, WindowEvents& events) {
+  switch (event.type) {
+    case SDL_QUIT:
+      events.close_requested = true;
+      return true;
+    case SDL_WINDOWEVENT:
+      if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+        events.close_requested = true;
+        return true;
+      }
+      if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
+          event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+        input_last_turn_ = true;
+        return true;
+      }
+      return false;
+    case SDL_KEYDOWN:
+      // A repeat changes nothing the keyboard read shows.
+      if (event.key.repeat != 0) return false;
+      input_last_turn_ = true;
+      if (const int code = event.key.keysym.scancode;
+          code >= 0 && code < static_cast<int>(pressed_this_turn_.size())) {
+        pressed_this_turn_[static_cast<size_t>(code)] = true;
+      }
+      return true;
+    case SDL_KEYUP:
+      input_last_turn_ = true;
+      return true;
+    default:
+      // A tick that was already queued when the timer went off does not count.
+      if (timer_event_ != 0 && event.type == timer_event_ && timer_id_ != 0) {
+        ++events.timer_ticks;
+        return true;
+      }
+      return false;
+  }
 }
 
 WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
   WindowEvents events;
   if (!sdl_started_) {
-    // No window yet: nothing can arrive, so a turn is a short pause that keeps loops paced.
-    timespec ts{0, 1000000};
-    nanosleep(&ts, nullptr);
+    // No window yet: nothing can arrive, so a turn just waits for what is due.
+    const uint64_t wake = WakeTime(due);
+    if (const uint64_t now = MonotonicUs(); wake > now) {
+      const uint64_t us = wake - now;
+      timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+      nanosleep(&ts, nullptr);
+    }
     transfer_.Drive();
     return events;
   }
   sound_.KeepDevice();
-  const uint32_t wait = WaitBudget(due);
+  // Input in the last turn: the loop must get a pass with the fresh keyboard before sleeping.
+  const uint64_t wake = input_last_turn_ ? 0 : WakeTime(due);
   pressed_this_turn_.fill(false);
   input_last_turn_ = false;
-  SDL_Event event;
-  int got = wait == 0 ? SDL_PollEvent(&event)
-                      : SDL_WaitEventTimeout(&event, static_cast<int>(wait));
-  transfer_.Drive();
-  while (got != 0) {
-    switch (event.type) {
-      case SDL_QUIT:
-        events.close_requested = true;
-        break;
-      case SDL_WINDOWEVENT:
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) events.close_requested = true;
-        if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
-            event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
-          input_last_turn_ = true;
-        }
-        break;
-      case SDL_KEYDOWN:
-        input_last_turn_ = true;
-        if (event.key.repeat == 0) {
-          const int code = event.key.keysym.scancode;
-          if (code >= 0 && code < static_cast<int>(pressed_this_turn_.size())) {
-            pressed_this_turn_[static_cast<size_t>(code)] = true;
-          }
-        }
-        break;
-      case SDL_KEYUP:
-        input_last_turn_ = true;
-        break;
-      default:
-        // A tick that was already queued when the timer went off does not count.
-        if (timer_event_ != 0 && event.type == timer_event_ && timer_id_ != 0) {
-          ++events.timer_ticks;
-        }
-        break;
+  // Events the game does not read (the mouse, exposure, the clipboard) do not end the turn,
+  // and neither does SDL's own wait coming back a little early (it counts in milliseconds
+  // of its own): the turn ends at the wake time or with something the loop must see.
+  for (;;) {
+    const uint64_t now = MonotonicUs();
+    const auto wait_ms = static_cast<int>(wake > now ? (wake - now + 999) / 1000 : 0);
+    SDL_Event event;
+    bool delivered = false;
+    int got = wait_ms == 0 ? SDL_PollEvent(&event) : SDL_WaitEventTimeout(&event, wait_ms);
+    while (got != 0) {
+      delivered |= Deliver(event, events);
+      got = SDL_PollEvent(&event);
     }
-    got = SDL_PollEvent(&event);
+    if (delivered || wait_ms == 0 || MonotonicUs() >= wake) break;
   }
+  transfer_.Drive();
   return events;
 }
 

@@ -1,0 +1,174 @@
+// real_pump_test.cpp -- the real event pump on a private X server: a turn with nothing due
+// sleeps, yet a key, the loop's deadline and a playing sound's end each end it in time.
+#include <SDL.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/sdl_openal/machine.h"
+#include "support.h"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+bool HaveCommand(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Xvfb on a display it picks itself (-displayfd), so these tests never touch the desktop they
+// run from nor collide with a parallel run. One per test process.
+class PrivateDisplay {
+ public:
+  PrivateDisplay() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    // Xvfb writes the display's number and a newline once it takes clients.
+    pollfd ready{fds[0], POLLIN, 0};
+    std::string number;
+    char c = 0;
+    while (poll(&ready, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return;
+    display_ = ":" + number;
+    setenv("DISPLAY", display_.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+  }
+  ~PrivateDisplay() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool Ready() const { return !display_.empty(); }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+class RealPumpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static PrivateDisplay display;
+    if (!display.Ready()) GTEST_SKIP() << "no Xvfb to open a window on";
+    // A short tone played through OpenAL Soft's wave writer (mixing periods of 256 frames).
+    const fs::path dir = dir_.path();
+    std::ofstream(dir / "alsoft.conf")
+        << "[general]\ndrivers = wave\nperiod_size = 256\n"
+        << "periods = 3\n[wave]\nfile = " << (dir / "out.wav").string() << "\n";
+    setenv("ALSOFT_CONF", (dir / "alsoft.conf").c_str(), 1);
+    test::WriteWav(dir_ / "tone.wav", 400);
+    platform_ = std::make_unique<RealPlatform>(dir.string());
+    platform_->system.ShowWindow();
+    // No window manager gives the window the keyboard: it takes it.
+    SDL_SetWindowInputFocus(platform_->system.Window());
+    const auto start = Clock::now();
+    while (!platform_->system.HasFocus() && MsSince(start) < 3000) Turn(10);
+    ASSERT_TRUE(platform_->system.HasFocus());
+    platform_->input.CreateKeyboard();
+    ASSERT_TRUE(platform_->input.AcquireKeyboard());
+    // Let the window's start-up events go by: until a turn lasts to its deadline.
+    for (int i = 0; i < 50; ++i) {
+      const auto turn = Clock::now();
+      Turn(30);
+      if (MsSince(turn) >= 25) break;
+    }
+  }
+
+  void TearDown() override { platform_.reset(); }
+
+  // One turn of the pump with a deadline `ms` ahead.
+  WindowEvents Turn(uint32_t ms) {
+    return platform_->system.ProcessEvents(platform_->system.TickCount() + ms);
+  }
+
+  test::TempDir dir_;
+  std::unique_ptr<RealPlatform> platform_;
+};
+
+TEST_F(RealPumpTest, AKeyWakesASleepingPumpAndTheNextReadShowsItDown) {
+  if (!HaveCommand("xdotool")) GTEST_SKIP() << "no xdotool to press a key with";
+  Clock::time_point sent, done;
+  std::thread presser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the pump is asleep by now
+    sent = Clock::now();
+    std::system("xdotool keydown space");
+    done = Clock::now();
+  });
+  const auto start = Clock::now();
+  Turn(10000);
+  const auto woke = Clock::now();
+  uint8_t keys[256] = {};
+  const KeyRead read = platform_->input.ReadKeyboard(keys);
+  presser.join();
+  std::system("xdotool keyup space");
+  EXPECT_EQ(read, KeyRead::Ok);
+  EXPECT_EQ(keys[kKeySpace], 0x80);
+  // It slept until the key came, and came back soon after it, not at the deadline.
+  EXPECT_GE(woke, sent);
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(woke - done).count(), 200);
+  EXPECT_LT(MsSince(start), 5000);
+}
+
+TEST_F(RealPumpTest, ATurnEndsAtItsDeadlineNeverBeforeIt) {
+  for (const int ahead : {1, 2, 7, 30, 100, 250, -5}) {
+    const auto start = Clock::now();
+    const uint32_t due = platform_->system.TickCount() + static_cast<uint32_t>(ahead);
+    const WindowEvents events = platform_->system.ProcessEvents(due);
+    const auto late = static_cast<int32_t>(platform_->system.TickCount() - due);
+    EXPECT_FALSE(events.close_requested);
+    EXPECT_GE(late, 0) << "a deadline " << ahead << " ms ahead";
+    EXPECT_LE(late, 50) << "a deadline " << ahead << " ms ahead";
+    EXPECT_LT(MsSince(start), ahead + 50) << "a deadline " << ahead << " ms ahead";
+  }
+}
+
+TEST_F(RealPumpTest, AWaitForASoundsEndSleepsUntilItEnds) {
+  ASSERT_TRUE(platform_->sound.OpenSoundDevice());
+  const BufferId tone = platform_->sound.CreateBuffer("tone.wav");
+  platform_->sound.Play(tone, kPlayOnce);
+  const auto start = Clock::now();
+  int passes = 0;
+  // The players' wait: nothing else is due, so only the sound's end can end it early.
+  while ((platform_->sound.GetStatus(tone) & kStatusPlaying) != 0 && MsSince(start) < 3000) {
+    platform_->system.ProcessEvents(std::nullopt);
+    ++passes;
+  }
+  const int64_t elapsed = MsSince(start);
+  EXPECT_GE(elapsed, 300);
+  EXPECT_LE(elapsed, 500);  // not the second-long cap
+  EXPECT_LE(passes, 30);    // it slept rather than spun
+}
+
+}  // namespace
+}  // namespace qv
