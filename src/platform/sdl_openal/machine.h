@@ -108,6 +108,8 @@ class CurlTransfer : public Transfer {
 
   // Advances a running transfer without waiting; called by every turn of the event pump.
   void Drive();
+  // Waits up to ms for activity on the transfer's sockets (or its own time-outs).
+  void WaitForActivity(int ms);
   bool Running() const { return running_; }
   // Drops a running transfer and frees libcurl's handles; safe to run twice.
   void Close();

@@ -24,8 +24,9 @@ constexpr int kWindowHeight = 213;
 // The longest a turn of the pump sleeps with nothing due: a loop that told it nothing still
 // comes round once a second.
 constexpr uint32_t kMaxWaitMs = 1000;
-// While a transfer runs its sockets are not among what SDL waits for: look at it this often.
-constexpr uint32_t kTransferPollMs = 5;
+// While a transfer runs its sockets are not among what SDL waits for: the turn waits on them
+// instead, in slices this long, looking at the window's events between slices.
+constexpr int kTransferSliceMs = 50;
 // Message box lines: about 60 characters keep the box well inside a 640-pixel screen.
 constexpr size_t kMessageWidth = 60;
 
@@ -136,7 +137,6 @@ uint64_t SdlSystem::WakeTime(std::optional<uint32_t> due) {
   if (std::optional<uint32_t> end = sound_.MsToNextEnd()) {
     wake = std::min(wake, now + uint64_t{std::max<uint32_t>(*end, 1)} * 1000);
   }
-  if (transfer_.Running()) wake = std::min(wake, now + uint64_t{kTransferPollMs} * 1000);
   return wake;
 }
 
@@ -204,7 +204,15 @@ WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
     const auto wait_ms = static_cast<int>(wake > now ? (wake - now + 999) / 1000 : 0);
     SDL_Event event;
     bool delivered = false;
-    int got = wait_ms == 0 ? SDL_PollEvent(&event) : SDL_WaitEventTimeout(&event, wait_ms);
+    int got = 0;
+    if (wait_ms > 0 && transfer_.Running()) {
+      transfer_.WaitForActivity(std::min(wait_ms, kTransferSliceMs));
+      transfer_.Drive();
+      delivered = !transfer_.Running();  // its end is news for the loop
+      got = SDL_PollEvent(&event);
+    } else {
+      got = wait_ms == 0 ? SDL_PollEvent(&event) : SDL_WaitEventTimeout(&event, wait_ms);
+    }
     while (got != 0) {
       delivered |= Deliver(event, events);
       got = SDL_PollEvent(&event);

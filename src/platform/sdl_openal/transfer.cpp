@@ -71,6 +71,10 @@ void CurlTransfer::Drive() {
   }
 }
 
+void CurlTransfer::WaitForActivity(int ms) {
+  if (running_) curl_multi_poll(static_cast<CURLM*>(multi_), nullptr, 0, ms, nullptr);
+}
+
 bool CurlTransfer::TransferExecuting() {
   Drive();
   return running_;
