@@ -10,8 +10,9 @@ BUILD_DIR="${BUILD_DIR:-$QV_ROOT/build}"
 QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libcurl4-openssl-dev
              libgtest-dev libgmock-dev)
 # To run the tests of the real program: a virtual X server, key presses and window lookup,
-# sound analysis.
-QV_TEST_PACKAGES=(xvfb xauth xdotool x11-utils sox)
+# sound analysis; to build and run the fuzz targets and the sanitizer build: clang, its
+# libFuzzer and sanitizer runtimes, and llvm-symbolizer for readable reports.
+QV_TEST_PACKAGES=(xvfb xauth xdotool x11-utils sox clang libclang-rt-14-dev llvm)
 # The benchmarks also measure audio latency against a PulseAudio null sink.
 QV_BENCH_PACKAGES=(pulseaudio)
 
