@@ -1,6 +1,7 @@
 // ini_store.cpp -- reading and atomically rewriting the settings file.
 #include "store/ini_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -119,6 +121,28 @@ std::string FollowLinks(const std::string& path) {
   throw std::runtime_error("cannot follow the link " + path + ": " + Reason(ELOOP));
 }
 
+// Earlier versions of the game named the temporary file after the storing process
+// ("settings.ini.tmp.1234") and left one behind at every killed store, each a copy of the
+// player's name and address. Those of processes no longer running are removed.
+void RemoveOrphanedTemporaries(const std::string& folder, const std::string& target) {
+  const std::string prefix = std::filesystem::path(target).filename().string() + ".tmp.";
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() || name.size() > prefix.size() + 9 ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) {
+      continue;
+    }
+    const auto pid = static_cast<pid_t>(std::stol(name.substr(prefix.size())));
+    if (pid > 0 && (pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH))) {
+      ::unlink((folder + "/" + name).c_str());
+    }
+  }
+  ::closedir(dir);
+}
+
 // The temporary file a store writes before renaming it over the settings file. Its name is
 // fixed per settings file ("settings.ini.tmp"), so a store killed part way leaves at most one,
 // which the next store reuses. A lock on it makes concurrent stores (two copies of the game)
@@ -151,6 +175,7 @@ class TempFile {
       ::close(fd_);
       fd_ = -1;
     }
+    RemoveOrphanedTemporaries(folder_, target_);
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
