@@ -111,7 +111,10 @@ std::string FollowLinks(const std::string& path) {
     if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
     std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
     ssize_t n = ::readlink(at.c_str(), target.data(), target.size());
-    if (n < 0) throw std::runtime_error("cannot follow the link " + at + ": " + Reason(errno));
+    if (n < 0) {
+      const int err = errno;
+      throw std::runtime_error("cannot follow the link " + at + ": " + Reason(err));
+    }
     target.resize(static_cast<size_t>(n));
     if (target.empty() || target[0] != '/') {
       target = (std::filesystem::path(at).parent_path() / target).string();
@@ -157,13 +160,8 @@ class TempFile {
     for (;;) {
       fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
       if (fd_ < 0) Fail("cannot write", path_);
-      while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno == EINTR) continue;
-        int err = errno;
-        ::unlink(path_.c_str());
-        ::close(fd_);
-        errno = err;
-        Fail("cannot lock", path_);
+      // A file system that cannot lock at all still takes the store, only without the turns.
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
       }
       // The store that held the lock before may have renamed this very file into place: then
       // start again on a fresh one.
