@@ -1,14 +1,18 @@
 // ini_store.cpp -- reading and atomically rewriting the settings file.
 #include "store/ini_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "platform/system.h"
@@ -17,18 +21,13 @@ namespace qv {
 
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
+const std::string kByteOrderMark = "\xEF\xBB\xBF";
 
-bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string StripCr(std::string line) {
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // Players edit the file by hand: blanks around names and brackets are not part of them.
@@ -60,117 +59,307 @@ bool IsEntry(const std::string& line, std::string* key, std::string* value) {
   return true;
 }
 
-}  // namespace
-
-IniStore::IniStore(std::string path) : path_(std::move(path)) {}
-
-void IniStore::Load() {
-  if (path_.empty()) return;  // in memory: lines_ is the store
-  lines_.clear();
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
-  std::string line;
-  while (std::getline(in, line)) {
-    // A file with NUL bytes or other binary damage still reads line by line; lines that fit
-    // neither form are ignored by Read and kept by Store.
-    lines_.push_back(StripCr(line));
+// Refuses what Set would write but Get could not find again as given: a line break anywhere, a
+// key that is empty, blank-edged, holds '=' or starts like a comment or a header, a section
+// name with blanks at its edges.
+void CheckStorable(const std::string& app, const std::string& section, const std::string& key,
+                   const std::string& value) {
+  const std::string wanted = app + "/" + section;
+  auto fail = [](const std::string& why) { throw std::invalid_argument(why); };
+  if ((wanted + key + value).find_first_of("\r\n") != std::string::npos) {
+    fail("the name or value holds a line break");
   }
-  // A byte-order mark left by an editor is not part of the first line.
-  if (!lines_.empty() && lines_[0].rfind("\xEF\xBB\xBF", 0) == 0) lines_[0].erase(0, 3);
+  if (TrimBlanks(wanted) != wanted) fail("the section name starts or ends with a blank");
+  if (key.empty() || TrimBlanks(key) != key || key.find('=') != std::string::npos ||
+      key[0] == ';' || key[0] == '#' || key[0] == '[') {
+    fail("the key cannot be written as a key");
+  }
 }
 
-std::optional<std::string> IniStore::Read(const std::string& app, const std::string& section,
-                                          const std::string& key) {
-  Load();
+std::string Reason(int err) { return std::strerror(err); }
+
+// The whole file, or the errno of the failure (ENOENT when there is no file).
+int ReadWholeFile(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes->append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      int err = errno;
+      ::close(fd);
+      bytes->clear();
+      return err;
+    }
+  }
+  ::close(fd);
+  return 0;
+}
+
+// The file a path finally names, symbolic links followed (a player who keeps the file among
+// other dotfiles links it): the store must replace the target, not the link. The target need
+// not exist yet.
+std::string FollowLinks(const std::string& path) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    ssize_t n = ::readlink(at.c_str(), target.data(), target.size());
+    if (n < 0) {
+      const int err = errno;
+      throw std::runtime_error("cannot follow the link " + at + ": " + Reason(err));
+    }
+    target.resize(static_cast<size_t>(n));
+    if (target.empty() || target[0] != '/') {
+      target = (std::filesystem::path(at).parent_path() / target).string();
+    }
+    at = target;
+  }
+  throw std::runtime_error("cannot follow the link " + path + ": " + Reason(ELOOP));
+}
+
+// Earlier versions of the game named the temporary file after the storing process
+// ("settings.ini.tmp.1234") and left one behind at every killed store, each a copy of the
+// player's name and address. Those of processes no longer running are removed.
+void RemoveOrphanedTemporaries(const std::string& folder, const std::string& target) {
+  const std::string prefix = std::filesystem::path(target).filename().string() + ".tmp.";
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() || name.size() > prefix.size() + 9 ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) {
+      continue;
+    }
+    const auto pid = static_cast<pid_t>(std::stol(name.substr(prefix.size())));
+    if (pid > 0 && (pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH))) {
+      ::unlink((folder + "/" + name).c_str());
+    }
+  }
+  ::closedir(dir);
+}
+
+// The temporary file a store writes before renaming it over the settings file. Its name is
+// fixed per settings file ("settings.ini.tmp"), so a store killed part way leaves at most one,
+// which the next store reuses. A lock on it makes concurrent stores (two copies of the game)
+// take turns over the whole read, change and rewrite, so neither loses the other's entry.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& target) : target_(target), path_(target + ".tmp") {
+    std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    folder_ = folder.empty() ? "." : folder.string();
+    std::error_code ignored;  // a folder that cannot be made fails the open below, with a reason
+    std::filesystem::create_directories(folder_, ignored);
+    for (;;) {
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      if (fd_ < 0) Fail("cannot write", path_);
+      // A file system that cannot lock at all still takes the store, only without the turns.
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      // The store that held the lock before may have renamed this very file into place: then
+      // start again on a fresh one.
+      struct stat held, named;
+      if (::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        break;
+      }
+      ::close(fd_);
+      fd_ = -1;
+    }
+    RemoveOrphanedTemporaries(folder_, target_);
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  // A store that failed removes its temporary file; the settings file is untouched.
+  ~TempFile() {
+    if (fd_ < 0) return;
+    if (!renamed_) ::unlink(path_.c_str());
+    ::close(fd_);
+  }
+
+  // Writes bytes with the given permissions, flushes them, renames the file over the target
+  // and flushes the folder, so the new file survives a power cut.
+  void Replace(const std::string& bytes, mode_t mode) {
+    if (::ftruncate(fd_, 0) != 0) Fail("cannot write", path_);
+    if (::fchmod(fd_, mode) != 0) Fail("cannot set the permissions of", path_);
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0) errno = EIO;
+      if (n <= 0) Fail("cannot write", path_);
+      done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd_) != 0) Fail("cannot flush", path_);
+    if (::rename(path_.c_str(), target_.c_str()) != 0) Fail("cannot replace", target_);
+    renamed_ = true;
+    int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) Fail("cannot flush the folder", folder_);
+    int synced = ::fsync(dir);
+    int err = errno;
+    ::close(dir);
+    // Some file systems cannot flush a folder at all (EINVAL); nothing more can be done there.
+    if (synced != 0 && err != EINVAL) {
+      errno = err;
+      Fail("cannot flush the folder", folder_);
+    }
+  }
+
+ private:
+  // "what path: reason", the reason taken from errno before anything can change it.
+  [[noreturn]] static void Fail(const char* what, const std::string& path) {
+    const int err = errno;
+    throw std::runtime_error(std::string(what) + " " + path + ": " + Reason(err));
+  }
+
+  std::string target_;
+  std::string path_;
+  std::string folder_;
+  int fd_ = -1;
+  bool renamed_ = false;
+};
+
+}  // namespace
+
+IniText::IniText(const std::string& bytes) {
+  size_t pos = 0;
+  while (bytes.compare(pos, kByteOrderMark.size(), kByteOrderMark) == 0) {
+    pos += kByteOrderMark.size();
+  }
+  marks_ = bytes.substr(0, pos);
+  while (pos < bytes.size()) {
+    size_t stop = bytes.find_first_of("\r\n", pos);
+    if (stop == std::string::npos) {
+      lines_.push_back({bytes.substr(pos), ""});
+      break;
+    }
+    // A line ends at an LF with any CRs before it (a file converted to CRLF twice still means
+    // what it meant), or at CRs with no LF after them (an old Mac editor).
+    size_t next = bytes.find_first_not_of('\r', stop);
+    if (next == std::string::npos) {
+      next = bytes.size();
+    } else if (bytes[next] == '\n') {
+      ++next;
+    }
+    lines_.push_back({bytes.substr(pos, stop - pos), bytes.substr(stop, next - stop)});
+    pos = next;
+  }
+}
+
+std::optional<std::string> IniText::Get(const std::string& app, const std::string& section,
+                                        const std::string& key) const {
   const std::string wanted = app + "/" + section;
   bool in_section = false;
-  for (const std::string& line : lines_) {
-    if (auto s = SectionOf(line)) {
+  for (const Line& line : lines_) {
+    if (auto s = SectionOf(line.text)) {
       in_section = SameName(*s, wanted);
       continue;
     }
     std::string k, v;
-    // The first matching entry wins, as Store updates the first one.
-    if (in_section && IsEntry(line, &k, &v) && SameName(k, key)) return v;
+    // The first matching entry wins, as Set updates the first one.
+    if (in_section && IsEntry(line.text, &k, &v) && SameName(k, key)) return v;
   }
   return std::nullopt;
 }
 
-void IniStore::Store(const std::string& app, const std::string& section, const std::string& key,
-                     const std::string& value) {
-  try {
-    Replace(app, section, key, value);
-  } catch (const std::runtime_error& e) {
-    throw PlatformError("Cannot store the setting " + app + "/" + section + "/" + key + ": " +
-                        e.what());
-  }
-}
-
-void IniStore::Replace(const std::string& app, const std::string& section, const std::string& key,
-                       const std::string& value) {
-  if (value.find_first_of("\r\n") != std::string::npos) {
-    throw std::runtime_error("settings value for " + key + " holds a line break");
-  }
-  Load();
+void IniText::Set(const std::string& app, const std::string& section, const std::string& key,
+                  const std::string& value) {
+  CheckStorable(app, section, key, value);
   const std::string wanted = app + "/" + section;
   bool in_section = false;
   std::optional<size_t> section_end;  // index after the last line of the matching section
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (auto s = SectionOf(lines_[i])) {
+    const std::string& text = lines_[i].text;
+    if (auto s = SectionOf(text)) {
       in_section = SameName(*s, wanted);
       if (in_section) section_end = i + 1;
       continue;
     }
     std::string k, v;
-    if (in_section && IsEntry(lines_[i], &k, &v) && SameName(k, key)) {
-      lines_[i] = k + "=" + value;  // the existing key keeps its own spelling
-      Save();
+    if (in_section && IsEntry(text, &k, &v) && SameName(k, key)) {
+      // Everything up to the '=' stays as written: the key's own spelling and blanks.
+      lines_[i].text = text.substr(0, text.find('=') + 1) + value;
       return;
     }
-    if (in_section && !lines_[i].empty()) section_end = i + 1;
+    if (in_section && !text.empty()) section_end = i + 1;
   }
-  const std::string entry = key + "=" + value;
+  const std::string end = FileLineEnd();
+  auto insert = [&](size_t at, std::string text) {
+    if (at > 0 && lines_[at - 1].end.empty()) lines_[at - 1].end = end;
+    lines_.insert(lines_.begin() + static_cast<long>(at), Line{std::move(text), end});
+  };
   if (section_end) {
-    lines_.insert(lines_.begin() + static_cast<long>(*section_end), entry);
+    insert(*section_end, key + "=" + value);
   } else {
-    if (!lines_.empty() && !lines_.back().empty()) lines_.push_back("");
-    lines_.push_back("[" + wanted + "]");
-    lines_.push_back(entry);
+    if (!lines_.empty() && !lines_.back().text.empty()) insert(lines_.size(), "");
+    insert(lines_.size(), "[" + wanted + "]");
+    insert(lines_.size(), key + "=" + value);
   }
-  Save();
 }
 
-void IniStore::Save() const {
-  if (path_.empty()) return;
-  namespace fs = std::filesystem;
-  fs::path target(path_);
-  std::error_code ec;
-  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  std::string tmp = path_ + ".tmp." + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
-  std::string text;
-  for (const std::string& line : lines_) text += line + "\n";
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int err = errno;
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(err));
+std::string IniText::Bytes() const {
+  std::string bytes = marks_;
+  for (const Line& line : lines_) bytes += line.text + line.end;
+  return bytes;
+}
+
+// New lines end as the file's first line does, so a CRLF file stays CRLF; LF in a new file.
+std::string IniText::FileLineEnd() const {
+  for (const Line& line : lines_) {
+    if (!line.end.empty()) return line.end;
+  }
+  return "\n";
+}
+
+IniStore::IniStore(std::string path) : path_(std::move(path)) {}
+
+std::optional<std::string> IniStore::Read(const std::string& app, const std::string& section,
+                                          const std::string& key) {
+  if (!path_.empty()) {
+    std::string bytes;
+    // A missing or unreadable file reads as no entries; Store refuses to overwrite the latter.
+    ReadWholeFile(path_, &bytes);
+    text_ = IniText(bytes);
+  }
+  return text_.Get(app, section, key);
+}
+
+void IniStore::Store(const std::string& app, const std::string& section, const std::string& key,
+                     const std::string& value) {
+  auto failed = [&](const char* why) {
+    return "Cannot store the setting " + app + "/" + section + "/" + key + ": " + why;
+  };
+  try {
+    CheckStorable(app, section, key, value);
+    if (path_.empty()) {  // in memory: text_ is the store
+      text_.Set(app, section, key, value);
+      return;
     }
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    ::unlink(tmp.c_str());
-    throw std::runtime_error("cannot flush " + tmp);
-  }
-  if (::rename(tmp.c_str(), path_.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    throw std::runtime_error("cannot replace " + path_ + ": " + std::strerror(err));
+    const std::string target = FollowLinks(path_);
+    TempFile temp(target);
+    // Read only once the lock is held, so the entries of a concurrent store are kept.
+    std::string bytes;
+    if (int err = ReadWholeFile(target, &bytes); err != 0 && err != ENOENT) {
+      // Rewriting a file we cannot read would drop the player's name, address and comments.
+      throw std::runtime_error("cannot read " + target + ": " + Reason(err));
+    }
+    struct stat st;
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+    IniText text(bytes);
+    text.Set(app, section, key, value);
+    temp.Replace(text.Bytes(), mode);
+    text_ = std::move(text);
+  } catch (const std::invalid_argument& e) {
+    throw PlatformError(failed(e.what()));
+  } catch (const std::runtime_error& e) {
+    throw PlatformError(failed(e.what()));
   }
 }
 
