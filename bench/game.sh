@@ -9,31 +9,22 @@ PROGRAM=$1
 SIM=$2
 SECONDS_PLAY=${3:-10}
 LOG=${QUORVANE_SOUND_LOG:?set QUORVANE_SOUND_LOG}
-HZ=$(getconf CLK_TCK)
-
-ticks() { awk '{ print $14 + $15 }' "$1"; }
-percent() { awk -v t="$1" -v hz="$HZ" -v s="$2" 'BEGIN { printf "%.2f", 100 * t / hz / s }'; }
-wait_for() {
-  local i
-  for i in $(seq 300); do grep -q "	play	[0-9]*	$1	" "$LOG" 2>/dev/null && return 0; sleep 0.05; done
-  echo "game.sh: no $1 in the log" >&2
-  exit 1
-}
+. "$(dirname "$0")/real_lib.sh"
 
 rm -f "$LOG"
 "$PROGRAM" >/dev/null 2>&1 &
 PID=$!
 trap 'kill $PID 2>/dev/null' EXIT
-wait_for intro.wav
+wait_for play intro.wav
 WIN=$(timeout 10 xdotool search --sync --name "^Quor Vane$" | head -n1)
 xdotool windowfocus --sync "$WIN" key space
-wait_for menuprompt.wav
+wait_for play menuprompt.wav
 sleep 0.5
 xdotool key Return
-wait_for difficulty.wav
+wait_for play difficulty.wav
 sleep 0.5
 xdotool key Return
-wait_for launch.wav
+wait_for play launch.wav
 
 # Fire at random moments while the CPU is counted (difficulty 1: every press fires).
 BEFORE=$(ticks "/proc/$PID/stat")

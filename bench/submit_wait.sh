@@ -10,15 +10,7 @@ SCORES=$2
 SECONDS_WAIT=${3:-8}
 LOG=${QUORVANE_SOUND_LOG:?set QUORVANE_SOUND_LOG}
 CONFIG=${XDG_CONFIG_HOME:?set XDG_CONFIG_HOME}
-HZ=$(getconf CLK_TCK)
-ticks() { awk '{ print $14 + $15 }' "$1"; }
-percent() { awk -v t="$1" -v hz="$HZ" -v s="$2" 'BEGIN { printf "%.2f", 100 * t / hz / s }'; }
-wait_for() {
-  local i
-  for i in $(seq 300); do grep -q "	$1	[0-9-]*	$2	" "$LOG" 2>/dev/null && return 0; sleep 0.05; done
-  echo "submit_wait.sh: no $1 $2 in the log" >&2
-  exit 1
-}
+. "$(dirname "$0")/real_lib.sh"
 
 DB=$(mktemp -d)
 "$SCORES" --listen 127.0.0.1:0 --db "$DB/scores.db" >"$DB/out" 2>&1 &

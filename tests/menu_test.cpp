@@ -39,6 +39,12 @@ struct MenuRun {
   int status = 0;
 };
 
+// A settings file holding a high score of 1500 at difficulty 2, scrambled as the game stores it.
+std::string StoredHighScore1500() {
+  return "[QuorVane/Settings]\nHighScore=" + ScrambleWithKey("1500", 3) +
+         "\nDifficulty=" + ScrambleWithKey("2", 5) + "\n";
+}
+
 TEST(MainMenu, ItemsWrapBothWaysAndSpeakOverTheDuckedMusic) {
   MenuRun r("tap Up\nsleep 400\ntap Down\nsleep 400\ntap Down\nsleep 400\n");
   ASSERT_EQ(r.status, 0);
@@ -52,8 +58,7 @@ TEST(MainMenu, ItemsWrapBothWaysAndSpeakOverTheDuckedMusic) {
 }
 
 TEST(MainMenu, HSpeaksTheHighScoreAndSpaceWithCClearsOnlyTheStore) {
-  const std::string stored = "[QuorVane/Settings]\nHighScore=" + ScrambleWithKey("1500", 3) +
-                             "\nDifficulty=" + ScrambleWithKey("2", 5) + "\n";
+  const std::string stored = StoredHighScore1500();
   MenuRun r("tap H\nsleep 1500\ndown Space\ndown C\nsleep 100\nup C\nup Space\nsleep 400\n"
             "tap H\nsleep 1500\n",
             stored);
@@ -123,8 +128,7 @@ TEST(MainMenu, BOpensTheBonusRoundOnlyOnceAGameHasBeenWon) {
 }
 
 TEST(MainMenu, ASentHighScoreComesBackToAFreshMenuAndIsNotOfferedAgain) {
-  const std::string stored = "[QuorVane/Settings]\nHighScore=" + ScrambleWithKey("1500", 3) +
-                             "\nDifficulty=" + ScrambleWithKey("2", 5) + "\n";
+  const std::string stored = StoredHighScore1500();
   MenuRun r("tap Down\nsleep 400\ntap Down\nsleep 400\ntap Return\nwait play menuprompt.wav\n"
             "sleep 300\ntap Down\nsleep 400\ntap Down\nsleep 400\ntap Return\nsleep 400\n",
             stored);
