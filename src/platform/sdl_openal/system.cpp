@@ -201,7 +201,10 @@ WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
   // of its own): the turn ends at the wake time or with something the loop must see.
   for (;;) {
     const uint64_t now = MonotonicUs();
-    const auto wait_ms = static_cast<int>(wake > now ? (wake - now + 999) / 1000 : 0);
+    const uint64_t left_us = wake > now ? wake - now : 0;
+    // SDL waits in whole milliseconds and may add one: it sleeps the whole ones, and the last
+    // part of a millisecond is slept to the microsecond before the events are looked at.
+    const auto wait_ms = static_cast<int>(left_us / 1000);
     SDL_Event event;
     bool delivered = false;
     int got = 0;
@@ -210,14 +213,20 @@ WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
       transfer_.Drive();
       delivered = !transfer_.Running();  // its end is news for the loop
       got = SDL_PollEvent(&event);
+    } else if (wait_ms > 0) {
+      got = SDL_WaitEventTimeout(&event, wait_ms);
     } else {
-      got = wait_ms == 0 ? SDL_PollEvent(&event) : SDL_WaitEventTimeout(&event, wait_ms);
+      if (left_us > 0) {
+        timespec ts{0, static_cast<long>(left_us) * 1000};
+        nanosleep(&ts, nullptr);
+      }
+      got = SDL_PollEvent(&event);
     }
     while (got != 0) {
       delivered |= Deliver(event, events);
       got = SDL_PollEvent(&event);
     }
-    if (delivered || wait_ms == 0 || MonotonicUs() >= wake) break;
+    if (delivered || left_us == 0 || MonotonicUs() >= wake) break;
   }
   transfer_.Drive();
   return events;
