@@ -62,18 +62,18 @@ struct Decoded {
 };
 
 Decoded Decode(const std::string& path, const std::string& fail) {
-  SDL_AudioSpec spec;
+  SDL_AudioSpec format;
   Uint8* data = nullptr;
   Uint32 length = 0;
-  if (SDL_LoadWAV(path.c_str(), &spec, &data, &length) == nullptr) {
+  if (SDL_LoadWAV(path.c_str(), &format, &data, &length) == nullptr) {
     throw PlatformError(fail + SDL_GetError());
   }
   Decoded out;
-  out.rate = spec.freq;
-  out.channels = spec.channels >= 2 ? 2 : 1;
+  out.rate = format.freq;
+  out.channels = format.channels >= 2 ? 2 : 1;
   SDL_AudioCVT cvt{};
-  if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
-                        static_cast<Uint8>(out.channels), spec.freq) < 0) {
+  if (SDL_BuildAudioCVT(&cvt, format.format, format.channels, format.freq, AUDIO_S16SYS,
+                        static_cast<Uint8>(out.channels), format.freq) < 0) {
     SDL_FreeWAV(data);
     throw PlatformError(fail + SDL_GetError());
   }
