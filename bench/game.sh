@@ -15,11 +15,7 @@ rm -f "$LOG"
 "$PROGRAM" >/dev/null 2>&1 &
 PID=$!
 trap 'kill $PID 2>/dev/null' EXIT
-wait_for play intro.wav
-WIN=$(timeout 10 xdotool search --sync --name "^Quor Vane$" | head -n1)
-xdotool windowfocus --sync "$WIN" key space
-wait_for play menuprompt.wav
-sleep 0.5
+skip_to_menu
 xdotool key Return
 wait_for play difficulty.wav
 sleep 0.5

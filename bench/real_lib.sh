@@ -11,3 +11,13 @@ wait_for() {
   echo "$(basename "$0"): no $1 $2 in the log" >&2
   exit 1
 }
+# skip_to_menu: once the introduction plays, focuses the window, skips it with Space and waits
+# for the main menu's prompt.
+skip_to_menu() {
+  wait_for play intro.wav
+  local win
+  win=$(timeout 10 xdotool search --sync --name "^Quor Vane$" | head -n1)
+  xdotool windowfocus --sync "$win" key space
+  wait_for play menuprompt.wav
+  sleep 0.5
+}

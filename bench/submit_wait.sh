@@ -26,11 +26,7 @@ rm -f "$LOG"
 QUORVANE_SCORE_HOST="$ADDRESS" "$PROGRAM" >/dev/null 2>&1 &
 PID=$!
 trap 'kill $PID 2>/dev/null; kill -CONT $SERVER 2>/dev/null; kill $SERVER 2>/dev/null; rm -rf "$DB"' EXIT
-wait_for play intro.wav
-WIN=$(timeout 10 xdotool search --sync --name "^Quor Vane$" | head -n1)
-xdotool windowfocus --sync "$WIN" key space
-wait_for play menuprompt.wav
-sleep 0.5
+skip_to_menu
 xdotool key Down
 sleep 0.3
 xdotool key Down
