@@ -1,12 +1,7 @@
-// real_pump_test.cpp -- the real event pump on a private X server: a turn with nothing due
+// real_pump_test.cpp -- the real event pump on a display (a private Xvfb when none is set): a turn with nothing due
 // sleeps, yet a key, the loop's deadline and a playing sound's end each end it in time.
 #include <SDL.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -16,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "display.h"
 #include "platform/sdl_openal/machine.h"
 #include "support.h"
 
@@ -33,54 +29,10 @@ bool HaveCommand(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Xvfb on a display it picks itself (-displayfd), so these tests never touch the desktop they
-// run from nor collide with a parallel run. One per test process.
-class PrivateDisplay {
- public:
-  PrivateDisplay() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    // Xvfb writes the display's number and a newline once it takes clients.
-    pollfd ready{fds[0], POLLIN, 0};
-    std::string number;
-    char c = 0;
-    while (poll(&ready, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return;
-    display_ = ":" + number;
-    setenv("DISPLAY", display_.c_str(), 1);
-    setenv("SDL_VIDEODRIVER", "x11", 1);
-  }
-  ~PrivateDisplay() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool Ready() const { return !display_.empty(); }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
-
 class RealPumpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static PrivateDisplay display;
-    if (!display.Ready()) GTEST_SKIP() << "no Xvfb to open a window on";
+    ASSERT_TRUE(test::EnsureDisplay()) << "no display, and Xvfb could not be started";
     // A short tone played through OpenAL Soft's wave writer (mixing periods of 256 frames).
     const fs::path dir = dir_.path();
     std::ofstream(dir / "alsoft.conf")
@@ -117,7 +69,7 @@ class RealPumpTest : public ::testing::Test {
 };
 
 TEST_F(RealPumpTest, AKeyWakesASleepingPumpAndTheNextReadShowsItDown) {
-  if (!HaveCommand("xdotool")) GTEST_SKIP() << "no xdotool to press a key with";
+  ASSERT_TRUE(HaveCommand("xdotool")) << "no xdotool to press a key with";
   Clock::time_point sent, done;
   std::thread presser([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the pump is asleep by now
