@@ -154,15 +154,9 @@ struct Keys : ::testing::Test {
     w.platform.CreateKeyboard();
     LoadSoundBank(w.pg);
     PollKeyboard(w.pg);  // acquires the keyboard
-    GameState& g = w.pg.game;
-    g.Difficulty = 1;
-    g.Score = 0;
-    g.Lives = 5;
-    g.Level = 1;
-    g.Ammo = 6;
-    g.FlightLimit = 1500;
-    g.WaitLimit = 1500;
-    g.TargetResolved = true;
+    NewGame(w.pg);       // a game's record at its start, on difficulty 1
+    w.pg.game.Difficulty = 1;
+    w.pg.game.PerfectLevel = true;
   }
   // A target in flight at `position`, flown `elapsed` ms at the last pass.
   void InFlight(uint8_t position, int32_t elapsed = 0) {
