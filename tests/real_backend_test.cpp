@@ -18,7 +18,7 @@
 #include "http_test_server.h"
 #include "platform/sdl_openal/keymap.h"
 #include "platform/sdl_openal/machine.h"
-#include "platform/sdl_openal/units.h"
+#include "platform/units.h"
 
 namespace qv {
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/sdl_openal/machine.h"
-#include "platform/sdl_openal/units.h"
+#include "platform/units.h"
 
 namespace qv {
 

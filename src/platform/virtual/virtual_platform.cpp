@@ -6,7 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "platform/virtual/wav_info.h"
+#include "platform/wave_file.h"
 
 namespace qv {
 
@@ -109,14 +109,19 @@ void VirtualPlatform::SetFocus(bool focused) {
 }
 
 BufferId VirtualPlatform::CreateBuffer(const std::string& file) {
-  WavInfo info = ReadWavInfo(options_.sounds_dir + "/" + file, file);
+  WaveFormat info;
+  try {
+    info = ReadWaveFormat(options_.sounds_dir + "/" + file);
+  } catch (const WaveError& e) {
+    throw PlatformError("Cannot load sound file " + file + ": " + e.what());
+  }
   Buffer b;
   b.file = file;
-  b.rate = info.sample_rate;
+  b.rate = info.rate;
   b.channels = info.channels;
-  b.bytes_per_frame = static_cast<uint16_t>(info.channels * info.bits_per_sample / 8);
+  b.bytes_per_frame = static_cast<uint16_t>(info.channels * info.bits / 8);
   b.frames = info.frames;
-  b.frequency = static_cast<int>(info.sample_rate);
+  b.frequency = static_cast<int>(info.rate);
   BufferId id = next_id_++;
   buffers_[id] = b;
   return id;

@@ -1,5 +1,5 @@
 // units.h -- the game's sound units (hundredths of dB, pan -10000..10000, hertz) turned into
-// OpenAL's gains and pitch. Pure functions, so they are tested on their own.
+// the gain of each output channel and a playback-rate ratio. Pure functions, tested on their own.
 #pragma once
 
 #include <algorithm>
@@ -13,7 +13,7 @@ inline float GainFromVolume(int hundredths_db) {
   return static_cast<float>(std::pow(10.0, v / 2000.0));
 }
 
-// The gain of each channel's source. Pan 0 plays both channels at the volume; pan p leaves the
+// The gain of each output channel. Pan 0 plays both channels at the volume; pan p leaves the
 // near channel there and attenuates the far one by a further |p| / 100 dB, so +-10000 is
 // silence on the far side.
 struct ChannelGains {
@@ -28,7 +28,8 @@ inline ChannelGains GainsFromVolumeAndPan(int hundredths_db, int pan) {
   return {p > 0 ? gain * GainFromVolume(-p) : gain, p < 0 ? gain * GainFromVolume(p) : gain};
 }
 
-// The game asks for a playback rate in hertz; OpenAL wants a ratio to the file's own rate.
+// The game asks for a playback rate in hertz; the mixer steps through the file by its ratio to
+// the file's own rate.
 inline float PitchFromFrequency(int hertz, int file_rate) {
   if (file_rate <= 0 || hertz <= 0) return 1.0f;
   return static_cast<float>(hertz) / static_cast<float>(file_rate);
