@@ -17,6 +17,8 @@ QV_SERVER_PACKAGES=(libcpp-httplib-dev libsqlite3-dev libpq-dev)
 # and the sanitizer build: clang, its libFuzzer and sanitizer runtimes, and llvm-symbolizer.
 QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox postgresql chromium pulseaudio
                   pulseaudio-utils clang libclang-rt-14-dev llvm)
+# To build the Debian packages (scripts/package).
+QV_PACKAGE_PACKAGES=(dpkg-dev debhelper)
 # The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
 # monitor parec records, and load the score server with wrk.
 QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils wrk)
