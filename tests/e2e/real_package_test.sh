@@ -17,6 +17,7 @@ bash "$SOURCE_DIR/scripts/package" "$WORK/debs" >"$WORK/package.log" 2>&1 ||
   fail "scripts/package failed"
 GAME=$(ls "$WORK"/debs/quorvane_*.deb)
 SCORES=$(ls "$WORK"/debs/quorvane-scores_*.deb)
+[ -f "$GAME" ] && [ -f "$SCORES" ] || fail "scripts/package made no packages"
 VERSION=$(dpkg-deb -f "$GAME" Version)
 
 lintian --fail-on error,warning "$WORK"/debs/*.changes >"$WORK/lintian.log" 2>&1 ||
