@@ -17,6 +17,10 @@ QV_SERVER_PACKAGES=(libcpp-httplib-dev libsqlite3-dev libpq-dev)
 # and the sanitizer build: clang, its libFuzzer and sanitizer runtimes, and llvm-symbolizer.
 QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox postgresql chromium pulseaudio
                   pulseaudio-utils clang libclang-rt-14-dev llvm)
+# To build the Debian packages (scripts/package), and for the test that builds them, to check
+# them: lintian, the desktop entry, the AppStream file, the man pages, the service's exposure.
+QV_PACKAGE_PACKAGES=(dpkg-dev debhelper)
+QV_TEST_PACKAGES+=("${QV_PACKAGE_PACKAGES[@]}" lintian desktop-file-utils appstream man-db systemd)
 # The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
 # monitor parec records, and load the score server with wrk.
 QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils wrk)

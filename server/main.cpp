@@ -34,6 +34,7 @@ constexpr const char* kUsage =
     "  --db URL            a postgresql:// or postgres:// URL: keep the scores in\n"
     "                      PostgreSQL instead, so that several servers share them\n"
     "  --count             print how many submissions are stored, then exit\n"
+    "  --version           print the version, then exit\n"
     "  --help              show this text, then exit\n"
     "\n"
     "SIGTERM or SIGINT stops the server once the requests in progress are answered.\n"
@@ -45,6 +46,7 @@ struct Options {
   std::string db = kDefaultDb;
   bool count = false;
   bool help = false;
+  bool version = false;
 };
 
 // HOST:PORT, HOST possibly an IPv6 address in brackets. False when it does not parse.
@@ -84,6 +86,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     };
     if (arg == "--help" && !has_value) {
       options.help = true;
+    } else if (arg == "--version" && !has_value) {
+      options.version = true;
     } else if (arg == "--count" && !has_value) {
       options.count = true;
     } else if (arg == "--listen") {
@@ -199,6 +203,10 @@ int main(int argc, char** argv) {
   }
   if (options->help) {
     std::cout << kUsage;
+    return 0;
+  }
+  if (options->version) {
+    std::cout << "quorvane-scores " << QV_VERSION << "\n";
     return 0;
   }
   return Serve(*options);

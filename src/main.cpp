@@ -3,6 +3,7 @@
 // when that is set.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/program.h"
 #include "platform/logged.h"
@@ -12,7 +13,31 @@
 #include "startup/startup.h"
 #include "store/ini_store.h"
 
-int main() {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quorvane [--version | --help]\n"
+    "\n"
+    "QuorVane, an arcade shooting game played by ear. Started without options it\n"
+    "opens its window and speaks; the keys are in quorvane(6) and the README.\n";
+
+}  // namespace
+
+// The game is started from a menu and takes no command line, apart from the two questions
+// every installed program answers.
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("quorvane %s\n", QV_VERSION);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc > 1) {
+    std::fprintf(stderr, "quorvane: unknown argument %s\n%s", argv[1], kUsage);
+    return 2;
+  }
   qv::RealPlatform real(qv::FindSoundsDir());
   qv::IniStore settings(qv::DefaultSettingsPath());
   const char* log_path = std::getenv("QUORVANE_SOUND_LOG");

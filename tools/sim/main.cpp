@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: quorvane-sim [--script FILE] [--bot MS] [--seed N] [--settings FILE]\n"
     "                    [--sounds DIR] [--until MS] [--tick0 N] [--http-status CODE]\n"
-    "                    [--http-delay MS] [--no-device] [--help]\n";
+    "                    [--http-delay MS] [--no-device] [--version] [--help]\n";
 
 int Usage(const std::string& why) {
   std::fprintf(stderr, "quorvane-sim: %s\n%s", why.c_str(), kUsage);
@@ -47,6 +47,10 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("quorvane-sim %s\n", QV_VERSION);
       return 0;
     }
     if (arg == "--no-device") {
