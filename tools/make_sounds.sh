@@ -37,7 +37,8 @@ MUSIC_LUFS=-29
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-g++ -std=c++20 -O2 -o "$WORK/soundgen" "$ROOT"/tools/soundgen/*.cpp
+g++ -std=c++20 -O2 -I "$ROOT/src" -o "$WORK/soundgen" "$ROOT"/tools/soundgen/*.cpp \
+    "$ROOT/src/platform/wave_file.cpp"
 SG="$WORK/soundgen"
 
 if [ "${1:-}" = measure ]; then

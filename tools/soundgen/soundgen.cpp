@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "loudness.h"
+#include "platform/wave_file.h"
 
 namespace qvsound {
 namespace {
@@ -20,90 +21,36 @@ namespace {
   std::exit(1);
 }
 
-std::uint32_t le32(const unsigned char* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
-}
-std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-void put32(std::string& s, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s += char((v >> (8 * i)) & 0xff);
-}
-void put16(std::string& s, std::uint16_t v) {
-  s += char(v & 0xff);
-  s += char(v >> 8);
-}
-
 }  // namespace
 
 Audio readWav(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) fail("cannot open " + path);
-  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4))
-    fail(path + " is not a RIFF WAVE file");
-  int format = 0, channels = 0, bits = 0;
-  Audio a;
-  std::size_t pos = 12;
-  while (pos + 8 <= b.size()) {
-    const std::uint32_t size = le32(&b[pos + 4]);
-    const unsigned char* body = &b[pos + 8];
-    const std::size_t avail =
-        std::min<std::size_t>(size, b.size() - pos - 8);  // festival may leave size unset
-    if (!std::memcmp(&b[pos], "fmt ", 4)) {
-      format = le16(body);
-      channels = le16(body + 2);
-      a.rate = static_cast<int>(le32(body + 4));
-      bits = le16(body + 14);
-      if (format == 0xFFFE && size >= 26) format = le16(body + 24);  // extensible: sub-format
-    } else if (!std::memcmp(&b[pos], "data", 4)) {
-      if (channels < 1 || !((format == 1 && bits == 16) || (format == 3 && bits == 32)))
-        fail(path + ": only 16-bit PCM and 32-bit float are read");
-      const std::size_t width = static_cast<std::size_t>(bits / 8) * channels;
-      const std::size_t frames = avail / width;
-      a.ch.assign(channels, std::vector<double>(frames));
-      for (std::size_t f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c) {
-          const unsigned char* p = body + f * width + c * (bits / 8);
-          if (format == 1) {
-            a.ch[c][f] = static_cast<std::int16_t>(le16(p)) / 32768.0;
-          } else {
-            std::uint32_t u = le32(p);
-            float v;
-            std::memcpy(&v, &u, 4);
-            a.ch[c][f] = v;
-          }
-        }
-      return a;
-    }
-    pos += 8 + size + (size & 1);
+  qv::PcmFloat p;
+  try {
+    p = qv::ReadWaveFloat(path);
+  } catch (const qv::WaveError& e) {
+    fail(path + ": " + e.what());
   }
-  fail(path + " has no data chunk");
+  Audio a;
+  a.rate = static_cast<int>(p.rate);
+  a.ch.assign(p.channels, std::vector<double>(p.frames()));
+  for (std::size_t f = 0; f < p.frames(); ++f)
+    for (std::size_t c = 0; c < p.channels; ++c) a.ch[c][f] = p.samples[f * p.channels + c];
+  return a;
 }
 
 void writeWav(const std::string& path, const Audio& a) {
-  const std::uint16_t channels = static_cast<std::uint16_t>(a.ch.size());
-  const std::uint32_t dataBytes = static_cast<std::uint32_t>(a.frames() * channels * 2);
-  std::string s = "RIFF";
-  put32(s, 36 + dataBytes);
-  s += "WAVEfmt ";
-  put32(s, 16);
-  put16(s, 1);
-  put16(s, channels);
-  put32(s, static_cast<std::uint32_t>(a.rate));
-  put32(s, static_cast<std::uint32_t>(a.rate) * channels * 2);
-  put16(s, static_cast<std::uint16_t>(channels * 2));
-  put16(s, 16);
-  s += "data";
-  put32(s, dataBytes);
+  qv::PcmFloat p;
+  p.rate = static_cast<std::uint32_t>(a.rate);
+  p.channels = static_cast<std::uint16_t>(a.ch.size());
+  p.samples.resize(a.frames() * a.ch.size());
   for (std::size_t f = 0; f < a.frames(); ++f)
-    for (const auto& c : a.ch) {
-      const long v = std::lround(std::clamp(c[f], -1.0, 1.0) * 32767.0);
-      put16(s, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
-    }
-  std::ofstream out(path, std::ios::binary);
-  out.write(s.data(), static_cast<std::streamsize>(s.size()));
-  if (!out) fail("cannot write " + path);
+    for (std::size_t c = 0; c < a.ch.size(); ++c)
+      p.samples[f * a.ch.size() + c] = static_cast<float>(a.ch[c][f]);
+  try {
+    qv::WriteWave(path, p);
+  } catch (const qv::WaveError& e) {
+    fail(e.what());
+  }
 }
 
 namespace {
