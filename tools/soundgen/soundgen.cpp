@@ -55,8 +55,6 @@ void writeWav(const std::string& path, const Audio& a) {
 
 namespace {
 
-constexpr double kCeilingDb = -1.5;  // peak ceiling, safely under the -1 dBFS the test allows
-
 void scale(Audio& a, double g) {
   for (auto& c : a.ch)
     for (double& v : c) v *= g;
@@ -94,14 +92,14 @@ void limit(Audio& a, double ceilingDb) {
     for (std::size_t i = 0; i < n; ++i) c[i] *= gain[i];
 }
 
-// Brings the integrated loudness to target (LUFS), limiting peaks; a few rounds because limiting
-// lowers the loudness slightly.
-void level(Audio& a, double target) {
+// Brings the integrated loudness to target (LUFS), limiting peaks to ceiling (dBFS); a few rounds
+// because limiting lowers the loudness slightly.
+void level(Audio& a, double target, double ceiling) {
   for (int round = 0; round < 4; ++round) {
     const double now = integratedLoudness(a.ch, a.rate);
     if (now < -150.0) fail("cannot level digital silence");
     scale(a, std::pow(10.0, (target - now) / 20.0));
-    limit(a, kCeilingDb);
+    limit(a, ceiling);
   }
 }
 
@@ -110,12 +108,12 @@ void level(Audio& a, double target) {
 // Limiting lowers the figure a little, so the gain is corrected until it lands within 0.01 dB.
 // A file that limiting keeps from reaching the target stops the run: its words would sound
 // quieter than the rest, and the way out is a lower common target, not a file left low.
-void levelSpeech(Audio& a, double target) {
+void levelSpeech(Audio& a, double target, double ceiling) {
   double now = voicedRmsDbfs(a.ch, a.rate);
   if (now < -150.0) fail("cannot level digital silence");
   for (int round = 0; round < 12 && std::fabs(target - now) > 0.01; ++round) {
     scale(a, std::pow(10.0, (target - now) / 20.0));
-    limit(a, kCeilingDb);
+    limit(a, ceiling);
     now = voicedRmsDbfs(a.ch, a.rate);
   }
   if (std::fabs(target - now) > 0.05) {
@@ -123,7 +121,7 @@ void levelSpeech(Audio& a, double target) {
     std::snprintf(msg, sizeof msg,
                   "speech reaches only %.2f of %.2f dBFS voiced RMS under the %.1f dBFS peak "
                   "ceiling; lower the speech target",
-                  now, target, kCeilingDb);
+                  now, target, ceiling);
     fail(msg);
   }
 }
@@ -198,15 +196,48 @@ Audio loopOnce(const Audio& render, long loop) {
   return out;
 }
 
+// The largest value a file may start or end with: 64 of the 16-bit scale. A sound that starts or
+// stops away from zero clicks as the player hears it begin or end.
+constexpr double kEdge = 64.0 / 32768.0;
+
+// Fades an effect in over its first millisecond (a shot keeps its attack) and out over its last
+// ten, so it starts and ends at zero whatever its synthesis left there.
+void fadeEdges(Audio& a) {
+  const std::size_t in = kRate / 1000, out = kRate / 100;
+  for (auto& c : a.ch) {
+    const std::size_t n = c.size();
+    for (std::size_t i = 0; i < std::min(in, n); ++i) c[i] *= double(i) / double(in);
+    for (std::size_t i = 0; i < std::min(out, n); ++i) c[n - 1 - i] *= double(i) / double(out);
+  }
+}
+
+// Turns a seamless loop so that it starts where its last and first samples are both nearest to
+// zero, within the 30 ms before its downbeat: the file then starts and ends without a step, the
+// downbeat is heard whole from the first play, and the loop is as seamless as before, since
+// every turn of a seamless loop joins the same neighbours.
+void startAtZero(Audio& a) {
+  auto& x = a.ch[0];
+  const long n = long(x.size()), search = kRate * 30 / 1000;
+  long best = 0;
+  double bestEdge = 1e9;
+  for (long back = 0; back <= search; ++back) {
+    const long first = (n - back) % n, last = (first + n - 1) % n;
+    const double edge = std::max(std::fabs(x[first]), std::fabs(x[last]));
+    if (edge < bestEdge) bestEdge = edge, best = first;
+  }
+  if (bestEdge > kEdge) fail("no loop start near zero within 30 ms of the downbeat");
+  std::rotate(x.begin(), x.begin() + best, x.end());
+}
+
 double arg(const char* s) { return std::strtod(s, nullptr); }
 
 int usage() {
   std::fprintf(stderr,
-               "usage: soundgen fx NAME OUT.wav LUFS\n"
+               "usage: soundgen fx NAME OUT.wav LUFS PEAK_DBFS\n"
                "       soundgen midi NAME OUT.mid\n"
-               "       soundgen loop NAME RENDER.wav OUT.wav LUFS\n"
-               "       soundgen speech IN.wav OUT.wav RMS_DBFS MARGIN_MS\n"
-               "       soundgen cal LEFT.wav CENTRE.wav RIGHT.wav OUT.wav RMS_DBFS\n"
+               "       soundgen loop NAME RENDER.wav OUT.wav LUFS PEAK_DBFS\n"
+               "       soundgen speech IN.wav OUT.wav RMS_DBFS PEAK_DBFS MARGIN_MS [LEAD_MS]\n"
+               "       soundgen cal LEFT.wav CENTRE.wav RIGHT.wav OUT.wav RMS_DBFS PEAK_DBFS\n"
                "       soundgen measure FILE...\n");
   return 2;
 }
@@ -218,24 +249,28 @@ int main(int argc, char** argv) {
   using namespace qvsound;
   if (argc < 2) return usage();
   const std::string cmd = argv[1];
-  if (cmd == "fx" && argc == 5) {
+  if (cmd == "fx" && argc == 6) {
     Audio a;
     if (!makeEffect(argv[2], a)) fail(std::string("unknown effect ") + argv[2]);
-    level(a, arg(argv[4]));
+    level(a, arg(argv[4]), arg(argv[5]));
+    fadeEdges(a);
     writeWav(argv[3], a);
   } else if (cmd == "midi" && argc == 4) {
     if (!writeMusicMidi(argv[2], argv[3])) fail(std::string("unknown music ") + argv[2]);
-  } else if (cmd == "loop" && argc == 6) {
+  } else if (cmd == "loop" && argc == 7) {
     Audio a = loopOnce(readWav(argv[3]), musicLoopSamples(argv[2]));
-    level(a, arg(argv[5]));
+    level(a, arg(argv[5]), arg(argv[6]));
+    startAtZero(a);
     writeWav(argv[4], a);
-  } else if (cmd == "speech" && argc == 6) {
+  } else if (cmd == "speech" && (argc == 7 || argc == 8)) {
     Audio a = mono(readWav(argv[2]));
     if (a.rate != kRate) fail(std::string(argv[2]) + " is not at 22050 Hz");
-    Audio t = trimForLevel(a, arg(argv[4]), arg(argv[5]));
-    levelSpeech(t, arg(argv[4]));
+    Audio t = trimForLevel(a, arg(argv[4]), arg(argv[6]));
+    // A lead-in of silence lets the effect that the game plays with this speech die away first.
+    if (argc == 8) t.ch[0].insert(t.ch[0].begin(), std::size_t(arg(argv[7]) * kRate / 1000), 0.0);
+    levelSpeech(t, arg(argv[4]), arg(argv[5]));
     writeWav(argv[3], t);
-  } else if (cmd == "cal" && argc == 7) {
+  } else if (cmd == "cal" && argc == 8) {
     // "left" from the left speaker only, "centre" from both at -3 dB each (the same power as
     // one speaker), "right" from the right speaker only, with pauses between.
     Audio out;
@@ -249,7 +284,7 @@ int main(int argc, char** argv) {
       }
     }
     out.rate = kRate;
-    levelSpeech(out, arg(argv[6]));
+    levelSpeech(out, arg(argv[6]), arg(argv[7]));
     writeWav(argv[5], out);
   } else if (cmd == "measure" && argc >= 3) {
     for (int i = 2; i < argc; ++i) {
