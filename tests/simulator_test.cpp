@@ -12,6 +12,7 @@
 #include "input/keyboard.h"
 #include "platform/key_names.h"
 #include "platform/wave_file.h"
+#include "mix_figures.h"
 #include "render.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
@@ -178,6 +179,51 @@ TEST(Render, ResumesAndRestartsWhereTheMachineSays) {
   EXPECT_NEAR(frame_at(70), 882 + 220.5, 2);
   EXPECT_EQ(left[130 * 441 / 10], 0.0f);  // ended
   EXPECT_NEAR(frame_at(150), 220.5, 2);
+}
+
+// The mix figures read from a render whose levels are known: every sound a 440 Hz tone, the level
+// music a 330 Hz one 20 dB down. No bot: every target lands, the fifth ends the game.
+TEST(MixFigures, ReadKnownLevelsFromTheRender) {
+  TempDir d;
+  WriteSoundSet(d / "sounds", 400);
+  std::vector<int16_t> music(22050);  // a second: whole cycles, so it loops without a step
+  for (size_t i = 0; i < music.size(); ++i) {
+    music[i] = static_cast<int16_t>(300 * std::sin(2 * M_PI * 330.0 * double(i) / 22050));
+  }
+  WriteWave(d / "sounds/level1.wav", 22050, 1, music.data(), music.size());
+  SimOptions o;
+  o.sounds_dir = (d.path() / "sounds").string();
+  std::string error;
+  // S while the first target flies (its launch stops, and goes on afterwards rather than
+  // anew), then S between targets, over the music alone.
+  o.script = *ParseScript(
+      "sleep 300\ntap Space\nwait play menuprompt.wav\ntap Return\nwait play difficulty.wav\n"
+      "tap Return\nwait play launch.wav\nsleep 200\ntap S\nwait play land.wav\nsleep 600\n"
+      "tap S\nwait play final.wav\nsleep 2000\nclose\n",
+      &error);
+  const MixFigures f = MeasureMix(o);
+  EXPECT_EQ(f.status, 0);
+  EXPECT_EQ(f.full_scale, 0u);
+  ASSERT_EQ(f.launches.size(), 5u);
+  int sides = 0;
+  for (const LaunchFigure& l : f.launches) {
+    EXPECT_NEAR(l.over_music_db, 20, 0.2) << l.ms;
+    if (l.pan == 0) continue;
+    ++sides;
+    EXPECT_NEAR(l.near_over_far_db, 10 * std::log10(1.01 / 0.01), 0.2) << l.ms;
+  }
+  EXPECT_GT(sides, 0);
+  ASSERT_EQ(f.phrases.size(), 4u);
+  EXPECT_EQ(f.phrases[0].words, "sn0 points");
+  EXPECT_GT(f.phrases[0].over_db, 18);  // the music, and the launch fading as it stops
+  EXPECT_LT(f.phrases[0].over_db, 19.9);
+  EXPECT_EQ(f.phrases[1].words, "sn0 points");
+  EXPECT_NEAR(f.phrases[1].over_db, 20, 0.2);
+  // With the last landing's thud, as loud: both channels over the landing's one or two.
+  EXPECT_EQ(f.phrases[2].words, "gameover");
+  EXPECT_NEAR(f.phrases[2].over_db, f.launches.back().pan == 0 ? 0 : 3.01, 0.2);
+  EXPECT_EQ(f.phrases[3].words, "final sn0 points");  // the music stopped: nothing else
+  EXPECT_TRUE(f.phrases[3].alone);
 }
 
 TEST(Script, ParsesEveryCommandAndRejectsBadLines) {
