@@ -31,13 +31,17 @@
 # music under them) to stay under full scale. Every file starts and ends within 64 of zero.
 # Nothing is random: the same bytes come out on every run.
 #
-# Needs: festival festvox-us-slt-hts sox libsox-fmt-all fluidsynth fluid-soundfont-gm g++
+# Needs: festival festvox-us-slt-hts sox libsox-fmt-all fluidsynth fluid-soundfont-gm g++, which
+# it installs when they are missing (scripts/setup.sh lists them).
 # Usage: bash tools/make_sounds.sh            (regenerate everything)
 #        bash tools/make_sounds.sh GROUP...   (only these of: speech numbers effects music)
 #        bash tools/make_sounds.sh measure    (print loudness, voiced RMS and peak of every file)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=../scripts/setup.sh
+source "$ROOT/scripts/setup.sh"
+qv_install "${QV_SOUND_PACKAGES[@]}"
 OUT="$ROOT/sounds"
 SOUNDFONT=/usr/share/sounds/sf2/FluidR3_GM.sf2
 VOICE=cmu_us_slt_arctic_hts
