@@ -41,8 +41,9 @@ struct Power {
 
 double Db(double ratio) { return 10.0 * std::log10(ratio); }
 
-class Analysis {
- public:
+// The render as it comes, kept as energies per millisecond, with the whole mix's peak and
+// the samples at full scale.
+struct Analysis {
   void Add(const std::vector<std::vector<float>>& stems, size_t frames) {
     Power p;
     for (size_t i = 0; i < frames; ++i) {
@@ -56,25 +57,25 @@ class Analysis {
         p.launch[c] += stems[kLaunch][at] * stems[kLaunch][at];
         p.rest[c] += rest * rest;
         p.mix[c] += mix * mix;
-        if (std::fabs(mix) > peak_) {
-          peak_ = std::fabs(mix);
-          peak_ms_ = static_cast<uint32_t>(ms_.size());
+        if (std::fabs(mix) > peak) {
+          peak = std::fabs(mix);
+          peak_ms = static_cast<uint32_t>(ms.size());
         }
         constexpr float kFull = 32766.5f / 32767.0f;  // rounds to the largest 16-bit sample
-        if (std::fabs(mix) >= kFull) ++full_scale_;
+        if (std::fabs(mix) >= kFull) ++full_scale;
       }
     }
-    ms_.push_back(p);
+    ms.push_back(p);
   }
 
   // Energy of one field over milliseconds [from, to), in the given channels.
   double Sum(std::array<float, 2> Power::*field, uint32_t from, uint32_t to, bool left,
              bool right) const {
     double sum = 0;
-    to = std::min<uint32_t>(to, static_cast<uint32_t>(ms_.size()));
+    to = std::min<uint32_t>(to, static_cast<uint32_t>(ms.size()));
     for (uint32_t t = from; t < to; ++t) {
-      if (left) sum += (ms_[t].*field)[0];
-      if (right) sum += (ms_[t].*field)[1];
+      if (left) sum += (ms[t].*field)[0];
+      if (right) sum += (ms[t].*field)[1];
     }
     return sum;
   }
@@ -101,12 +102,10 @@ class Analysis {
     return *alone ? kAloneDb : Db(speech / rest);
   }
 
-  uint64_t full_scale_ = 0;
-  float peak_ = 0;
-  uint32_t peak_ms_ = 0;
-
- private:
-  std::vector<Power> ms_;
+  std::vector<Power> ms;
+  uint64_t full_scale = 0;
+  float peak = 0;
+  uint32_t peak_ms = 0;
 };
 
 std::string Word(const std::string& file) {
@@ -136,9 +135,9 @@ MixFigures MeasureMix(const SimOptions& options) {
     out.status = -1;
   }
   out.ms = machine.Elapsed();
-  out.full_scale = analysis.full_scale_;
-  out.peak_db = analysis.peak_ > 0 ? 20.0 * std::log10(analysis.peak_) : -200.0;
-  out.peak_ms = analysis.peak_ms_;
+  out.full_scale = analysis.full_scale;
+  out.peak_db = analysis.peak > 0 ? 20.0 * std::log10(analysis.peak) : -200.0;
+  out.peak_ms = analysis.peak_ms;
 
   std::map<std::string, uint32_t> lengths;  // file -> ms it plays at its own rate
   auto length = [&](const std::string& file) {
