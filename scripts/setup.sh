@@ -24,6 +24,8 @@ QV_TEST_PACKAGES+=("${QV_PACKAGE_PACKAGES[@]}" lintian desktop-file-utils appstr
 # The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
 # monitor parec records, and load the score server with wrk.
 QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils wrk)
+# To regenerate the sound set (tools/make_sounds.sh): speech, sample work, music.
+QV_SOUND_PACKAGES=(festival festvox-us-slt-hts sox libsox-fmt-all fluidsynth fluid-soundfont-gm g++)
 
 qv_install() {
   local missing=()

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "input/keyboard.h"
 #include "platform/key_names.h"
+#include "platform/wave_file.h"
+#include "mix_figures.h"
+#include "render.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
 #include "core/window_events.h"
@@ -91,6 +96,134 @@ TEST(Simulator, SameSeedSameRun) {
   SimRun a = RunSim(args), b = RunSim(args);
   EXPECT_EQ(a.status, 0);
   EXPECT_EQ(a.out, b.out);
+}
+
+// --render: the run mixed through the game's mixer in virtual time. The level music is silent
+// here, so each launch is heard alone in its first 100 ms: on its own side for a side launch,
+// evenly for the centre. The file holds the run's time to the frame (fractions carried).
+TEST(Simulator, RenderPlacesEachLaunchOnItsSide) {
+  TempDir d;
+  WriteSoundSet(d / "sounds");
+  const std::vector<int16_t> silence(22050, 0);
+  WriteWave(d / "sounds/level1.wav", 22050, 1, silence.data(), silence.size());
+  std::ofstream(d / "s.txt") << "sleep 300\ntap Space\nwait play menuprompt.wav\ntap Return\n"
+                                "wait play difficulty.wav\ntap Return\n";
+  SimRun run = RunSim("--sounds " + (d / "sounds") + " --script " + (d / "s.txt") +
+                      " --bot 200 --until 30001 --render " + (d / "out.wav"));
+  EXPECT_EQ(run.status, 3);
+  const PcmFloat wav = ReadWaveFloat(d / "out.wav");
+  ASSERT_EQ(wav.rate, 44100u);
+  ASSERT_EQ(wav.channels, 2u);
+  EXPECT_EQ(wav.frames(), 1323044u);  // 30001 ms of 44.1 frames
+
+  auto power = [&](uint32_t ms, int channel) {
+    double sum = 0;
+    for (size_t f = ms * 441 / 10; f < (ms + 100) * 441 / 10; ++f) {
+      sum += std::pow(wav.samples[2 * f + static_cast<size_t>(channel)], 2);
+    }
+    return sum;
+  };
+  std::map<std::string, int> pans;
+  std::map<int, int> launches;  // pan -> launches heard
+  for (const auto& r : Rows(run.out)) {
+    if (r[1] == "pan") pans[r[2]] = std::stoi(r[4]);
+    if (r[1] != "play" || r[3] != "launch.wav") continue;
+    const uint32_t ms = static_cast<uint32_t>(std::stoul(r[0]));
+    const int pan = pans[r[2]];
+    const double left = power(ms, 0), right = power(ms, 1);
+    SCOPED_TRACE("launch at " + r[0] + " pan " + std::to_string(pan));
+    if (pan == 0) {
+      EXPECT_GT(left, 0.01);
+      EXPECT_NEAR(left, right, left * 0.01);
+    } else {
+      const double near = pan < 0 ? left : right, far = pan < 0 ? right : left;
+      EXPECT_GT(near, 0.01);
+      EXPECT_LT(far, near * 1e-4);  // 40 dB down: the far channel is silent
+    }
+    ++launches[pan];
+  }
+  EXPECT_EQ(launches.size(), 3u) << "launches from every side";
+  EXPECT_EQ(RunSim("--render " + (d / "no/such/dir.wav")).status, 2);
+}
+
+// The render keeps to the machine's count of where each sound is: a stopped sound resumes where
+// it stopped, and one played to its end starts again from its beginning.
+TEST(Render, ResumesAndRestartsWhereTheMachineSays) {
+  TempDir d;
+  std::vector<int16_t> ramp(2205);  // 100 ms at 22050 Hz: 0, 10, 20...
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(10 * i);
+  WriteWave(d / "ramp.wav", 22050, 1, ramp.data(), ramp.size());
+  VirtualOptions o;
+  o.sounds_dir = d.path().string();
+  VirtualPlatform machine(o);
+  std::vector<float> left;
+  Render render(machine, o.sounds_dir, [&](const auto& stems, size_t frames) {
+    for (size_t i = 0; i < frames; ++i) left.push_back(stems[0][2 * i]);
+  });
+  auto run = [&](int ms) {
+    for (int i = 0; i < ms; ++i) render.ProcessEvents(std::nullopt);
+  };
+  // The file's frame heard at a millisecond, read back from the ramp.
+  auto frame_at = [&](int ms) { return left[static_cast<size_t>(ms) * 441 / 10] * 32768 / 10; };
+  const BufferId id = render.CreateBuffer("ramp.wav");
+  render.Play(id, kPlayOnce);
+  run(40);
+  render.Stop(id);
+  run(20);
+  render.Play(id, kPlayOnce);
+  run(80);  // the last 60 ms of the file, then silence
+  render.Play(id, kPlayOnce);
+  run(30);
+  EXPECT_NEAR(frame_at(20), 441, 2);
+  EXPECT_EQ(left[55 * 441 / 10], 0.0f);  // stopped
+  EXPECT_NEAR(frame_at(70), 882 + 220.5, 2);
+  EXPECT_EQ(left[130 * 441 / 10], 0.0f);  // ended
+  EXPECT_NEAR(frame_at(150), 220.5, 2);
+}
+
+// The mix figures read from a render whose levels are known: every sound a 440 Hz tone, the level
+// music a 330 Hz one 20 dB down. No bot: every target lands, the fifth ends the game.
+TEST(MixFigures, ReadKnownLevelsFromTheRender) {
+  TempDir d;
+  WriteSoundSet(d / "sounds", 400);
+  std::vector<int16_t> music(22050);  // a second: whole cycles, so it loops without a step
+  for (size_t i = 0; i < music.size(); ++i) {
+    music[i] = static_cast<int16_t>(300 * std::sin(2 * M_PI * 330.0 * double(i) / 22050));
+  }
+  WriteWave(d / "sounds/level1.wav", 22050, 1, music.data(), music.size());
+  SimOptions o;
+  o.sounds_dir = (d.path() / "sounds").string();
+  std::string error;
+  // S while the first target flies (its launch stops, and goes on afterwards rather than
+  // anew), then S between targets, over the music alone.
+  o.script = *ParseScript(
+      "sleep 300\ntap Space\nwait play menuprompt.wav\ntap Return\nwait play difficulty.wav\n"
+      "tap Return\nwait play launch.wav\nsleep 200\ntap S\nwait play land.wav\nsleep 600\n"
+      "tap S\nwait play final.wav\nsleep 2000\nclose\n",
+      &error);
+  const MixFigures f = MeasureMix(o);
+  EXPECT_EQ(f.status, 0);
+  EXPECT_EQ(f.full_scale, 0u);
+  ASSERT_EQ(f.launches.size(), 5u);
+  int sides = 0;
+  for (const LaunchFigure& l : f.launches) {
+    EXPECT_NEAR(l.over_music_db, 20, 0.2) << l.ms;
+    if (l.pan == 0) continue;
+    ++sides;
+    EXPECT_NEAR(l.near_over_far_db, 10 * std::log10(1.01 / 0.01), 0.2) << l.ms;
+  }
+  EXPECT_GT(sides, 0);
+  ASSERT_EQ(f.phrases.size(), 4u);
+  EXPECT_EQ(f.phrases[0].words, "sn0 points");
+  EXPECT_GT(f.phrases[0].over_db, 18);  // the music, and the launch fading as it stops
+  EXPECT_LT(f.phrases[0].over_db, 19.9);
+  EXPECT_EQ(f.phrases[1].words, "sn0 points");
+  EXPECT_NEAR(f.phrases[1].over_db, 20, 0.2);
+  // With the last landing's thud, as loud: both channels over the landing's one or two.
+  EXPECT_EQ(f.phrases[2].words, "gameover");
+  EXPECT_NEAR(f.phrases[2].over_db, f.launches.back().pan == 0 ? 0 : 3.01, 0.2);
+  EXPECT_EQ(f.phrases[3].words, "final sn0 points");  // the music stopped: nothing else
+  EXPECT_TRUE(f.phrases[3].alone);
 }
 
 TEST(Script, ParsesEveryCommandAndRejectsBadLines) {

@@ -6,16 +6,16 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "../tools/soundgen/loudness.h"
+#include "mix_figures.h"
+#include "platform/wave_file.h"
+#include "support.h"
 
 namespace {
 
@@ -53,53 +53,28 @@ const std::map<std::string, Kind>& expectedSounds() {
 const fs::path kSoundDir = fs::path(QV_SOURCE_DIR) / "sounds";
 
 struct Wave {
-  std::vector<std::string> chunks;  // chunk ids in file order
-  int format = 0, channels = 0, rate = 0, bits = 0;
+  qv::WaveFormat format;
+  bool plain = false;  // nothing but a 16-byte "fmt " and the "data" chunk
+  int rate = 0;
   std::vector<std::vector<double>> ch;  // samples in -1..1
   double seconds() const { return ch.empty() ? 0.0 : double(ch[0].size()) / rate; }
 };
 
-std::uint32_t le32(const unsigned char* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
-}
-std::uint16_t le16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
-
-// Reads a RIFF WAVE file; on a broken file, records a failure and returns what it has.
+// Reads a wave file with the game's reader; on a broken file, records a failure.
 Wave readWave(const fs::path& path) {
   Wave w;
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4)) {
-    ADD_FAILURE() << path << " is not RIFF WAVE";
-    return w;
+  try {
+    w.format = qv::ReadWaveFormat(path.string());
+    const qv::PcmFloat p = qv::ReadWaveFloat(path.string());
+    w.rate = int(p.rate);
+    w.ch.assign(p.channels, std::vector<double>(p.frames()));
+    for (std::size_t f = 0; f < p.frames(); ++f)
+      for (std::size_t c = 0; c < p.channels; ++c) w.ch[c][f] = p.samples[f * p.channels + c];
+  } catch (const qv::WaveError& e) {
+    ADD_FAILURE() << path << ": " << e.what();
   }
-  EXPECT_EQ(le32(&b[4]), b.size() - 8) << path << ": RIFF size does not match the file";
-  for (std::size_t pos = 12; pos + 8 <= b.size();) {
-    const std::string id(reinterpret_cast<const char*>(&b[pos]), 4);
-    const std::uint32_t size = le32(&b[pos + 4]);
-    if (pos + 8 + size > b.size()) {
-      ADD_FAILURE() << path << ": chunk " << id << " runs past the end";
-      return w;
-    }
-    const unsigned char* body = &b[pos + 8];
-    w.chunks.push_back(id);
-    if (id == "fmt " && size >= 16) {
-      w.format = le16(body);
-      w.channels = le16(body + 2);
-      w.rate = int(le32(body + 4));
-      w.bits = le16(body + 14);
-      EXPECT_EQ(le16(body + 12), w.channels * 2) << path << ": block align";
-      EXPECT_EQ(le32(body + 8), std::uint32_t(w.rate * w.channels * 2)) << path << ": byte rate";
-    } else if (id == "data" && w.format == 1 && w.bits == 16 && w.channels > 0) {
-      const std::size_t frames = size / (2u * w.channels);
-      w.ch.assign(w.channels, std::vector<double>(frames));
-      for (std::size_t f = 0; f < frames; ++f)
-        for (int c = 0; c < w.channels; ++c)
-          w.ch[c][f] = std::int16_t(le16(body + 2 * (f * w.channels + c))) / 32768.0;
-    }
-    pos += 8 + size + (size & 1);
-  }
+  const std::uintmax_t data = std::uintmax_t{w.format.frames} * w.format.channels * 2;
+  w.plain = fs::file_size(path) == 44 + data;
   return w;
 }
 
@@ -139,16 +114,22 @@ TEST(SoundSet, FolderHoldsExactlyTheSoundsTheGamePlays) {
     EXPECT_TRUE(expected.count(name)) << "never played: sounds/" << name;
 }
 
-TEST(SoundSet, EveryFileIsPlainMono16BitPcmAt22050) {
+// Plain 16-bit PCM, and every file starts and ends within 64 of zero: a sound that starts or
+// stops with a step clicks.
+TEST(SoundSet, EveryFileIsPlainMono16BitPcmAt22050StartingAndEndingAtZero) {
   ASSERT_EQ(waves().size(), expectedSounds().size());
   for (const auto& [name, w] : waves()) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(w.chunks, (std::vector<std::string>{"fmt ", "data"}));
-    EXPECT_EQ(w.format, 1);
-    EXPECT_EQ(w.bits, 16);
+    EXPECT_TRUE(w.plain);
+    EXPECT_FALSE(w.format.is_float);
+    EXPECT_EQ(w.format.bits, 16);
     EXPECT_EQ(w.rate, 22050);
-    EXPECT_EQ(w.channels, name == "cal.wav" ? 2 : 1);
+    EXPECT_EQ(w.format.channels, name == "cal.wav" ? 2 : 1);
     EXPECT_GT(w.seconds(), 0.05);
+    for (const auto& c : w.ch) {
+      EXPECT_LE(std::fabs(c.front()) * 32768, 64.0);
+      EXPECT_LE(std::fabs(c.back()) * 32768, 64.0);
+    }
   }
 }
 
@@ -260,7 +241,7 @@ TEST(SoundSet, MusicLoopsSeamlessly) {
 // The speaker check says "left" from the left only, "centre" from both and "right" from the right.
 TEST(SoundSet, SpeakerCheckPlacesEachWordOnItsSide) {
   const Wave& w = waves().at("cal.wav");
-  ASSERT_EQ(w.channels, 2);
+  ASSERT_EQ(w.ch.size(), 2u);
   // Split into words at gaps of at least 200 ms where both channels are silent.
   std::vector<std::pair<std::size_t, std::size_t>> words;
   std::size_t quiet = 0, gap = std::size_t(0.2 * w.rate);
@@ -286,6 +267,45 @@ TEST(SoundSet, SpeakerCheckPlacesEachWordOnItsSide) {
   EXPECT_GT(peakOf(0, words[1]), 0.1);
   EXPECT_LT(peakOf(0, words[2]), kSilence);
   EXPECT_GT(peakOf(1, words[2]), 0.1);
+}
+
+// A lost game and a won one with the bonus round, rendered through the game's mixer at the
+// game's volumes (tools/sim/mix_figures.h says how each figure is taken): speech stands clear of
+// the play under it, each launch starts above the music on its own side, nothing reaches full
+// scale.
+TEST(SoundSet, GamesHeardThroughTheMixerKeepSpeechAndCuesClearAndNeverClip) {
+  qv::test::TempDir d;
+  const qv::Sessions s = qv::MeasureLostAndWon(kSoundDir.string(), d / "settings.ini");
+  std::vector<double> over, onset;
+  const qv::PhraseFigure* worst = nullptr;
+  const qv::LaunchFigure *latest = nullptr, *leastSided = nullptr;
+  for (const qv::MixFigures* f : {&s.lost, &s.won}) {
+    EXPECT_EQ(f->status, 0) << "a session did not end as its script says";
+    EXPECT_EQ(f->full_scale, 0u) << "peak " << f->peak_db << " dBFS at " << f->peak_ms << " ms";
+    for (const qv::PhraseFigure& p : f->phrases) {
+      over.push_back(p.over_db);
+      if (!worst || p.over_db < worst->over_db) worst = &p;
+    }
+    for (const qv::LaunchFigure& l : f->launches) {
+      onset.push_back(l.over_music_db);
+      if (!latest || l.over_music_db < latest->over_music_db) latest = &l;
+      if (l.pan != 0 && (!leastSided || l.near_over_far_db < leastSided->near_over_far_db))
+        leastSided = &l;
+    }
+  }
+  ASSERT_GE(over.size(), 25u);
+  ASSERT_GE(onset.size(), 200u);
+  ASSERT_TRUE(leastSided);
+  EXPECT_GE(qv::Median(over), 18.0);
+  EXPECT_GE(worst->over_db, 10.0) << worst->words << " at " << worst->ms << " ms";
+  EXPECT_GE(qv::Median(onset), 6.0);
+  EXPECT_GE(latest->over_music_db, 0.0) << "launch at " << latest->ms << " ms";
+  EXPECT_GE(leastSided->near_over_far_db, 6.0) << "launch at " << leastSided->ms << " ms";
+  std::printf(
+      "speech over play: median %.1f dB, lowest %.1f; launch over the music: median %.1f "
+      "dB, lowest %.1f; near over far: lowest %.1f dB; peaks %.2f and %.2f dBFS\n",
+      qv::Median(over), worst->over_db, qv::Median(onset), latest->over_music_db,
+      leastSided->near_over_far_db, s.lost.peak_db, s.won.peak_db);
 }
 
 constexpr double kTestRate = 22050;

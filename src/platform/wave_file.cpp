@@ -177,6 +177,21 @@ PcmFloat ReadWaveFloat(const std::string& path) {
 
 void WriteWave(const std::string& path, uint32_t rate, uint16_t channels, const int16_t* samples,
                size_t frames) {
+  WaveWriter out(path, rate, channels);
+  out.Append(samples, frames);
+  out.Close();
+}
+
+void WriteWave(const std::string& path, const PcmFloat& pcm) {
+  std::vector<int16_t> samples(pcm.samples.size());
+  std::transform(pcm.samples.begin(), pcm.samples.end(), samples.begin(), ToInt16);
+  WriteWave(path, pcm.rate, pcm.channels, samples.data(), pcm.frames());
+}
+
+namespace {
+
+// The 44-byte header of a plain 16-bit PCM file holding `frames` frames.
+void WriteHeader(std::FILE* f, uint32_t rate, uint16_t channels, uint64_t frames) {
   const uint32_t data_bytes = static_cast<uint32_t>(frames * channels * 2);
   unsigned char h[44];
   auto put32 = [&](int at, uint32_t v) {
@@ -198,21 +213,69 @@ void WriteWave(const std::string& path, uint32_t rate, uint16_t channels, const 
   put16(34, 16);
   std::memcpy(h + 36, "data", 4);
   put32(40, data_bytes);
-  File file(std::fopen(path.c_str(), "wb"));
-  if (file.f == nullptr) throw WaveError("cannot write " + path + ": " + std::strerror(errno));
-  bool ok = std::fwrite(h, 1, sizeof h, file.f) == sizeof h;
-  for (size_t i = 0; ok && i < frames * channels; ++i) {
-    const auto v = static_cast<uint16_t>(samples[i]);
-    const unsigned char le[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
-    ok = std::fwrite(le, 1, 2, file.f) == 2;
-  }
-  if (!ok || std::fflush(file.f) != 0) throw WaveError("cannot write " + path);
+  if (std::fwrite(h, 1, sizeof h, f) != sizeof h) throw WaveError("cannot write the header");
 }
 
-void WriteWave(const std::string& path, const PcmFloat& pcm) {
-  std::vector<int16_t> samples(pcm.samples.size());
-  std::transform(pcm.samples.begin(), pcm.samples.end(), samples.begin(), ToInt16);
-  WriteWave(path, pcm.rate, pcm.channels, samples.data(), pcm.frames());
+}  // namespace
+
+WaveWriter::WaveWriter(const std::string& path, uint32_t rate, uint16_t channels)
+    : path_(path), f_(std::fopen(path.c_str(), "wb")), rate_(rate), channels_(channels) {
+  if (f_ == nullptr) throw WaveError("cannot write " + path + ": " + std::strerror(errno));
+  try {
+    WriteHeader(f_, rate_, channels_, 0);
+  } catch (const WaveError&) {
+    std::fclose(f_);
+    throw WaveError("cannot write " + path);
+  }
+}
+
+WaveWriter::~WaveWriter() {
+  if (f_ == nullptr) return;
+  try {
+    Close();
+  } catch (const WaveError&) {
+  }
+}
+
+void WaveWriter::Append(const int16_t* samples, size_t frames) {
+  unsigned char buf[4096];
+  const size_t count = frames * channels_;
+  for (size_t i = 0; ok_ && i < count;) {
+    size_t n = 0;
+    for (; n + 2 <= sizeof buf && i < count; ++i, n += 2) {
+      const auto v = static_cast<uint16_t>(samples[i]);
+      buf[n] = static_cast<unsigned char>(v);
+      buf[n + 1] = static_cast<unsigned char>(v >> 8);
+    }
+    ok_ = std::fwrite(buf, 1, n, f_) == n;
+  }
+  frames_ += frames;
+}
+
+void WaveWriter::Append(const float* samples, size_t frames) {
+  std::vector<int16_t> converted(frames * channels_);
+  std::transform(samples, samples + converted.size(), converted.begin(), ToInt16);
+  Append(converted.data(), frames);
+}
+
+void WaveWriter::Close() {
+  if (f_ == nullptr) return;
+  std::FILE* f = f_;
+  f_ = nullptr;
+  // A RIFF file counts its bytes in 32 bits (about six hours of 44.1 kHz stereo).
+  const bool fits = frames_ * channels_ * 2 <= 0xFFFFFFFFu - 36;
+  bool ok = ok_ && fits && std::fseek(f, 0, SEEK_SET) == 0;
+  if (ok) {
+    try {
+      WriteHeader(f, rate_, channels_, frames_);
+    } catch (const WaveError&) {
+      ok = false;
+    }
+  }
+  ok = std::fflush(f) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  if (!fits) throw WaveError(path_ + ": too long for a wave file");
+  if (!ok) throw WaveError("cannot write " + path_);
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -55,5 +56,30 @@ void WriteWave(const std::string& path, uint32_t rate, uint16_t channels, const 
                size_t frames);
 // Floats rounded to 16 bits (clipped at full scale, no dither).
 void WriteWave(const std::string& path, const PcmFloat& pcm);
+
+// A plain 16-bit PCM file written as it comes, for sound too long to hold in memory (the
+// simulator's render of a whole session). The header's sizes are filled in by Close.
+class WaveWriter {
+ public:
+  // Throws WaveError when the file cannot be created.
+  WaveWriter(const std::string& path, uint32_t rate, uint16_t channels);
+  ~WaveWriter();  // closes, if Close was not called; an error is then lost
+  WaveWriter(const WaveWriter&) = delete;
+  WaveWriter& operator=(const WaveWriter&) = delete;
+
+  void Append(const int16_t* samples, size_t frames);
+  // Floats rounded to 16 bits as WriteWave does.
+  void Append(const float* samples, size_t frames);
+  // Completes the header and closes the file. Throws WaveError.
+  void Close();
+
+ private:
+  std::string path_;
+  std::FILE* f_;
+  uint32_t rate_;
+  uint16_t channels_;
+  uint64_t frames_ = 0;
+  bool ok_ = true;
+};
 
 }  // namespace qv

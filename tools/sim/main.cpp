@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "platform/paths.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
+#include "render.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"
 
@@ -21,7 +23,10 @@ namespace {
 constexpr const char* kUsage =
     "usage: quorvane-sim [--script FILE] [--bot MS] [--seed N] [--settings FILE]\n"
     "                    [--sounds DIR] [--until MS] [--tick0 N] [--http-status CODE]\n"
-    "                    [--http-delay MS] [--no-device] [--version] [--help]\n";
+    "                    [--http-delay MS] [--no-device] [--render FILE.wav] [--version]\n"
+    "                    [--help]\n"
+    "--render FILE.wav: also mix the run through the game's mixer, in virtual time, into a\n"
+    "44.1 kHz stereo 16-bit wave file.\n";
 
 int Usage(const std::string& why) {
   std::fprintf(stderr, "quorvane-sim: %s\n%s", why.c_str(), kUsage);
@@ -43,6 +48,7 @@ int main(int argc, char** argv) {
   qv::SimOptions options;
   options.sounds_dir = qv::FindSoundsDir();
   std::string script_path;
+  std::string render_path;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help") {
@@ -64,6 +70,8 @@ int main(int argc, char** argv) {
       script_path = value;
     } else if (arg == "--settings") {
       options.settings_path = value;
+    } else if (arg == "--render") {
+      render_path = value;
     } else if (arg == "--sounds") {
       options.sounds_dir = value;
     } else if (arg == "--bot" && ParseLong(value, 0, 3600000, &n)) {
@@ -93,18 +101,39 @@ int main(int argc, char** argv) {
     options.script = std::move(*script);
   }
 
+  std::optional<qv::RenderFile> file;
+  if (!render_path.empty()) {
+    try {
+      file.emplace(render_path);
+    } catch (const qv::WaveError& e) {
+      return Usage(e.what());
+    }
+  }
   qv::SoundLog log(stdout);
   log.KeepEntries(false);
   qv::VirtualPlatform machine(options);
   qv::SimDriver driver(machine, log, options);
-  qv::LoggedPlatform platform(machine.Parts(), log);
+  qv::Render render(machine, options.sounds_dir, [&](const auto& stems, size_t frames) {
+    if (file) file->Add(stems, frames);
+  });
+  qv::LoggedPlatform platform(file ? render.Parts() : machine.Parts(), log);
   qv::IniStore settings(options.settings_path);
   qv::Program pg(platform.Parts(), settings, &log);
+  int status = 0;
   try {
     qv::Main(pg);
   } catch (const qv::ProgramEnded& ended) {
-    return ended.status == 0 ? 0 : 1;
+    status = ended.status == 0 ? 0 : 1;
   } catch (const qv::UntilReached&) {
-    return 3;
+    status = 3;
   }
+  if (file) {
+    try {
+      file->Close();
+    } catch (const qv::WaveError& e) {
+      std::fprintf(stderr, "quorvane-sim: %s\n", e.what());
+      return 1;
+    }
+  }
+  return status;
 }

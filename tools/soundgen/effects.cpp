@@ -106,9 +106,9 @@ void noiseBurst(Buffer& b, Rng& rng, double t0, double amp, double freq, double 
 }
 
 // A shot: a bright crack, a body of noise whose filter closes quickly, a low thump and a short
-// room tail.
+// room tail, gone within half a second so that speech asked for just after a shot is heard.
 Buffer gun() {
-  Buffer b = silence(0.7);
+  Buffer b = silence(0.5);
   Rng rng(1);
   Svf body, tail, crack;
   Osc thump;
@@ -120,69 +120,75 @@ Buffer gun() {
     tail.run(n, 900, 0.7);
     b[i] = 0.9 * crack.high * decay(t, 0, 0.008) + 1.2 * body.low * decay(t, 0, 0.07) +
            0.8 * thump.sine(glide(t, 0.15, 140, 45)) * decay(t, 0, 0.09) +
-           0.25 * tail.low * decay(t, 0.02, 0.2);
+           0.25 * tail.low * decay(t, 0.02, 0.1);
   }
   return b;
 }
 
 // A hit: a sharp crack, a crunch of grainy noise and a spray of high glassy shards that ring
-// briefly, most of them early.
+// briefly, most of them early. All of it is over within half a second, before "Cleared!" when the
+// hit ends a level.
 Buffer glass() {
-  Buffer b = silence(1.0);
+  Buffer b = silence(0.55);
   Rng rng(2);
   noiseBurst(b, rng, 0.0, 1.2, 4000, 0.8, 0.012);
   Svf crunch;
   for (std::size_t i = 0; i < b.size(); ++i) {
     crunch.run(rng.noise(), 3500, 1.2);
     const double grain = rng.uniform() < 0.25 ? 1.0 : 0.2;
-    b[i] += 0.9 * grain * crunch.band * decay(timeOf(i), 0.002, 0.07);
+    b[i] += 0.9 * grain * crunch.band * decay(timeOf(i), 0.002, 0.05);
   }
   for (int s = 0; s < 45; ++s) {
     const double u = rng.uniform();
-    const double t0 = 0.45 * u * u;
+    const double t0 = 0.25 * u * u;
     const double f = 2400 + 6500 * rng.uniform();
-    strike(b, t0, 0.35 * (1.0 - 0.7 * u), {f, f * 2.32}, 0.015 + 0.06 * rng.uniform());
+    strike(b, t0, 0.35 * (1.0 - 0.7 * u), {f, f * 2.32}, 0.015 + 0.035 * rng.uniform());
   }
   return b;
 }
 
 // A target hitting the ground, a life lost: a heavy thud with dirt, then a falling "bwomp" tone
-// that laptop speakers can still carry.
+// that laptop speakers can still carry. Short, so that "Game over." is heard clear of it.
 Buffer land() {
-  Buffer b = silence(0.9);
+  const double len = 0.6;
+  Buffer b = silence(len);
   Rng rng(3);
   Osc thud, tone;
   Svf dirt, toneFilter;
   for (std::size_t i = 0; i < b.size(); ++i) {
     const double t = timeOf(i);
     dirt.run(rng.noise(), glide(t, 0.2, 1800, 300), 0.9);
-    toneFilter.run(tone.saw(glide(t, 0.6, 300, 95), 12), glide(t, 0.6, 1800, 500), 1.0);
-    b[i] = 1.0 * thud.sine(glide(t, 0.2, 110, 38)) * decay(t, 0, 0.16) +
-           0.9 * dirt.low * decay(t, 0, 0.06) +
-           0.45 * toneFilter.low * decay(t, 0.03, 0.25) * fades(t, 0.9, 0.03, 0.1);
+    toneFilter.run(tone.saw(glide(t, 0.45, 300, 95), 12), glide(t, 0.45, 1800, 500), 1.0);
+    b[i] = 1.0 * thud.sine(glide(t, 0.2, 110, 38)) * decay(t, 0, 0.1) +
+           0.9 * dirt.low * decay(t, 0, 0.05) +
+           0.5 * toneFilter.low * decay(t, 0.03, 0.13) * fades(t, len, 0.03, 0.1);
   }
   return b;
 }
 
-// A target in flight: broadband noise through a wide band-pass sweeping up from 300 Hz to 4 kHz,
-// a thin layer of open noise and a rising whistle. Broad on purpose: the game tells left, centre
-// and right by pan alone, and wide noise is what ears place best.
+// A target in flight: a puff of noise as it leaves, then broadband noise through a wide band-pass
+// sweeping up from 500 Hz to 4 kHz, a thin layer of open noise and a rising whistle. Broad on
+// purpose: the game tells left, centre and right by pan alone, and wide noise is what ears place
+// best. The puff makes the first tenth of a second as loud as the rest, so the side is heard
+// over the music at once.
 Buffer launch() {
   const double len = 2.6;
   Buffer b = silence(len);
   Rng rng(4);
-  Svf sweep, air;
+  Svf sweep, air, puff;
   Osc whistle;
   for (std::size_t i = 0; i < b.size(); ++i) {
     const double t = timeOf(i);
     const double n = rng.noise();
-    sweep.run(n, glide(t, 2.3, 300, 4000), 1.3);
+    sweep.run(n, glide(t, 2.3, 500, 4000), 1.3);
     air.run(n, 2000, 0.7);
+    puff.run(n, 1200, 0.8);
     const double vibrato = 1.0 + 0.01 * std::sin(kTwoPi * 6.0 * t);
-    const double swell = 0.75 + 0.25 * std::min(1.0, t / 1.2);
-    b[i] = swell * fades(t, len, 0.05, 0.12) *
-           (1.0 * sweep.band + 0.18 * air.high +
-            0.22 * whistle.sine(glide(t, 2.4, 650, 2600) * vibrato));
+    const double swell = 0.85 + 0.15 * std::min(1.0, t / 1.2);
+    b[i] = swell * fades(t, len, 0.005, 0.12) *
+               (1.0 * sweep.band + 0.18 * air.high +
+                0.22 * whistle.sine(glide(t, 2.4, 650, 2600) * vibrato)) +
+           1.2 * puff.band * decay(t, 0.0, 0.07);
   }
   return b;
 }
@@ -296,16 +302,17 @@ Buffer bonushit() {
   return b;
 }
 
-// A bonus target landing: a wooden ball bouncing to rest, three knocks closer and softer each time.
+// A bonus target landing: a wooden ball bouncing to rest, three knocks closer and softer each
+// time, all within a third of a second so the final score is heard clear of it.
 Buffer bonusLand() {
-  Buffer b = silence(0.7);
+  Buffer b = silence(0.55);
   Rng rng(9);
-  const double at[] = {0.0, 0.2, 0.33, 0.41};
+  const double at[] = {0.0, 0.14, 0.23, 0.29};
   for (int k = 0; k < 4; ++k) {
     const double a = std::pow(0.6, k);
     noiseBurst(b, rng, at[k], 0.8 * a, 1000, 1.5, 0.006);
-    strike(b, at[k], a, {520, 1430, 2870}, 0.05);
-    strike(b, at[k], 0.8 * a, {180}, 0.05);
+    strike(b, at[k], a, {520, 1430, 2870}, 0.04);
+    strike(b, at[k], 0.8 * a, {180}, 0.04);
   }
   return b;
 }

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "loudness.h"
+#include "platform/wave_file.h"
 
 namespace qvsound {
 namespace {
@@ -20,95 +21,39 @@ namespace {
   std::exit(1);
 }
 
-std::uint32_t le32(const unsigned char* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
-}
-std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-void put32(std::string& s, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s += char((v >> (8 * i)) & 0xff);
-}
-void put16(std::string& s, std::uint16_t v) {
-  s += char(v & 0xff);
-  s += char(v >> 8);
-}
-
 }  // namespace
 
 Audio readWav(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) fail("cannot open " + path);
-  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4))
-    fail(path + " is not a RIFF WAVE file");
-  int format = 0, channels = 0, bits = 0;
-  Audio a;
-  std::size_t pos = 12;
-  while (pos + 8 <= b.size()) {
-    const std::uint32_t size = le32(&b[pos + 4]);
-    const unsigned char* body = &b[pos + 8];
-    const std::size_t avail =
-        std::min<std::size_t>(size, b.size() - pos - 8);  // festival may leave size unset
-    if (!std::memcmp(&b[pos], "fmt ", 4)) {
-      format = le16(body);
-      channels = le16(body + 2);
-      a.rate = static_cast<int>(le32(body + 4));
-      bits = le16(body + 14);
-      if (format == 0xFFFE && size >= 26) format = le16(body + 24);  // extensible: sub-format
-    } else if (!std::memcmp(&b[pos], "data", 4)) {
-      if (channels < 1 || !((format == 1 && bits == 16) || (format == 3 && bits == 32)))
-        fail(path + ": only 16-bit PCM and 32-bit float are read");
-      const std::size_t width = static_cast<std::size_t>(bits / 8) * channels;
-      const std::size_t frames = avail / width;
-      a.ch.assign(channels, std::vector<double>(frames));
-      for (std::size_t f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c) {
-          const unsigned char* p = body + f * width + c * (bits / 8);
-          if (format == 1) {
-            a.ch[c][f] = static_cast<std::int16_t>(le16(p)) / 32768.0;
-          } else {
-            std::uint32_t u = le32(p);
-            float v;
-            std::memcpy(&v, &u, 4);
-            a.ch[c][f] = v;
-          }
-        }
-      return a;
-    }
-    pos += 8 + size + (size & 1);
+  qv::PcmFloat p;
+  try {
+    p = qv::ReadWaveFloat(path);
+  } catch (const qv::WaveError& e) {
+    fail(path + ": " + e.what());
   }
-  fail(path + " has no data chunk");
+  Audio a;
+  a.rate = static_cast<int>(p.rate);
+  a.ch.assign(p.channels, std::vector<double>(p.frames()));
+  for (std::size_t f = 0; f < p.frames(); ++f)
+    for (std::size_t c = 0; c < p.channels; ++c) a.ch[c][f] = p.samples[f * p.channels + c];
+  return a;
 }
 
 void writeWav(const std::string& path, const Audio& a) {
-  const std::uint16_t channels = static_cast<std::uint16_t>(a.ch.size());
-  const std::uint32_t dataBytes = static_cast<std::uint32_t>(a.frames() * channels * 2);
-  std::string s = "RIFF";
-  put32(s, 36 + dataBytes);
-  s += "WAVEfmt ";
-  put32(s, 16);
-  put16(s, 1);
-  put16(s, channels);
-  put32(s, static_cast<std::uint32_t>(a.rate));
-  put32(s, static_cast<std::uint32_t>(a.rate) * channels * 2);
-  put16(s, static_cast<std::uint16_t>(channels * 2));
-  put16(s, 16);
-  s += "data";
-  put32(s, dataBytes);
+  qv::PcmFloat p;
+  p.rate = static_cast<std::uint32_t>(a.rate);
+  p.channels = static_cast<std::uint16_t>(a.ch.size());
+  p.samples.resize(a.frames() * a.ch.size());
   for (std::size_t f = 0; f < a.frames(); ++f)
-    for (const auto& c : a.ch) {
-      const long v = std::lround(std::clamp(c[f], -1.0, 1.0) * 32767.0);
-      put16(s, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
-    }
-  std::ofstream out(path, std::ios::binary);
-  out.write(s.data(), static_cast<std::streamsize>(s.size()));
-  if (!out) fail("cannot write " + path);
+    for (std::size_t c = 0; c < a.ch.size(); ++c)
+      p.samples[f * a.ch.size() + c] = static_cast<float>(a.ch[c][f]);
+  try {
+    qv::WriteWave(path, p);
+  } catch (const qv::WaveError& e) {
+    fail(e.what());
+  }
 }
 
 namespace {
-
-constexpr double kCeilingDb = -1.5;  // peak ceiling, safely under the -1 dBFS the test allows
 
 void scale(Audio& a, double g) {
   for (auto& c : a.ch)
@@ -147,14 +92,14 @@ void limit(Audio& a, double ceilingDb) {
     for (std::size_t i = 0; i < n; ++i) c[i] *= gain[i];
 }
 
-// Brings the integrated loudness to target (LUFS), limiting peaks; a few rounds because limiting
-// lowers the loudness slightly.
-void level(Audio& a, double target) {
+// Brings the integrated loudness to target (LUFS), limiting peaks to ceiling (dBFS); a few rounds
+// because limiting lowers the loudness slightly.
+void level(Audio& a, double target, double ceiling) {
   for (int round = 0; round < 4; ++round) {
     const double now = integratedLoudness(a.ch, a.rate);
     if (now < -150.0) fail("cannot level digital silence");
     scale(a, std::pow(10.0, (target - now) / 20.0));
-    limit(a, kCeilingDb);
+    limit(a, ceiling);
   }
 }
 
@@ -163,12 +108,12 @@ void level(Audio& a, double target) {
 // Limiting lowers the figure a little, so the gain is corrected until it lands within 0.01 dB.
 // A file that limiting keeps from reaching the target stops the run: its words would sound
 // quieter than the rest, and the way out is a lower common target, not a file left low.
-void levelSpeech(Audio& a, double target) {
+void levelSpeech(Audio& a, double target, double ceiling) {
   double now = voicedRmsDbfs(a.ch, a.rate);
   if (now < -150.0) fail("cannot level digital silence");
   for (int round = 0; round < 12 && std::fabs(target - now) > 0.01; ++round) {
     scale(a, std::pow(10.0, (target - now) / 20.0));
-    limit(a, kCeilingDb);
+    limit(a, ceiling);
     now = voicedRmsDbfs(a.ch, a.rate);
   }
   if (std::fabs(target - now) > 0.05) {
@@ -176,7 +121,7 @@ void levelSpeech(Audio& a, double target) {
     std::snprintf(msg, sizeof msg,
                   "speech reaches only %.2f of %.2f dBFS voiced RMS under the %.1f dBFS peak "
                   "ceiling; lower the speech target",
-                  now, target, kCeilingDb);
+                  now, target, ceiling);
     fail(msg);
   }
 }
@@ -251,15 +196,48 @@ Audio loopOnce(const Audio& render, long loop) {
   return out;
 }
 
+// The largest value a file may start or end with: 64 of the 16-bit scale. A sound that starts or
+// stops away from zero clicks as the player hears it begin or end.
+constexpr double kEdge = 64.0 / 32768.0;
+
+// Fades an effect in over its first millisecond (a shot keeps its attack) and out over its last
+// ten, so it starts and ends at zero whatever its synthesis left there.
+void fadeEdges(Audio& a) {
+  const std::size_t in = kRate / 1000, out = kRate / 100;
+  for (auto& c : a.ch) {
+    const std::size_t n = c.size();
+    for (std::size_t i = 0; i < std::min(in, n); ++i) c[i] *= double(i) / double(in);
+    for (std::size_t i = 0; i < std::min(out, n); ++i) c[n - 1 - i] *= double(i) / double(out);
+  }
+}
+
+// Turns a seamless loop so that it starts where its last and first samples are both nearest to
+// zero, within the 30 ms before its downbeat: the file then starts and ends without a step, the
+// downbeat is heard whole from the first play, and the loop is as seamless as before, since
+// every turn of a seamless loop joins the same neighbours.
+void startAtZero(Audio& a) {
+  auto& x = a.ch[0];
+  const long n = long(x.size()), search = kRate * 30 / 1000;
+  long best = 0;
+  double bestEdge = 1e9;
+  for (long back = 0; back <= search; ++back) {
+    const long first = (n - back) % n, last = (first + n - 1) % n;
+    const double edge = std::max(std::fabs(x[first]), std::fabs(x[last]));
+    if (edge < bestEdge) bestEdge = edge, best = first;
+  }
+  if (bestEdge > kEdge) fail("no loop start near zero within 30 ms of the downbeat");
+  std::rotate(x.begin(), x.begin() + best, x.end());
+}
+
 double arg(const char* s) { return std::strtod(s, nullptr); }
 
 int usage() {
   std::fprintf(stderr,
-               "usage: soundgen fx NAME OUT.wav LUFS\n"
+               "usage: soundgen fx NAME OUT.wav LUFS PEAK_DBFS\n"
                "       soundgen midi NAME OUT.mid\n"
-               "       soundgen loop NAME RENDER.wav OUT.wav LUFS\n"
-               "       soundgen speech IN.wav OUT.wav RMS_DBFS MARGIN_MS\n"
-               "       soundgen cal LEFT.wav CENTRE.wav RIGHT.wav OUT.wav RMS_DBFS\n"
+               "       soundgen loop NAME RENDER.wav OUT.wav LUFS PEAK_DBFS\n"
+               "       soundgen speech IN.wav OUT.wav RMS_DBFS PEAK_DBFS MARGIN_MS [LEAD_MS]\n"
+               "       soundgen cal LEFT.wav CENTRE.wav RIGHT.wav OUT.wav RMS_DBFS PEAK_DBFS\n"
                "       soundgen measure FILE...\n");
   return 2;
 }
@@ -271,24 +249,28 @@ int main(int argc, char** argv) {
   using namespace qvsound;
   if (argc < 2) return usage();
   const std::string cmd = argv[1];
-  if (cmd == "fx" && argc == 5) {
+  if (cmd == "fx" && argc == 6) {
     Audio a;
     if (!makeEffect(argv[2], a)) fail(std::string("unknown effect ") + argv[2]);
-    level(a, arg(argv[4]));
+    level(a, arg(argv[4]), arg(argv[5]));
+    fadeEdges(a);
     writeWav(argv[3], a);
   } else if (cmd == "midi" && argc == 4) {
     if (!writeMusicMidi(argv[2], argv[3])) fail(std::string("unknown music ") + argv[2]);
-  } else if (cmd == "loop" && argc == 6) {
+  } else if (cmd == "loop" && argc == 7) {
     Audio a = loopOnce(readWav(argv[3]), musicLoopSamples(argv[2]));
-    level(a, arg(argv[5]));
+    level(a, arg(argv[5]), arg(argv[6]));
+    startAtZero(a);
     writeWav(argv[4], a);
-  } else if (cmd == "speech" && argc == 6) {
+  } else if (cmd == "speech" && (argc == 7 || argc == 8)) {
     Audio a = mono(readWav(argv[2]));
     if (a.rate != kRate) fail(std::string(argv[2]) + " is not at 22050 Hz");
-    Audio t = trimForLevel(a, arg(argv[4]), arg(argv[5]));
-    levelSpeech(t, arg(argv[4]));
+    Audio t = trimForLevel(a, arg(argv[4]), arg(argv[6]));
+    // A lead-in of silence lets the effect that the game plays with this speech die away first.
+    if (argc == 8) t.ch[0].insert(t.ch[0].begin(), std::size_t(arg(argv[7]) * kRate / 1000), 0.0);
+    levelSpeech(t, arg(argv[4]), arg(argv[5]));
     writeWav(argv[3], t);
-  } else if (cmd == "cal" && argc == 7) {
+  } else if (cmd == "cal" && argc == 8) {
     // "left" from the left speaker only, "centre" from both at -3 dB each (the same power as
     // one speaker), "right" from the right speaker only, with pauses between.
     Audio out;
@@ -302,7 +284,7 @@ int main(int argc, char** argv) {
       }
     }
     out.rate = kRate;
-    levelSpeech(out, arg(argv[6]));
+    levelSpeech(out, arg(argv[6]), arg(argv[7]));
     writeWav(argv[5], out);
   } else if (cmd == "measure" && argc >= 3) {
     for (int i = 2; i < argc; ++i) {

@@ -17,8 +17,8 @@ struct Audio {
   std::size_t frames() const { return ch.empty() ? 0 : ch[0].size(); }
 };
 
-// Reads 16-bit PCM or 32-bit float RIFF WAVE files (as sox, fluidsynth and festival write them),
-// skipping any chunk other than "fmt " and "data". Exits with a message on anything else.
+// Reads a wave file (as sox and fluidsynth write them) with the game's reader; exits with a
+// message when it cannot.
 Audio readWav(const std::string& path);
 // Writes a plain 16-bit PCM file holding only "fmt " and "data", rounding without dither.
 void writeWav(const std::string& path, const Audio& audio);
