@@ -272,6 +272,28 @@ TEST(Script, WaitsSleepsAndWindowEvents) {
   EXPECT_FALSE(KeyDown(w.pg, kKeyB));
 }
 
+// A wait after a key counts what the game did at the press as well as at the release; after a
+// wait or a sleep it counts only what came once they were over.
+TEST(Script, AWaitAfterATapHearsWhatThePressDid) {
+  // Runs 100 ms of the script, playing gun.wav at `gun` ms and clear.wav at 10 ms.
+  auto run = [](const std::string& script, int gun) {
+    World w(WithScript(script + "down H\n"));
+    w.platform.ShowWindow();
+    w.platform.CreateKeyboard();
+    for (int t = 1; t <= 100; ++t) {
+      DoEvents(w.pg);
+      if (t == gun) PlaySound(w.pg, "gun.wav", 0, false);
+      if (t == 10) PlaySound(w.pg, "clear.wav", 0, false);
+    }
+    return w.Find("key", "H") != -1;
+  };
+  EXPECT_TRUE(run("tap S 40\nwait play gun.wav\n", 6));  // played while S was held
+  EXPECT_FALSE(run("wait play clear.wav\nwait play gun.wav\n", 6));
+  EXPECT_TRUE(run("wait play clear.wav\nwait play gun.wav\n", 12));
+  EXPECT_FALSE(run("sleep 40\nwait play gun.wav\n", 6));
+  EXPECT_TRUE(run("sleep 40\nwait play gun.wav\n", 60));
+}
+
 TEST(Bot, AnswersLaunchesFallsAndTheWarning) {
   SimOptions o;
   o.bot_ms = 120;

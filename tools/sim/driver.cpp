@@ -52,10 +52,9 @@ void SimDriver::RunScript() {
         break;
       case ScriptCommand::Wait:
         if (first) {
-          // Entries logged since the previous command ended count too.
           wait_satisfied_ = false;
           for (const LogEntry& e : heard_) {
-            if (e.ms >= command_start_ && e.op == c.op && e.subject == c.subject) {
+            if (e.ms >= wait_from_ && e.op == c.op && e.subject == c.subject) {
               wait_satisfied_ = true;
             }
           }
@@ -76,9 +75,11 @@ void SimDriver::RunScript() {
         break;
     }
     if (!done) return;
+    const bool acted = c.kind != ScriptCommand::Sleep && c.kind != ScriptCommand::Wait;
+    wait_from_ = acted ? command_start_ : command_until_;
     command_start_ = command_until_;
     command_started_ = false;
-    std::erase_if(heard_, [this](const LogEntry& e) { return e.ms < command_start_; });
+    std::erase_if(heard_, [this](const LogEntry& e) { return e.ms < wait_from_; });
     ++script_pc_;
   }
 }

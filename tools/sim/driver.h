@@ -45,6 +45,10 @@ class SimDriver {
   bool command_started_ = false;
   uint32_t command_start_ = 0;  // when the current command began (the last one's end)
   uint32_t command_until_ = 0;  // sleep or tap: when it is done
+  // What a wait counts from: the last command's start when it acted (a key, focus, a close),
+  // so that what the game does at a tap's press counts as well as what it does at its
+  // release; the last command's end after a sleep or a wait, which only let time pass.
+  uint32_t wait_from_ = 0;
   bool wait_satisfied_ = false;
   std::vector<LogEntry> heard_;  // the log since the current command began, for its wait
 
