@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -135,10 +136,12 @@ TEST_F(IniStoreTest, RewritesKeepEveryOtherLineAndTheFileSpelling) {
             "\n"
             "[QuorVane/Scores]\n"
             "qv=9\n");
-  // A second store object sees what the first wrote: every read goes to the file.
+  // A second store object sees what the first wrote, and the first sees the player's edits.
   IniStore again(path_);
   EXPECT_EQ(again.Read("quorvane", "game", "pemail"), "kim@example.org");
   EXPECT_EQ(again.Read("other", "thing", "QV"), "keep me");
+  WriteFile("[QuorVane/Game]\npemail=lee@example.org\n");
+  EXPECT_EQ(store.Read("quorvane", "game", "pemail"), "lee@example.org");
 }
 
 TEST_F(IniStoreTest, AStoreReplacesTheFileAndLeavesNothingBehind) {
@@ -267,6 +270,40 @@ TEST_F(IniStoreTest, AFileThatCannotBeReadIsNeverOverwritten) {
   EXPECT_TRUE(Leftovers().empty());
 }
 
+TEST_F(IniStoreTest, OpenRefusesWhatItCannotReadOrIsFarTooLargeAndThenLeavesIt) {
+  // Over the limit, a folder, a pipe (which a plain read would wait on for ever): each refused
+  // with a sentence naming the file; reads then find nothing and stores change nothing.
+  const std::string big = "[QuorVane/Settings]\nqv=1\n" + std::string(kSettingsSizeLimit, '\n');
+  auto make = std::vector<std::function<void()>>{
+      [&] { WriteFile(big); }, [&] { fs::create_directory(path_); },
+      [&] { ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0); }};
+  for (size_t i = 0; i < make.size(); ++i) {
+    SCOPED_TRACE(i);
+    fs::remove_all(path_);
+    make[i]();
+    IniStore store(path_);
+    const std::optional<std::string> why = store.Open();
+    ASSERT_TRUE(why.has_value());
+    EXPECT_NE(why->find(path_), std::string::npos) << *why;
+    EXPECT_FALSE(store.Read("QuorVane", "Settings", "qv").has_value());
+    EXPECT_FALSE(store.Store("QuorVane", "Settings", "qv", "2"));
+    EXPECT_TRUE(Leftovers().empty());
+    if (i == 0) {
+      EXPECT_EQ(ReadFile(), big);
+    }
+  }
+  EXPECT_NE(IniStore(path_).Open()->find("not a file"), std::string::npos);
+  // At the limit, or missing, the file is the game's.
+  fs::remove_all(path_);
+  IniStore missing(path_);
+  EXPECT_EQ(missing.Open(), std::nullopt);
+  EXPECT_TRUE(missing.Store("QuorVane", "Settings", "qv", "2"));
+  WriteFile(big.substr(0, kSettingsSizeLimit));
+  IniStore at_limit(path_);
+  EXPECT_EQ(at_limit.Open(), std::nullopt);
+  EXPECT_EQ(at_limit.Read("QuorVane", "Settings", "qv"), "1");
+}
+
 TEST_F(IniStoreTest, StoresKeepEveryLineEndAndMarkSoTheFileMeansWhatItMeant) {
   // A file converted to CRLF twice, with two byte-order marks: each store used to strip one
   // more CR or mark, so a header became one only after a store, and the score read back wrong.
@@ -336,7 +373,7 @@ TEST_F(IniStoreTest, AStoreKeepsThePermissionsAndFlushesTheFolderAfterTheRename)
   struct stat before, after, folder;
   ASSERT_EQ(::stat(path_.c_str(), &before), 0);
   Watch() = {path_, {}};
-  IniStore(path_).Store("QuorVane", "Settings", "qv", "1");
+  IniStore(path_).Store({{"QuorVane", "Settings", "qv", "1"}, {"Quorvane", "settings", "x", "2"}});
   const FlushWatch watch = Watch();
   Watch() = {};
   ASSERT_EQ(::stat(path_.c_str(), &after), 0);
@@ -348,6 +385,9 @@ TEST_F(IniStoreTest, AStoreKeepsThePermissionsAndFlushesTheFolderAfterTheRename)
     flushed_after_rename |= flush.folder == folder.st_ino && flush.watched_file == after.st_ino;
   }
   EXPECT_TRUE(flushed_after_rename);
+  // Both entries went in with one rewrite: one rename, one flush of the folder.
+  EXPECT_EQ(watch.flushes.size(), 1u);
+  EXPECT_EQ(ReadFile(), "[QuorVane/Settings]\nqv=1\nx=2\n");
 
   // A new file is the player's alone, whatever the umask.
   const mode_t old_mask = ::umask(0);
