@@ -59,6 +59,8 @@ Screen RunGame(Program& pg) {
   g.PerfectLevel = true;
   g.WaitStart = static_cast<int32_t>(pg.system.TickCount());
   g.FlightStart = g.WaitStart;
+  // Closing the window ends the program at once; a better score of this game is kept first.
+  pg.SaveOnClose = SaveSettings;
 
   while (g.GameRunning) {
     // The next moment the loop acts without a key: the launch, or the landing.
@@ -84,8 +86,17 @@ Screen RunGame(Program& pg) {
     }
     if (g.GameFinished) g.GameRunning = false;
   }
+  pg.SaveOnClose = nullptr;
+  StopGameSounds(pg);
   SaveSettings(pg);
   return Screen::MainMenu;
+}
+
+void StopGameSounds(Program& pg) {
+  // Each only if it is loaded.
+  for (BufferId b : {pg.bank.Music[0], pg.bank.Music[1], pg.bank.LaunchSound}) {
+    if (b != 0) pg.sound.Stop(b);
+  }
 }
 
 void LaunchTarget(Program& pg) {
