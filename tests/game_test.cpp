@@ -120,11 +120,16 @@ TEST(WholeGames, LeftAloneTheFifthLandingEndsTheGameWithoutAWin) {
   }
 }
 
-TEST(WholeGames, AGameAcrossTheClocksWrapRunsAsAnyOther) {
-  WholeGame g(2, 200, 0xFFFFFFFFu - 20000);  // wraps about 20 s in, during level 1
-  ASSERT_EQ(g.status, 0);
-  EXPECT_EQ(g.All("play", "glass.wav").size(), 187u);
-  EXPECT_EQ(g.All("play", "win.wav").size(), 1u);
+TEST(WholeGames, AGameAcrossTheClocksWrapOrItsSignRunsAsAnyOther) {
+  // The tick count wraps, or passes 2^31 (where a signed start turns negative), about 20 s in,
+  // during level 1.
+  for (uint32_t tick0 : {0xFFFFFFFFu - 20000, 0x80000000u - 20000}) {
+    SCOPED_TRACE(tick0);
+    WholeGame g(2, 200, tick0);
+    ASSERT_EQ(g.status, 0);
+    EXPECT_EQ(g.All("play", "glass.wav").size(), 187u);
+    EXPECT_EQ(g.All("play", "win.wav").size(), 1u);
+  }
 }
 
 TEST(WholeGames, EscapeEndsAGameAndAScoreAboveTheHighScoreIsStoredHoweverTheGameEnds) {

@@ -18,6 +18,12 @@ uint32_t Since(Program& pg, int32_t start) {
   return pg.system.TickCount() - static_cast<uint32_t>(start);
 }
 
+// The first tick at which a deadline of limit ms after start has passed (strictly greater),
+// summed modulo 2^32: a tick count past 2^31 is a negative start, which must not overflow.
+uint32_t DueAfter(int32_t start, int32_t limit) {
+  return static_cast<uint32_t>(start) + static_cast<uint32_t>(limit) + 1;
+}
+
 }  // namespace
 
 int PanOfPosition(uint8_t position) { return position == 0 ? -10000 : position == 1 ? 0 : 10000; }
@@ -65,8 +71,8 @@ Screen RunGame(Program& pg) {
   while (g.GameRunning) {
     // The next moment the loop acts without a key: the launch, or the landing.
     const bool waiting = !g.TargetInFlight && !g.Launched;
-    const uint32_t due = waiting ? static_cast<uint32_t>(g.WaitStart + g.WaitLimit) + 1
-                                 : static_cast<uint32_t>(g.FlightStart + g.FlightLimit) + 1;
+    const uint32_t due =
+        waiting ? DueAfter(g.WaitStart, g.WaitLimit) : DueAfter(g.FlightStart, g.FlightLimit);
     PollKeyboard(pg);
     DoEvents(pg, due);
     if (KeyDown(pg, kKeyEscape)) {  // acts while held, without the latch
