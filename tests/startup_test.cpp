@@ -118,6 +118,47 @@ TEST(StartUp, EscapeAtThePromptStoresNothingOfALastGameAndAStoredScoreIsReadBack
   EXPECT_LT(Must(w, "stop", "launch.wav"), Must(w, "load", "ending.wav"));
 }
 
+// A settings file that cannot be read (here a folder in its place) or is far too large is
+// reported at start-up, before the bank loads; the game then plays on, stores nothing, and
+// leaves the file as it was.
+TEST(StartUp, AnUnusableSettingsFileIsReportedAtOnceAndLeftAlone) {
+  for (const bool folder : {true, false}) {
+    SCOPED_TRACE(folder ? "a folder" : "2 MB");
+    TempDir d;
+    const std::string path = d / "settings.ini";
+    const std::string big = HighScoreFile("1500", 2) + std::string(2 << 20, '\n');
+    if (folder) {
+      std::filesystem::create_directory(path);
+    } else {
+      std::ofstream(path) << big;
+    }
+    // Space+C and a game's new high score would each store.
+    SimOptions o = WithScript(
+        "wait play menuprompt.wav\nsleep 300\ndown Space\ndown C\nsleep 100\nup C\n"
+        "up Space\nsleep 400\ntap Return\nwait play difficulty.wav\nsleep 300\ntap Return\n"
+        "wait play glass.wav\nsleep 100\ntap Escape\nwait play menuprompt.wav\ntap Escape\n");
+    o.settings_path = path;
+    o.bot_ms = 200;
+    World w(o);
+    ASSERT_EQ(w.Run(), 0);
+    ASSERT_EQ(w.Log().at(0).op, "message");
+    EXPECT_NE(w.Log()[0].subject.find(path), std::string::npos) << w.Log()[0].subject;
+    EXPECT_NE(w.Log()[0].subject.find("plays on"), std::string::npos) << w.Log()[0].subject;
+    EXPECT_EQ(w.Log().at(1).subject, kBankFiles[0]);
+    EXPECT_EQ(w.Events({"store"}), std::vector<std::string>{});
+    EXPECT_EQ(w.pg.game.HighScore, 1300);  // one hit of this game, in memory only
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    if (folder) {
+      EXPECT_TRUE(std::filesystem::is_empty(path));
+    } else {
+      std::ifstream in(path, std::ios::binary);
+      EXPECT_TRUE(std::equal(big.begin(), big.end(), std::istreambuf_iterator<char>(in)));
+    }
+  }
+}
+
 TEST(StartUp, AMissingBankFileEndsWithAnErrorAfterTheFilesBeforeIt) {
   World w;
   std::filesystem::remove(w.opts.sounds_dir + "/BonusLand.wav");

@@ -2,6 +2,7 @@
 #include "store/settings.h"
 
 #include <cstdlib>
+#include <optional>
 
 #include "core/program.h"
 #include "store/high_score.h"
@@ -68,6 +69,12 @@ void StoreSetting(Program& pg, const std::string& app, const std::string& sectio
 }
 
 void ReadStartupSettings(Program& pg) {
+  // Found now rather than at the first store, which would end the game in progress.
+  if (std::optional<std::string> problem = pg.settings.Open()) {
+    pg.system.MessageBox(*problem +
+                         " The game plays on, but stores nothing this time (no high score, no "
+                         "bonus round) and leaves the file as it is.");
+  }
   pg.game.ScoreSent = ReadScoreSent(pg);
   pg.game.HighScore = ReadHighScore(pg);
 }

@@ -1,5 +1,5 @@
 // settings.h -- the settings store as the game uses it: reading and storing entries (logged),
-// the reads of start-up, and SaveSettings, which keeps a game's
+// the reads of start-up with the check of the file, and SaveSettings, which keeps a game's
 // better score when the game ends. The high score's own entries live in high_score.h.
 #pragma once
 
@@ -40,7 +40,9 @@ void StoreSettings(Program& pg, const std::vector<IniEntry>& entries);
 void StoreSetting(Program& pg, const std::string& app, const std::string& section,
                   const std::string& key, const std::string& value);
 
-// Start-up's two reads: the score-sent marker and the high score.
+// Start-up: checks the settings file first (one that cannot be read, or is far too large, is
+// reported in the message box and left alone: the game plays on and stores nothing), then
+// reads the score-sent marker and the high score.
 void ReadStartupSettings(Program& pg);
 // The end of a game (Escape, game over, the win, the window closed) and each level end: a
 // score above the high score becomes the high score, stored with its difficulty. A lower

@@ -46,8 +46,8 @@ Uint32 PostTimerEvent(Uint32 interval, void* param) {
 }
 
 // While a message box is up the window system's own loop runs, and SDL's signal handling,
-// which only queues a quit event, is never looked at: a logout or a kill must still end it.
-// Every message box precedes an exit with status 1.
+// which only queues a quit event, is never looked at: a logout or a kill must still end the
+// program, with status 1 as after the error the box reports.
 void EndOnSignal(int) { _exit(1); }
 
 // A message box is not read by every screen reader: when speech-dispatcher's spd-say is there,
@@ -236,13 +236,16 @@ void SdlSystem::MessageBox(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
   SpeakAloud(text);
-  struct sigaction end_now {};
+  struct sigaction end_now {}, old_term{}, old_int{};
   end_now.sa_handler = EndOnSignal;
-  sigaction(SIGTERM, &end_now, nullptr);
-  sigaction(SIGINT, &end_now, nullptr);
+  sigaction(SIGTERM, &end_now, &old_term);
+  sigaction(SIGINT, &end_now, &old_int);
   // SDL shows a box even before SDL_Init when a display is there; without one, stderr is all.
   SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "QuorVane",
                            WrapText(text, kMessageWidth).c_str(), window_);
+  // A box the game plays on after (the settings file's) hands the signals back to SDL.
+  sigaction(SIGTERM, &old_term, nullptr);
+  sigaction(SIGINT, &old_int, nullptr);
 }
 
 void SdlSystem::Terminate(int status) {
