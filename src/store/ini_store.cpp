@@ -123,14 +123,14 @@ long long Nanoseconds(const timespec& t) {
   return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-// The whole file and the stamp of what was read, or the errno of the failure (ENOENT when there
-// is no file). Opened without waiting, so a pipe or a device put in its place cannot hang the
-// game; the buffer is sized once from the file's size.
 FileStamp StampOf(const struct stat& st) {
   return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
           static_cast<long long>(st.st_size), Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
 }
 
+// The whole file and the stamp of what was read, or the errno of the failure (ENOENT when there
+// is no file). Opened without waiting, so a pipe or a device put in its place cannot hang the
+// game; the buffer is sized once from the file's size.
 int ReadWholeFile(const std::string& path, std::string* bytes, FileStamp* stamp) {
   bytes->clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -421,7 +421,8 @@ bool IniStore::Store(const std::vector<IniEntry>& entries) {
     for (const IniEntry& e : entries) {
       names += (names.empty() ? "" : ", ") + e.app + "/" + e.section + "/" + e.key;
     }
-    return "Cannot store the setting " + names + ": " + why;
+    return std::string("Cannot store the setting") + (entries.size() > 1 ? "s " : " ") + names +
+           ": " + why;
   };
   try {
     for (const IniEntry& e : entries) CheckStorable(e.app, e.section, e.key, e.value);
