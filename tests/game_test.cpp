@@ -25,10 +25,15 @@ std::string StartGame(int difficulty, const std::string& then) {
 }
 
 // A whole game: the bot answers every launch `bot_ms` later; Escape at the menu ends the run.
+// Or any script, over a settings file that holds `ini` at the start.
 struct WholeGame {
-  WholeGame(int difficulty, int bot_ms, uint32_t tick0 = 0) {
-    SimOptions o = WithScript(
-        StartGame(difficulty, "wait play final.wav\nwait play menuprompt.wav\ntap Escape\n"));
+  WholeGame(int difficulty, int bot_ms, uint32_t tick0 = 0)
+      : WholeGame(
+            StartGame(difficulty, "wait play final.wav\nwait play menuprompt.wav\ntap Escape\n"),
+            bot_ms, "", tick0) {}
+  WholeGame(const std::string& script, int bot_ms, const std::string& ini, uint32_t tick0 = 0) {
+    std::ofstream(settings / "settings.ini") << ini;
+    SimOptions o = WithScript(script);
     o.bot_ms = bot_ms;
     o.tick0 = tick0;
     o.settings_path = settings / "settings.ini";
@@ -45,6 +50,11 @@ struct WholeGame {
   }
   std::string Stored(const char* app, const char* section, const char* key) {
     return w->settings.Read(app, section, key).value_or("<none>");
+  }
+  // The stored high score and its difficulty, unscrambled.
+  std::string StoredHighScore() { return Unscramble(Stored("QuorVane", "Settings", "HighScore")); }
+  std::string StoredDifficulty() {
+    return Unscramble(Stored("Quorvane", "settings", "Difficulty"));
   }
   TempDir settings;
   std::unique_ptr<World> w;
@@ -110,14 +120,19 @@ TEST(WholeGames, LeftAloneTheFifthLandingEndsTheGameWithoutAWin) {
   }
 }
 
-TEST(WholeGames, AGameAcrossTheClocksWrapRunsAsAnyOther) {
-  WholeGame g(2, 200, 0xFFFFFFFFu - 20000);  // wraps about 20 s in, during level 1
-  ASSERT_EQ(g.status, 0);
-  EXPECT_EQ(g.All("play", "glass.wav").size(), 187u);
-  EXPECT_EQ(g.All("play", "win.wav").size(), 1u);
+TEST(WholeGames, AGameAcrossTheClocksWrapOrItsSignRunsAsAnyOther) {
+  // The tick count wraps, or passes 2^31 (where a signed start turns negative), about 20 s in,
+  // during level 1.
+  for (uint32_t tick0 : {0xFFFFFFFFu - 20000, 0x80000000u - 20000}) {
+    SCOPED_TRACE(tick0);
+    WholeGame g(2, 200, tick0);
+    ASSERT_EQ(g.status, 0);
+    EXPECT_EQ(g.All("play", "glass.wav").size(), 187u);
+    EXPECT_EQ(g.All("play", "win.wav").size(), 1u);
+  }
 }
 
-TEST(WholeGames, EscapeEndsAGameAndClosingTheWindowKeepsOnlyWhatALevelEndStored) {
+TEST(WholeGames, EscapeEndsAGameAndAScoreAboveTheHighScoreIsStoredHoweverTheGameEnds) {
   {
     TempDir d;
     SimOptions o = WithScript(StartGame(1, "wait play launch.wav\ntap Escape\n"
@@ -125,26 +140,81 @@ TEST(WholeGames, EscapeEndsAGameAndClosingTheWindowKeepsOnlyWhatALevelEndStored)
     o.settings_path = d / "settings.ini";
     World w(o);
     ASSERT_EQ(w.Run(), 0);
-    // Escape at the first launch: the game saves (nothing new), the menu comes back afresh.
+    // Escape at the first launch: nothing to store, the menu comes back afresh.
     const int escape = w.Find("key", "Escape");
     const int music = w.Find("play", "menumusic.wav", static_cast<size_t>(escape));
     ASSERT_GT(music, escape);
     EXPECT_EQ(w.Log().at(static_cast<size_t>(music) - 1).op, "position");
     EXPECT_EQ(w.Find("store", "QuorVane/Settings/HighScore"), -1);
   }
-  TempDir d;
-  SimOptions o = WithScript(StartGame(1, "wait play clear.wav\nwait play launch.wav\nsleep 700\nclose\n"));
-  o.bot_ms = 200;
-  o.settings_path = d / "settings.ini";
-  World w(o);
-  ASSERT_EQ(w.Run(), 0);
-  EXPECT_EQ(w.Log().back().op, "exit");
-  EXPECT_EQ(w.Find("load", "ending.wav"), -1);
-  // Level 1 ended with 32 hits of 1300 points (the bot fires 200 ms into each flight) and the
-  // perfect level's 10000: that is stored, and nothing of level 2 after it.
-  EXPECT_EQ(Unscramble(w.settings.Read("QuorVane", "Settings", "HighScore").value_or("")),
-            "51600");
-  EXPECT_GT(w.pg.game.Score, 51600);
+  // Over 1500 stored at difficulty 1, three hits on difficulty 2 (2 x 1300 each, the bot firing
+  // 200 ms into each flight), then the game ends before any level end.
+  const std::string three_hits =
+      "wait play glass.wav\nwait play glass.wav\nwait play glass.wav\nsleep 100\n";
+  const std::pair<const char*, std::string> endings[] = {
+      {"Escape", "tap Escape\nwait play menuprompt.wav\ntap Escape\n"},
+      {"the window closed", "close\n"},
+      // In the background the bot's keys go unread: five landings.
+      {"game over", "blur\nwait play menuprompt.wav\nfocus\nsleep 100\ntap Escape\n"},
+  };
+  for (const auto& [ending, then] : endings) {
+    SCOPED_TRACE(ending);
+    WholeGame g(StartGame(2, three_hits + then), 200, HighScoreFile("1500", 1));
+    ASSERT_EQ(g.status, 0);
+    EXPECT_EQ(g.w->pg.game.Score, 7800);
+    EXPECT_EQ(g.StoredHighScore(), "7800");
+    EXPECT_EQ(g.StoredDifficulty(), "2");
+    EXPECT_EQ(g.w->pg.game.HighScore, 7800);
+    EXPECT_EQ(g.w->Find("load", "ending.wav") >= 0, std::string(ending) != "the window closed");
+  }
+}
+
+// Level 1 on difficulty 1 ends at 32 x 1300 + the perfect level's 10000 = 51600 over 1500
+// stored; then, before the next launch, Left, Up and Right: two of them miss.
+const char* const kLevelThenTwoMisses =
+    "wait play clear.wav\nwait play points.wav\nsleep 300\ntap Left\nsleep 50\ntap Up\n"
+    "sleep 50\ntap Right\nsleep 50\ntap Escape\nwait play menuprompt.wav\nsleep 300\n";
+
+TEST(WholeGames, MissesAfterANewHighScoreNeverLowerTheStoredOne) {
+  WholeGame g(StartGame(1, std::string(kLevelThenTwoMisses) + "tap Escape\n"), 200,
+              HighScoreFile("1500", 1));
+  ASSERT_EQ(g.status, 0);
+  EXPECT_EQ(g.w->pg.game.Score, 51400);
+  EXPECT_EQ(g.StoredHighScore(), "51600");
+  EXPECT_EQ(g.w->pg.game.HighScore, 51600);
+}
+
+TEST(WholeGames, SpaceWithCClearsAGamesNewHighScoreForGood) {
+  WholeGame g(StartGame(1, std::string(kLevelThenTwoMisses) +
+                               "down Space\ndown C\nsleep 100\nup C\nup Space\nsleep 400\n"
+                               "tap H\nsleep 1000\ntap Escape\n"),
+              200, HighScoreFile("1500", 1));
+  ASSERT_EQ(g.status, 0);
+  // Nothing after the clear brought the game's score back, in the file or in memory.
+  EXPECT_EQ(g.Stored("QuorVane", "Settings", "HighScore"), "0");
+  EXPECT_EQ(g.w->pg.game.HighScore, 0);
+  const int clear = g.w->Find("store", "quorvane/settings/highscore");
+  ASSERT_GE(clear, 0);
+  EXPECT_EQ(g.w->Find("store", "QuorVane/Settings/HighScore", static_cast<size_t>(clear)), -1);
+  EXPECT_GE(g.w->Find("play", "numbers/sn0.wav", static_cast<size_t>(clear)), 0);  // H says 0
+}
+
+// On difficulty 3, over 1500 stored at difficulty 1: the level end stores the score the player
+// has just heard, the perfect level's reward included, with its difficulty, in one store.
+TEST(WholeGames, ALevelEndStoresTheScoreJustHeardWithItsDifficulty) {
+  WholeGame g(StartGame(3, "wait store QuorVane/Settings/HighScore\nclose\n"), 200,
+              HighScoreFile("1500", 1));
+  ASSERT_EQ(g.status, 0);
+  const int high = g.w->Find("store", "QuorVane/Settings/HighScore");
+  ASSERT_GE(high, 0);
+  EXPECT_GT(high, g.w->Find("play", "el.wav"));
+  EXPECT_GT(high, g.w->Find("play", "points.wav"));
+  const LogEntry& with = g.w->Log().at(static_cast<size_t>(high) + 1);
+  EXPECT_EQ(with.subject, "Quorvane/settings/Difficulty");
+  EXPECT_EQ(with.ms, g.w->Log().at(static_cast<size_t>(high)).ms);
+  EXPECT_EQ(g.StoredHighScore(), std::to_string(g.w->pg.game.Score));
+  EXPECT_EQ(g.StoredDifficulty(), "3");
+  EXPECT_EQ(g.w->pg.game.Score % 10000, 4800);  // 32 x 3 x 1300 = 124800, then the reward
 }
 
 // One pass of the game keys at a time, on a prepared game record.

@@ -39,11 +39,8 @@ struct MenuRun {
   int status = 0;
 };
 
-// A settings file holding a high score of 1500 at difficulty 2, scrambled as the game stores it.
-std::string StoredHighScore1500() {
-  return "[QuorVane/Settings]\nHighScore=" + ScrambleWithKey("1500", 3) +
-         "\nDifficulty=" + ScrambleWithKey("2", 5) + "\n";
-}
+// A settings file holding a high score of 1500 at difficulty 2.
+std::string StoredHighScore1500() { return HighScoreFile("1500", 2); }
 
 TEST(MainMenu, ItemsWrapBothWaysAndSpeakOverTheDuckedMusic) {
   MenuRun r("tap Up\nsleep 400\ntap Down\nsleep 400\ntap Down\nsleep 400\n");
@@ -57,7 +54,7 @@ TEST(MainMenu, ItemsWrapBothWaysAndSpeakOverTheDuckedMusic) {
   EXPECT_EQ(r.After(), expected);
 }
 
-TEST(MainMenu, HSpeaksTheHighScoreAndSpaceWithCClearsOnlyTheStore) {
+TEST(MainMenu, HSpeaksTheHighScoreAndSpaceWithCClearsItInTheStoreAndInMemory) {
   const std::string stored = StoredHighScore1500();
   MenuRun r("tap H\nsleep 1500\ndown Space\ndown C\nsleep 100\nup C\nup Space\nsleep 400\n"
             "tap H\nsleep 1500\n",
@@ -72,7 +69,9 @@ TEST(MainMenu, HSpeaksTheHighScoreAndSpaceWithCClearsOnlyTheStore) {
                         "volume menumusic.wav 0"}) {
     expected.push_back(s);
   }
-  expected.insert(expected.end(), said.begin(), said.end());  // memory still holds 1500
+  for (const char* s : {"play highscoreis.wav", "play numbers/sn0.wav", "play points.wav"}) {
+    expected.push_back(s);  // memory holds 0 too
+  }
   expected.push_back("volume ending.wav 0");
   expected.push_back("play ending.wav");
   EXPECT_EQ(r.After(), expected);
@@ -114,6 +113,36 @@ TEST(DifficultySelection, WrapsStartsEachGameAtOneAndEscapeGivesAFreshMenu) {
   const auto positions = r.w->Events({"position"});
   EXPECT_EQ(std::count(positions.begin(), positions.end(), "position menumusic.wav"), 3);
   EXPECT_EQ(r.w->pg.MenuItem, 0);
+}
+
+// The send item refuses, with the warning and without a transfer, a stored score that does not
+// read back as a number above 0: one damaged by hand, or one that another copy of the game has
+// cleared while this one runs (its memory still holds 1500).
+TEST(MainMenu, SendScoreRefusesAStoredScoreThatIsNoNumberAboveZero) {
+  const std::string cleared = "[quorvane/settings]\nhighscore=0\ndifficulty=0\n";
+  for (const bool by_another_copy : {false, true}) {
+    SCOPED_TRACE(by_another_copy ? "cleared by another copy" : "damaged");
+    TempDir d;
+    const std::string path = d / "settings.ini";
+    std::ofstream(path) << (by_another_copy ? StoredHighScore1500()
+                                            : "[QuorVane/Settings]\nHighScore=" +
+                                                  ScrambleWithKey("1500 points", 3) + "\n");
+    SimOptions o = WithScript("wait play menuprompt.wav\nsleep 300\ntap Down\nsleep 400\n"
+                              "tap Down\nsleep 400\ntap Return\nsleep 400\ntap Escape\n");
+    o.settings_path = path;
+    World w(o);
+    if (by_another_copy) {
+      w.machine.SetTurnHook([&] {
+        w.driver.Turn();
+        if (w.machine.Elapsed() == 1) std::ofstream(path) << cleared;
+      });
+    }
+    ASSERT_EQ(w.Run(), 0);
+    EXPECT_EQ(w.pg.game.HighScore, 1500);
+    EXPECT_EQ(w.Events({"http"}), std::vector<std::string>{});
+    EXPECT_GE(w.Find("play", "warning.wav"), 0);
+    EXPECT_EQ(w.Find("play", "Sendwait.wav"), -1);
+  }
 }
 
 TEST(MainMenu, BOpensTheBonusRoundOnlyOnceAGameHasBeenWon) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "startup/startup.h"
+#include "store/scramble.h"
 
 namespace qv::test {
 
@@ -128,6 +129,11 @@ SimOptions WithScript(const std::string& script_text) {
   SimOptions o;
   o.script = *script;
   return o;
+}
+
+std::string HighScoreFile(const std::string& score, int difficulty) {
+  return "[QuorVane/Settings]\nHighScore=" + ScrambleWithKey(score, 3) +
+         "\nDifficulty=" + ScrambleWithKey(std::to_string(difficulty), 5) + "\n";
 }
 
 }  // namespace qv::test

@@ -66,4 +66,7 @@ struct World {
 
 SimOptions WithScript(const std::string& script_text);
 
+// A settings file holding a high score at a difficulty, scrambled as the game stores them.
+std::string HighScoreFile(const std::string& score, int difficulty);
+
 }  // namespace qv::test

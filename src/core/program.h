@@ -66,6 +66,9 @@ struct Program {
   uint8_t TimerTicks = 0;      // Timer1's tick counter; only Timer1_Timer adds to it
   uint8_t MenuItem = 0;        // the main menu's selected item, 0..3
   Random rng;
+  // What Form_Unload runs before the program ends: a game in play sets it, so that closing
+  // the window keeps the game's better score. Null outside a game.
+  void (*SaveOnClose)(Program&) = nullptr;
 };
 
 }  // namespace qv

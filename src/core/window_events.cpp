@@ -14,6 +14,7 @@ void DoEvents(Program& pg, std::optional<uint32_t> due) {
 }
 
 void Form_Unload(Program& pg) {
+  if (pg.SaveOnClose != nullptr) pg.SaveOnClose(pg);
   pg.system.Terminate(0);
   std::abort();  // Terminate never returns
 }

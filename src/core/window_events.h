@@ -14,7 +14,8 @@ struct Program;
 // the tick count at which the loop next has something to do (a launch, a landing), if any,
 // so that the turn may sleep until then or until an event comes.
 void DoEvents(Program& pg, std::optional<uint32_t> due = std::nullopt);
-// The window is being closed: the program ends at once, saving nothing, playing nothing.
+// The window is being closed: the program ends at once, playing nothing; of what it would
+// save, only a game in play keeps its better score (SaveOnClose).
 [[noreturn]] void Form_Unload(Program& pg);
 // One tick of Timer1 (on only while a score submission waits).
 void Timer1_Timer(Program& pg);

@@ -60,9 +60,6 @@ Screen StartBonusRound(Program& pg) {
   g.WaitStart = 0;
   g.FlightLimit = kBonusFlightLimitMs;
   g.WaitLimit = kBonusWaitLimitMs;
-  // The last game's new high score was stored when it ended; left set, the save at exit would
-  // store this round's score over it.
-  g.NewHighScore = false;
   StopSound(pg, pg.bank.MenuMusic);
   return RunBonusRound(pg);
 }

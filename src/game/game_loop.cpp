@@ -18,6 +18,12 @@ uint32_t Since(Program& pg, int32_t start) {
   return pg.system.TickCount() - static_cast<uint32_t>(start);
 }
 
+// The first tick at which a deadline of limit ms after start has passed (strictly greater),
+// summed modulo 2^32: a tick count past 2^31 is a negative start, which must not overflow.
+uint32_t DueAfter(int32_t start, int32_t limit) {
+  return static_cast<uint32_t>(start) + static_cast<uint32_t>(limit) + 1;
+}
+
 }  // namespace
 
 int PanOfPosition(uint8_t position) { return position == 0 ? -10000 : position == 1 ? 0 : 10000; }
@@ -59,12 +65,14 @@ Screen RunGame(Program& pg) {
   g.PerfectLevel = true;
   g.WaitStart = static_cast<int32_t>(pg.system.TickCount());
   g.FlightStart = g.WaitStart;
+  // Closing the window ends the program at once; a better score of this game is kept first.
+  pg.SaveOnClose = SaveSettings;
 
   while (g.GameRunning) {
     // The next moment the loop acts without a key: the launch, or the landing.
     const bool waiting = !g.TargetInFlight && !g.Launched;
-    const uint32_t due = waiting ? static_cast<uint32_t>(g.WaitStart + g.WaitLimit) + 1
-                                 : static_cast<uint32_t>(g.FlightStart + g.FlightLimit) + 1;
+    const uint32_t due =
+        waiting ? DueAfter(g.WaitStart, g.WaitLimit) : DueAfter(g.FlightStart, g.FlightLimit);
     PollKeyboard(pg);
     DoEvents(pg, due);
     if (KeyDown(pg, kKeyEscape)) {  // acts while held, without the latch
@@ -84,8 +92,17 @@ Screen RunGame(Program& pg) {
     }
     if (g.GameFinished) g.GameRunning = false;
   }
+  pg.SaveOnClose = nullptr;
+  StopGameSounds(pg);
   SaveSettings(pg);
   return Screen::MainMenu;
+}
+
+void StopGameSounds(Program& pg) {
+  // Each only if it is loaded.
+  for (BufferId b : {pg.bank.Music[0], pg.bank.Music[1], pg.bank.LaunchSound}) {
+    if (b != 0) pg.sound.Stop(b);
+  }
 }
 
 void LaunchTarget(Program& pg) {

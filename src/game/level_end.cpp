@@ -6,7 +6,6 @@
 #include "game/shooting_game.h"
 #include "sound/players.h"
 #include "sound/spoken_numbers.h"
-#include "store/scramble.h"
 #include "store/settings.h"
 
 namespace qv {
@@ -14,12 +13,6 @@ namespace qv {
 namespace {
 
 void Say(Program& pg, const char* file) { PlaySound(pg, file, 0, true); }
-
-void StoreHighScore(Program& pg) {
-  using namespace settings;
-  StoreSetting(pg, kHighScoreApp, kHighScoreSection, kHighScoreKey,
-               Scramble(pg, std::to_string(pg.game.Score)));
-}
 
 }  // namespace
 
@@ -36,26 +29,18 @@ void CountTarget(Program& pg) {
 
 void EndLevel(Program& pg) {
   GameState& g = pg.game;
+  // The first time in a game that the score passes the high score, it is marked.
   if (g.Score > g.HighScore && !g.NewHighScore) {
-    const bool first_ever = g.HighScore == 0;
     g.NewHighScore = true;
-    g.HighScore = g.Score;
-    StoreHighScore(pg);
-    if (!first_ever) Say(pg, "highscore.wav");
-    // The new high score has not been sent; the stored marker says so too, so it can be sent
-    // after a restart.
-    g.ScoreSent = false;
-    using namespace settings;
-    StoreSetting(pg, kScoreSentApp, kScoreSentSection, kScoreSentKey, "0");
+    if (g.HighScore != 0) Say(pg, "highscore.wav");
   }
   if (g.PerfectLevel) AwardExtraLife(pg);
   Say(pg, "clear.wav");
   SpeakNumber(pg, g.Score);
   Say(pg, "points.wav");
-  if (g.NewHighScore) {
-    g.HighScore = g.Score;
-    StoreHighScore(pg);
-  }
+  // The score just heard, the reward included, when it is above the high score: stored with
+  // its difficulty and marked unsent, so that it can be sent, also after a restart.
+  SaveSettings(pg);
   g.PerfectLevel = true;
   if (g.Level < 6) {
     ++g.Level;
@@ -88,11 +73,13 @@ void WinGame(Program& pg) {
   using namespace settings;
   StoreSetting(pg, kBonusApp, kBonusSection, kBonusKey, "7");
   g.Score += g.Lives * 2000;
+  StopGameSounds(pg);
   SaveSettings(pg);
   AnnounceFinalScore(pg);
 }
 
 void GameOver(Program& pg) {
+  StopGameSounds(pg);
   SaveSettings(pg);
   Say(pg, "gameover.wav");
   AnnounceFinalScore(pg);

@@ -15,8 +15,9 @@ struct Program;
 // Resets the game record for a new game; the difficulty selection comes next. Called when the
 // main menu starts a game.
 Screen NewGame(Program& pg);
-// Stops the menu music, then plays the game to its end (Escape, game over or the win), saves
-// the settings and hands over to a fresh main menu. Entered once the difficulty is chosen.
+// Stops the menu music, then plays the game to its end (Escape, game over or the win), keeps a
+// better score (also when the window is closed during the game) and hands over to a fresh
+// main menu. Entered once the difficulty is chosen.
 Screen RunGame(Program& pg);
 // Launches one target at a random position and pitch. Called by RunGame when the wait is over.
 void LaunchTarget(Program& pg);
@@ -24,6 +25,9 @@ void LaunchTarget(Program& pg);
 void LandTarget(Program& pg);
 // The stereo pan of a target position: 0 left, 1 centre, 2 right.
 int PanOfPosition(uint8_t position);
+// Stops the level music and the launch sound, each only if it is loaded: what a game's end
+// (and the exit) silences before the settings are saved.
+void StopGameSounds(Program& pg);
 
 // --- shots.cpp ---
 // The fire, recharge and information keys, then the low-ammunition check. Once per pass.

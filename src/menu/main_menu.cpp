@@ -9,6 +9,7 @@
 #include "input/keyboard.h"
 #include "sound/players.h"
 #include "sound/spoken_numbers.h"
+#include "store/high_score.h"
 #include "store/settings.h"
 #include "submit/submit_score.h"
 
@@ -26,12 +27,10 @@ void SayOver(Program& pg, const char* file, int music_volume) {
   pg.sound.SetVolume(pg.bank.MenuMusic, 0);
 }
 
-// Space and C together: the stored high score and its difficulty become "0". Memory keeps
-// its high score until the next start.
+// Space and C together: the high score is cleared, in the store and in memory.
 void ClearStoredHighScore(Program& pg) {
   pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
-  StoreSetting(pg, "quorvane", "settings", "highscore", "0");
-  StoreSetting(pg, "quorvane", "settings", "difficulty", "0");
+  ClearHighScore(pg);
   PlaySound(pg, "clear.wav", 0, true);
   pg.sound.SetVolume(pg.bank.MenuMusic, 0);
 }
@@ -80,10 +79,11 @@ Screen MainMenu(Program& pg) {
           SayOver(pg, "cal.wav", kSilenced);
           break;
         case 2:
-          // Only a high score that has not been sent yet; a sent one comes back to a fresh
-          // menu, a failed one to this loop, with the music stopped until the menu is
-          // entered again.
-          if (pg.game.HighScore > 0 && !pg.game.ScoreSent) {
+          // Only a high score that has not been sent yet, and whose stored score reads back
+          // as one; a sent one comes back to a fresh menu, a failed one to this loop, with
+          // the music stopped until the menu is entered again.
+          if (pg.game.HighScore > 0 && !pg.game.ScoreSent &&
+              IsSendable(ReadStoredHighScore(pg))) {
             pg.sound.Stop(pg.bank.MenuMusic);
             if (SubmitScore(pg)) return Screen::MainMenu;
           } else {

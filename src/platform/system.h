@@ -42,8 +42,9 @@ class System {
   // playing sound's end, a running transfer); never more than a second. A turn that follows
   // one that delivered input does not wait, so the loop sees every event at its next pass.
   virtual WindowEvents ProcessEvents(std::optional<uint32_t> due) = 0;
-  // A modal box with an OK button, captioned "QuorVane"; the text also goes to standard error.
-  // Called only just before the program ends with an error.
+  // A modal box with an OK button, captioned "QuorVane"; the text also goes to standard error
+  // (and is spoken where speech is at hand). Called just before the program ends with an
+  // error, and at start-up when the settings file cannot be used: the game then plays on.
   virtual void MessageBox(const std::string& text) = 0;
   // Ends the program at once with this exit status, releasing every platform object.
   [[noreturn]] virtual void Terminate(int status) = 0;

@@ -76,7 +76,9 @@ void StartUp(Program& pg) {
 }
 
 void ExitGame(Program& pg) {
-  SaveSettings(pg);
+  // Nothing is left to save here: every game stored its better score when it ended, and a save
+  // now could only bring back a high score that Space+C has cleared since.
+  StopGameSounds(pg);
   PlayAndWait(pg, "ending.wav");
   pg.system.Terminate(0);
   std::abort();  // Terminate never returns

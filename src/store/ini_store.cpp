@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <string_view>
 
 #include "platform/system.h"
 
@@ -25,21 +26,21 @@ const std::string kByteOrderMark = "\xEF\xBB\xBF";
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool SameName(const std::string& a, const std::string& b) {
+bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                             [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // Players edit the file by hand: blanks around names and brackets are not part of them.
-std::string TrimBlanks(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
+std::string_view TrimBlanks(std::string_view s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
   return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 // "[APP/SECTION]" gives the text between the brackets; anything else gives nothing.
-std::optional<std::string> SectionOf(const std::string& raw) {
-  const std::string line = TrimBlanks(raw);
+std::optional<std::string_view> SectionOf(std::string_view raw) {
+  const std::string_view line = TrimBlanks(raw);
   if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
     return TrimBlanks(line.substr(1, line.size() - 2));
   }
@@ -48,16 +49,53 @@ std::optional<std::string> SectionOf(const std::string& raw) {
 
 // "KEY=VALUE": the key is what stands before the first '=' (blanks around it ignored) and
 // must not be empty; the value is the rest of the line exactly as written.
-bool IsEntry(const std::string& line, std::string* key, std::string* value) {
-  const std::string start = TrimBlanks(line);
+bool IsEntry(std::string_view line, std::string_view* key, std::string_view* value) {
+  const std::string_view start = TrimBlanks(line);
   if (start.empty() || start[0] == ';' || start[0] == '#' || start[0] == '[') return false;
-  size_t eq = line.find('=');
-  if (eq == std::string::npos) return false;
+  const size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return false;
   *key = TrimBlanks(line.substr(0, eq));
   if (key->empty()) return false;
   *value = line.substr(eq + 1);
   return true;
 }
+
+// One line of the file: its text is bytes[begin, text_end), its line end runs on to `end`.
+struct Line {
+  size_t begin, text_end, end;
+  bool Terminated() const { return end > text_end; }
+};
+
+// The lines of the file in order, after the byte-order marks that open it. A line ends at an LF
+// with any CRs before it (a file converted to CRLF twice still means what it meant), or at CRs
+// with no LF after them (an old Mac editor).
+class Lines {
+ public:
+  explicit Lines(const std::string& bytes) : b_(bytes) {
+    while (b_.compare(pos_, kByteOrderMark.size(), kByteOrderMark) == 0) {
+      pos_ += kByteOrderMark.size();
+    }
+  }
+  bool Next(Line* line) {
+    const size_t n = b_.size();
+    if (pos_ >= n) return false;
+    size_t stop = pos_;
+    while (stop < n && b_[stop] != '\r' && b_[stop] != '\n') ++stop;
+    size_t next = stop;
+    while (next < n && b_[next] == '\r') ++next;
+    if (next < n && b_[next] == '\n') ++next;
+    *line = {pos_, stop, next};
+    pos_ = next;
+    return true;
+  }
+  std::string_view Text(const Line& line) const {
+    return std::string_view(b_).substr(line.begin, line.text_end - line.begin);
+  }
+
+ private:
+  const std::string& b_;
+  size_t pos_ = 0;
+};
 
 // Refuses what Set would write but Get could not find again as given: a line break anywhere, a
 // key that is empty, blank-edged, holds '=' or starts like a comment or a header, a section
@@ -76,29 +114,56 @@ void CheckStorable(const std::string& app, const std::string& section, const std
   }
 }
 
-std::string Reason(int err) { return std::strerror(err); }
+// errno, or kNotAFile for something at the path that is no file (a folder is EISDIR).
+constexpr int kNotAFile = -1;
 
-// The whole file, or the errno of the failure (ENOENT when there is no file).
-int ReadWholeFile(const std::string& path, std::string* bytes) {
+std::string Reason(int err) { return err == kNotAFile ? "not a file" : std::strerror(err); }
+
+long long Nanoseconds(const timespec& t) {
+  return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+FileStamp StampOf(const struct stat& st) {
+  return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+          static_cast<long long>(st.st_size), Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+}
+
+// The whole file and the stamp of what was read, or the errno of the failure (ENOENT when there
+// is no file). Opened without waiting, so a pipe or a device put in its place cannot hang the
+// game; the buffer is sized once from the file's size.
+int ReadWholeFile(const std::string& path, std::string* bytes, FileStamp* stamp) {
   bytes->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
-  char buffer[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      bytes->append(buffer, static_cast<size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      int err = errno;
-      ::close(fd);
-      bytes->clear();
-      return err;
+  struct stat st;
+  int err = 0;
+  if (::fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    err = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    err = kNotAFile;
+  } else {
+    *stamp = StampOf(st);
+    // Room for the file and a few new entries, so that neither the read nor a store's changes
+    // move the bytes again.
+    bytes->reserve(static_cast<size_t>(st.st_size) + 1024);
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n > 0) {
+        bytes->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0) {
+        break;
+      } else if (errno != EINTR) {
+        err = errno;
+        break;
+      }
     }
   }
   ::close(fd);
-  return 0;
+  if (err != 0) bytes->clear();
+  return err;
 }
 
 // The file a path finally names, symbolic links followed (a player who keeps the file among
@@ -175,6 +240,12 @@ class TempFile {
     }
     RemoveOrphanedTemporaries(folder_, target_);
   }
+  // The written file, as it stands once renamed into place.
+  FileStamp Stamp() const {
+    struct stat st {};
+    ::fstat(fd_, &st);
+    return StampOf(st);
+  }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   // A store that failed removes its temporary file; the settings file is untouched.
@@ -228,43 +299,20 @@ class TempFile {
 
 }  // namespace
 
-IniText::IniText(const std::string& bytes) {
-  size_t pos = 0;
-  while (bytes.compare(pos, kByteOrderMark.size(), kByteOrderMark) == 0) {
-    pos += kByteOrderMark.size();
-  }
-  marks_ = bytes.substr(0, pos);
-  while (pos < bytes.size()) {
-    size_t stop = bytes.find_first_of("\r\n", pos);
-    if (stop == std::string::npos) {
-      lines_.push_back({bytes.substr(pos), ""});
-      break;
-    }
-    // A line ends at an LF with any CRs before it (a file converted to CRLF twice still means
-    // what it meant), or at CRs with no LF after them (an old Mac editor).
-    size_t next = bytes.find_first_not_of('\r', stop);
-    if (next == std::string::npos) {
-      next = bytes.size();
-    } else if (bytes[next] == '\n') {
-      ++next;
-    }
-    lines_.push_back({bytes.substr(pos, stop - pos), bytes.substr(stop, next - stop)});
-    pos = next;
-  }
-}
-
 std::optional<std::string> IniText::Get(const std::string& app, const std::string& section,
                                         const std::string& key) const {
   const std::string wanted = app + "/" + section;
   bool in_section = false;
-  for (const Line& line : lines_) {
-    if (auto s = SectionOf(line.text)) {
+  Lines lines(bytes_);
+  for (Line line{}; lines.Next(&line);) {
+    const std::string_view text = lines.Text(line);
+    if (auto s = SectionOf(text)) {
       in_section = SameName(*s, wanted);
       continue;
     }
-    std::string k, v;
+    std::string_view k, v;
     // The first matching entry wins, as Set updates the first one.
-    if (in_section && IsEntry(line.text, &k, &v) && SameName(k, key)) return v;
+    if (in_section && IsEntry(text, &k, &v) && SameName(k, key)) return std::string(v);
   }
   return std::nullopt;
 }
@@ -274,88 +322,136 @@ void IniText::Set(const std::string& app, const std::string& section, const std:
   CheckStorable(app, section, key, value);
   const std::string wanted = app + "/" + section;
   bool in_section = false;
-  std::optional<size_t> section_end;  // index after the last line of the matching section
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    const std::string& text = lines_[i].text;
+  std::optional<Line> section_end;  // the last line of the matching section that is not empty
+  std::optional<Line> last;
+  Lines lines(bytes_);
+  for (Line line{}; lines.Next(&line);) {
+    last = line;
+    const std::string_view text = lines.Text(line);
     if (auto s = SectionOf(text)) {
       in_section = SameName(*s, wanted);
-      if (in_section) section_end = i + 1;
+      if (in_section) section_end = line;
       continue;
     }
-    std::string k, v;
+    std::string_view k, v;
     if (in_section && IsEntry(text, &k, &v) && SameName(k, key)) {
       // Everything up to the '=' stays as written: the key's own spelling and blanks.
-      lines_[i].text = text.substr(0, text.find('=') + 1) + value;
+      const size_t value_at = line.begin + text.find('=') + 1;
+      bytes_.replace(value_at, line.text_end - value_at, value);
       return;
     }
-    if (in_section && !text.empty()) section_end = i + 1;
+    if (in_section && !text.empty()) section_end = line;
   }
   const std::string end = FileLineEnd();
-  auto insert = [&](size_t at, std::string text) {
-    if (at > 0 && lines_[at - 1].end.empty()) lines_[at - 1].end = end;
-    lines_.insert(lines_.begin() + static_cast<long>(at), Line{std::move(text), end});
-  };
+  // A last line without a line end gains one only to have a line put after it.
+  auto after = [&](const Line& line) { return line.Terminated() ? std::string() : end; };
   if (section_end) {
-    insert(*section_end, key + "=" + value);
-  } else {
-    if (!lines_.empty() && !lines_.back().text.empty()) insert(lines_.size(), "");
-    insert(lines_.size(), "[" + wanted + "]");
-    insert(lines_.size(), key + "=" + value);
+    bytes_.insert(section_end->end, after(*section_end) + key + "=" + value + end);
+    return;
   }
-}
-
-std::string IniText::Bytes() const {
-  std::string bytes = marks_;
-  for (const Line& line : lines_) bytes += line.text + line.end;
-  return bytes;
+  std::string added;
+  if (last && last->text_end > last->begin) added = after(*last) + end;  // a blank line first
+  bytes_ += added + "[" + wanted + "]" + end + key + "=" + value + end;
 }
 
 // New lines end as the file's first line does, so a CRLF file stays CRLF; LF in a new file.
 std::string IniText::FileLineEnd() const {
-  for (const Line& line : lines_) {
-    if (!line.end.empty()) return line.end;
+  Lines lines(bytes_);
+  for (Line line{}; lines.Next(&line);) {
+    if (line.Terminated()) return bytes_.substr(line.text_end, line.end - line.text_end);
   }
   return "\n";
 }
 
 IniStore::IniStore(std::string path) : path_(std::move(path)) {}
 
+std::optional<std::string> IniStore::Open(size_t size_limit) {
+  if (path_.empty()) return std::nullopt;
+  auto refuse = [&](const std::string& why) {
+    off_ = true;
+    text_.Clear();
+    seen_.reset();
+    return "The settings file " + path_ + " " + why + ".";
+  };
+  struct stat st;
+  if (::stat(path_.c_str(), &st) != 0) {
+    const int err = errno;
+    if (err == ENOENT) return std::nullopt;  // the first store makes it
+    return refuse("cannot be read (" + Reason(err) + ")");
+  }
+  if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > size_limit) {
+    return refuse("holds " + std::to_string(st.st_size) + " bytes, more than the " +
+                  std::to_string(size_limit / 1024) + " KB a settings file of this game can be");
+  }
+  std::string bytes;
+  FileStamp stamp;
+  if (const int err = ReadWholeFile(path_, &bytes, &stamp); err != 0) {
+    return refuse("cannot be read (" + Reason(err) + ")");
+  }
+  text_ = IniText(std::move(bytes));
+  seen_ = stamp;
+  return std::nullopt;
+}
+
+void IniStore::Refresh() {
+  struct stat st;
+  if (::stat(path_.c_str(), &st) == 0 && seen_ && *seen_ == StampOf(st)) return;
+  // Dropped before the new bytes come in, so that two copies are never held at once.
+  text_.Clear();
+  seen_.reset();
+  std::string bytes;
+  FileStamp stamp;
+  if (ReadWholeFile(path_, &bytes, &stamp) == 0) {
+    text_ = IniText(std::move(bytes));
+    seen_ = stamp;
+  }
+}
+
 std::optional<std::string> IniStore::Read(const std::string& app, const std::string& section,
                                           const std::string& key) {
-  if (!path_.empty()) {
-    std::string bytes;
-    // A missing or unreadable file reads as no entries; Store refuses to overwrite the latter.
-    ReadWholeFile(path_, &bytes);
-    text_ = IniText(bytes);
-  }
+  if (off_) return std::nullopt;
+  // A missing or unreadable file reads as no entries; Store refuses to overwrite the latter.
+  if (!path_.empty()) Refresh();
   return text_.Get(app, section, key);
 }
 
-void IniStore::Store(const std::string& app, const std::string& section, const std::string& key,
-                     const std::string& value) {
+bool IniStore::Store(const std::vector<IniEntry>& entries) {
   auto failed = [&](const char* why) {
-    return "Cannot store the setting " + app + "/" + section + "/" + key + ": " + why;
+    std::string names;
+    for (const IniEntry& e : entries) {
+      names += (names.empty() ? "" : ", ") + e.app + "/" + e.section + "/" + e.key;
+    }
+    return std::string("Cannot store the setting") + (entries.size() > 1 ? "s " : " ") + names +
+           ": " + why;
   };
   try {
-    CheckStorable(app, section, key, value);
+    for (const IniEntry& e : entries) CheckStorable(e.app, e.section, e.key, e.value);
+    if (off_) return false;
     if (path_.empty()) {  // in memory: text_ is the store
-      text_.Set(app, section, key, value);
-      return;
+      for (const IniEntry& e : entries) text_.Set(e.app, e.section, e.key, e.value);
+      return true;
     }
     const std::string target = FollowLinks(path_);
     TempFile temp(target);
-    // Read only once the lock is held, so the entries of a concurrent store are kept.
+    // Read only once the lock is held, so the entries of a concurrent store are kept; the copy
+    // held so far goes first, so that a store holds one copy of the file and its changes.
+    text_.Clear();
+    seen_.reset();
     std::string bytes;
-    if (int err = ReadWholeFile(target, &bytes); err != 0 && err != ENOENT) {
+    FileStamp stamp;
+    if (int err = ReadWholeFile(target, &bytes, &stamp); err != 0 && err != ENOENT) {
       // Rewriting a file we cannot read would drop the player's name, address and comments.
       throw std::runtime_error("cannot read " + target + ": " + Reason(err));
     }
     struct stat st;
     const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
-    IniText text(bytes);
-    text.Set(app, section, key, value);
+    IniText text(std::move(bytes));
+    for (const IniEntry& e : entries) text.Set(e.app, e.section, e.key, e.value);
     temp.Replace(text.Bytes(), mode);
     text_ = std::move(text);
+    // The file as renamed into place: the next read need not read it again.
+    if (::stat(path_.c_str(), &st) == 0 && StampOf(st) == temp.Stamp()) seen_ = temp.Stamp();
+    return true;
   } catch (const std::invalid_argument& e) {
     throw PlatformError(failed(e.what()));
   } catch (const std::runtime_error& e) {

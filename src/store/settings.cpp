@@ -1,11 +1,12 @@
-// settings.cpp -- reading the stored values at start-up and saving the high score.
+// settings.cpp -- the settings store as the game uses it, start-up's reads and SaveSettings.
 #include "store/settings.h"
 
 #include <cstdlib>
+#include <optional>
 
-#include "store/ini_store.h"
 #include "core/program.h"
-#include "store/scramble.h"
+#include "store/high_score.h"
+#include "store/ini_store.h"
 
 namespace qv {
 
@@ -54,38 +55,33 @@ std::string ReadSetting(Program& pg, const std::string& app, const std::string& 
   return pg.settings.Read(app, section, key).value_or(default_value);
 }
 
+void StoreSettings(Program& pg, const std::vector<IniEntry>& entries) {
+  if (!pg.settings.Store(entries)) return;  // throws PlatformError naming the entries
+  if (pg.log == nullptr) return;
+  for (const IniEntry& e : entries) {
+    pg.log->Add("store", 0, e.app + "/" + e.section + "/" + e.key, e.value);
+  }
+}
+
 void StoreSetting(Program& pg, const std::string& app, const std::string& section,
                   const std::string& key, const std::string& value) {
-  pg.settings.Store(app, section, key, value);  // throws PlatformError naming the entry
-  if (pg.log != nullptr) pg.log->Add("store", 0, app + "/" + section + "/" + key, value);
+  StoreSettings(pg, {{app, section, key, value}});
 }
 
 void ReadStartupSettings(Program& pg) {
-  using namespace settings;
-  double sent = 0;
-  if (!ParseNumber(ReadSetting(pg, kScoreSentApp, kScoreSentSection, kScoreSentKey, "0"),
-                   &sent)) {
-    sent = 0;
+  // Found now rather than at the first store, which would end the game in progress.
+  if (std::optional<std::string> problem = pg.settings.Open()) {
+    pg.system.MessageBox(*problem +
+                         " The game plays on, but stores nothing this time (no high score, no "
+                         "bonus round) and leaves the file as it is.");
   }
-  pg.game.ScoreSent = sent != 0;
-  std::string stored =
-      ReadSetting(pg, kHighScoreApp, kHighScoreSection, kHighScoreKey, "0");
-  pg.game.HighScore = LeadingNumber(Unscramble(stored));
+  pg.game.ScoreSent = ReadScoreSent(pg);
+  pg.game.HighScore = ReadHighScore(pg);
 }
 
 void SaveSettings(Program& pg) {
-  // Each only if it is loaded.
-  for (BufferId b : {pg.bank.Music[0], pg.bank.Music[1], pg.bank.LaunchSound}) {
-    if (b != 0) pg.sound.Stop(b);
-  }
-  if (!pg.game.NewHighScore) return;
-  pg.game.HighScore = pg.game.Score;
-  // Each value draws its own key digit.
-  using namespace settings;
-  StoreSetting(pg, kHighScoreApp, kHighScoreSection, kHighScoreKey,
-                           Scramble(pg, std::to_string(pg.game.Score)));
-  StoreSetting(pg, kDifficultyApp, kDifficultySection, kDifficultyKey,
-                           Scramble(pg, std::to_string(pg.game.Difficulty)));
+  const GameState& g = pg.game;
+  if (g.Score > g.HighScore) StoreHighScore(pg, g.Score, g.Difficulty);
 }
 
 }  // namespace qv

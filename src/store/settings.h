@@ -1,9 +1,13 @@
-// settings.h -- the entries the game keeps in the settings store, their reading at start-up,
-// and SaveSettings, which stores a new high score at the end of a game and at exit.
+// settings.h -- the settings store as the game uses it: reading and storing entries (logged),
+// the reads of start-up with the check of the file, and SaveSettings, which keeps a game's
+// better score when the game ends. The high score's own entries live in high_score.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "store/ini_store.h"
 
 namespace qv {
 
@@ -11,15 +15,6 @@ struct Program;
 
 // The store's names as the game spells them at each use (names compare ignoring case).
 namespace settings {
-inline constexpr const char* kScoreSentApp = "quorvane";  // "quorvane/settings/qv"
-inline constexpr const char* kScoreSentSection = "settings";
-inline constexpr const char* kScoreSentKey = "qv";
-inline constexpr const char* kHighScoreApp = "QuorVane";  // scrambled high score
-inline constexpr const char* kHighScoreSection = "Settings";
-inline constexpr const char* kHighScoreKey = "HighScore";
-inline constexpr const char* kDifficultyApp = "Quorvane";  // scrambled difficulty of it
-inline constexpr const char* kDifficultySection = "settings";
-inline constexpr const char* kDifficultyKey = "Difficulty";
 inline constexpr const char* kBonusApp = "QuorVane";  // "7" once the game has been won
 inline constexpr const char* kBonusSection = "Settings";
 inline constexpr const char* kBonusKey = "ba";
@@ -38,16 +33,20 @@ int32_t LeadingNumber(const std::string& text);
 // The settings store, read afresh at each use: the entry, or default_value when it is missing.
 std::string ReadSetting(Program& pg, const std::string& app, const std::string& section,
                         const std::string& key, const std::string& default_value);
-// Sets the entry (the file is rewritten atomically) and records the store in the sound log.
-// Throws PlatformError naming the entry when the file cannot be written.
+// Sets the entries in one atomic rewrite of the file and records each store in the sound log.
+// Throws PlatformError naming the entries when the file cannot be written. Stores and logs
+// nothing when the file was refused at start-up.
+void StoreSettings(Program& pg, const std::vector<IniEntry>& entries);
 void StoreSetting(Program& pg, const std::string& app, const std::string& section,
                   const std::string& key, const std::string& value);
 
-// Start-up's two reads: the score-sent marker (a stored non-zero number is true; anything
-// that is not a number reads as 0) and the high score (unscrambled, its leading number).
+// Start-up: checks the settings file first (one that cannot be read, or is far too large, is
+// reported in the message box and left alone: the game plays on and stores nothing), then
+// reads the score-sent marker and the high score.
 void ReadStartupSettings(Program& pg);
-// Stops the level music and the launch sound; when this game beat the high score, makes it
-// the high score and stores it, scrambled, with the difficulty it was reached at.
+// The end of a game (Escape, game over, the win, the window closed) and each level end: a
+// score above the high score becomes the high score, stored with its difficulty. A lower
+// score is never stored. Stops no sound: that is the caller's.
 void SaveSettings(Program& pg);
 
 }  // namespace qv

@@ -5,7 +5,7 @@
 #include "core/window_events.h"
 #include "input/keyboard.h"
 #include "sound/players.h"
-#include "store/scramble.h"
+#include "store/high_score.h"
 #include "store/settings.h"
 
 namespace qv {
@@ -23,10 +23,9 @@ ScoreReport ReadScoreReport(Program& pg) {
   namespace s = settings;
   ScoreReport r;
   r.name = ReadSetting(pg, s::kPlayerApp, s::kPlayerSection, s::kPlayerNameKey, "");
-  r.level =
-      Unscramble(ReadSetting(pg, s::kDifficultyApp, s::kDifficultySection, s::kDifficultyKey, ""));
-  r.score =
-      Unscramble(ReadSetting(pg, s::kHighScoreApp, s::kHighScoreSection, s::kHighScoreKey, ""));
+  const StoredHighScore stored = ReadStoredHighScore(pg);
+  r.level = stored.level;
+  r.score = stored.score;
   r.email = ReadSetting(pg, s::kPlayerApp, s::kPlayerSection, s::kPlayerEmailKey, "");
   return r;
 }
@@ -51,9 +50,7 @@ bool SubmitScore(Program& pg) {
   const bool delivered = !sub.SendPending && Delivered(pg.transfer.TransferStatus());
   if (delivered) {
     PlaySound(pg, "SendGood.wav", 0, true);
-    StoreSetting(pg, settings::kScoreSentApp, settings::kScoreSentSection, settings::kScoreSentKey,
-                 "1");
-    pg.game.ScoreSent = true;
+    MarkScoreSent(pg);
   } else {
     // A time-out, an error status or a failed transfer: the same item can be tried again.
     PlaySound(pg, "senderror.wav", 0, true);

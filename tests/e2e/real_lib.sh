@@ -108,6 +108,21 @@ find_window() {
   timeout 10 xdotool search --sync --name "$1" | head -n1
 }
 
+# The window id of the message box, captioned "QuorVane", into BOX; fails when none comes up.
+# xdotool's search cannot read the title SDL gives its X11 message box (WM_NAME in an encoding
+# it does not decode), so the box is found in xwininfo's window tree (Debian's x11-utils).
+find_box() {
+  command -v xwininfo >/dev/null || fail "xwininfo (x11-utils) is needed to find the message box"
+  local i
+  BOX=""
+  for i in $(seq 100); do
+    BOX=$(xwininfo -root -tree | awk '$2 == "\"QuorVane\":" { print $1; exit }')
+    [ -n "$BOX" ] && return 0
+    sleep 0.05
+  done
+  fail "no message box captioned 'QuorVane'"
+}
+
 # "op subject" pairs of a sound log, without timing and without the simulator's key lines.
 log_pairs() {
   awk -F'\t' '$2 != "key" { print $2 " " $4 }' "$1"

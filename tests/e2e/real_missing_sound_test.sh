@@ -13,16 +13,7 @@ run_program missing
 LOG="$WORK/missing.log"
 
 wait_log "$LOG" message "*"
-# xdotool's search cannot read the title SDL gives its X11 message box (WM_NAME in an encoding
-# it does not decode), so the box is found in xwininfo's window tree (Debian's x11-utils).
-command -v xwininfo >/dev/null || fail "xwininfo (x11-utils) is needed to find the message box"
-BOX=""
-for i in $(seq 100); do
-  BOX=$(xwininfo -root -tree | awk '$2 == "\"QuorVane\":" { print $1; exit }')
-  [ -n "$BOX" ] && break
-  sleep 0.05
-done
-[ -n "$BOX" ] || fail "no message box captioned 'QuorVane'"
+find_box
 xdotool windowfocus --sync "$BOX" || fail "cannot focus the message box"
 xdotool key Return
 wait_exit

@@ -1,12 +1,15 @@
 // system.cpp -- the window, the event pump that sleeps until something is due, Timer1, the
 // message box and the end of the program, on SDL2.
 #include <SDL.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,9 +49,25 @@ Uint32 PostTimerEvent(Uint32 interval, void* param) {
 }
 
 // While a message box is up the window system's own loop runs, and SDL's signal handling,
-// which only queues a quit event, is never looked at: a logout or a kill must still end it.
-// Every message box precedes an exit with status 1.
+// which only queues a quit event, is never looked at: a logout or a kill must still end the
+// program, with status 1 as after the error the box reports.
 void EndOnSignal(int) { _exit(1); }
+
+// SDL draws an X11 message box in a process it forks. Ended by a signal while the box is up,
+// the game would leave that process behind, with the box and the dead window on screen and
+// the keyboard taken. So while a box is up, every process forked from the game is made to be
+// killed by the kernel the moment the game's process ends, however it ends (even by SIGKILL);
+// nothing has to signal a process group, which may hold the player's shell. The game's pid
+// while a box is up, else 0: a handler in the forked child reads it, hence one global.
+std::atomic<pid_t> box_owner{0};
+
+// Runs in every child forked from the game, before fork returns there: only system calls.
+void DieWithTheGame() {
+  const pid_t owner = box_owner.load();
+  if (owner == 0) return;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != owner) _exit(1);  // the game ended before the line above took effect
+}
 
 // A message box is not read by every screen reader: when speech-dispatcher's spd-say is there,
 // the text is spoken too, without waiting for it (the box waits for the player).
@@ -236,13 +255,19 @@ void SdlSystem::MessageBox(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
   SpeakAloud(text);
-  struct sigaction end_now {};
+  struct sigaction end_now {}, old_term{}, old_int{};
   end_now.sa_handler = EndOnSignal;
-  sigaction(SIGTERM, &end_now, nullptr);
-  sigaction(SIGINT, &end_now, nullptr);
+  sigaction(SIGTERM, &end_now, &old_term);
+  sigaction(SIGINT, &end_now, &old_int);
+  static const int watching_forks = pthread_atfork(nullptr, nullptr, DieWithTheGame);
+  box_owner = watching_forks == 0 ? getpid() : 0;
   // SDL shows a box even before SDL_Init when a display is there; without one, stderr is all.
   SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, "QuorVane",
                            WrapText(text, kMessageWidth).c_str(), window_);
+  box_owner = 0;
+  // A box the game plays on after (the settings file's) hands the signals back to SDL.
+  sigaction(SIGTERM, &old_term, nullptr);
+  sigaction(SIGINT, &old_int, nullptr);
 }
 
 void SdlSystem::Terminate(int status) {
