@@ -1,7 +1,6 @@
 // ini_store.cpp -- reading and atomically rewriting the settings file.
 #include "store/ini_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -189,28 +188,6 @@ std::string FollowLinks(const std::string& path) {
   throw std::runtime_error("cannot follow the link " + path + ": " + Reason(ELOOP));
 }
 
-// Earlier versions of the game named the temporary file after the storing process
-// ("settings.ini.tmp.1234") and left one behind at every killed store, each a copy of the
-// player's name and address. Those of processes no longer running are removed.
-void RemoveOrphanedTemporaries(const std::string& folder, const std::string& target) {
-  const std::string prefix = std::filesystem::path(target).filename().string() + ".tmp.";
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.size() <= prefix.size() || name.size() > prefix.size() + 9 ||
-        name.compare(0, prefix.size(), prefix) != 0 ||
-        name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) {
-      continue;
-    }
-    const auto pid = static_cast<pid_t>(std::stol(name.substr(prefix.size())));
-    if (pid > 0 && (pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH))) {
-      ::unlink((folder + "/" + name).c_str());
-    }
-  }
-  ::closedir(dir);
-}
-
 // The temporary file a store writes before renaming it over the settings file. Its name is
 // fixed per settings file ("settings.ini.tmp"), so a store killed part way leaves at most one,
 // which the next store reuses. A lock on it makes concurrent stores (two copies of the game)
@@ -238,7 +215,6 @@ class TempFile {
       ::close(fd_);
       fd_ = -1;
     }
-    RemoveOrphanedTemporaries(folder_, target_);
   }
   // The written file, as it stands once renamed into place.
   FileStamp Stamp() const {
@@ -320,6 +296,11 @@ std::optional<std::string> IniText::Get(const std::string& app, const std::strin
 void IniText::Set(const std::string& app, const std::string& section, const std::string& key,
                   const std::string& value) {
   CheckStorable(app, section, key, value);
+  Put(app, section, key, value);
+}
+
+void IniText::Put(const std::string& app, const std::string& section, const std::string& key,
+                  const std::string& value) {
   const std::string wanted = app + "/" + section;
   bool in_section = false;
   std::optional<Line> section_end;  // the last line of the matching section that is not empty
@@ -428,7 +409,7 @@ bool IniStore::Store(const std::vector<IniEntry>& entries) {
     for (const IniEntry& e : entries) CheckStorable(e.app, e.section, e.key, e.value);
     if (off_) return false;
     if (path_.empty()) {  // in memory: text_ is the store
-      for (const IniEntry& e : entries) text_.Set(e.app, e.section, e.key, e.value);
+      for (const IniEntry& e : entries) text_.Put(e.app, e.section, e.key, e.value);
       return true;
     }
     const std::string target = FollowLinks(path_);
@@ -446,7 +427,7 @@ bool IniStore::Store(const std::vector<IniEntry>& entries) {
     struct stat st;
     const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
     IniText text(std::move(bytes));
-    for (const IniEntry& e : entries) text.Set(e.app, e.section, e.key, e.value);
+    for (const IniEntry& e : entries) text.Put(e.app, e.section, e.key, e.value);
     temp.Replace(text.Bytes(), mode);
     text_ = std::move(text);
     // The file as renamed into place: the next read need not read it again.

@@ -38,6 +38,10 @@ class IniText {
   void Clear() { std::string().swap(bytes_); }
 
  private:
+  friend class IniStore;  // checks all the entries of a store first, then puts each
+  // Set without the check.
+  void Put(const std::string& app, const std::string& section, const std::string& key,
+           const std::string& value);
   std::string FileLineEnd() const;
 
   std::string bytes_;
