@@ -253,7 +253,7 @@ TEST(Script, WaitsSleepsAndWindowEvents) {
   w.platform.CreateKeyboard();
   for (int i = 0; i < 10; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.Find("key", "B"), -1);       // still waiting
-  PlaySound(w.pg, "clear.wav", 0, false);  // at 10 ms
+  PlaySound(w.pg, "clear.wav", false);  // at 10 ms
   for (int i = 0; i < 20; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.Find("key", "B"), -1);
   try {
@@ -282,8 +282,8 @@ TEST(Script, AWaitAfterATapHearsWhatThePressDid) {
     w.platform.CreateKeyboard();
     for (int t = 1; t <= 100; ++t) {
       DoEvents(w.pg);
-      if (t == gun) PlaySound(w.pg, "gun.wav", 0, false);
-      if (t == 10) PlaySound(w.pg, "clear.wav", 0, false);
+      if (t == gun) PlaySound(w.pg, "gun.wav", false);
+      if (t == 10) PlaySound(w.pg, "clear.wav", false);
     }
     return w.Find("key", "H") != -1;
   };

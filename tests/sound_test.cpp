@@ -23,10 +23,10 @@ struct Players : ::testing::Test {
 };
 
 TEST_F(Players, ASecondOneShotSoundCutsOffTheFirstOnceItIsLoaded) {
-  PlaySound(w.pg, "clear.wav", -10000, false);
+  PlaySound(w.pg, "clear.wav", false);
   BufferId first = w.pg.OneShotBuffer;
   Pass(50);
-  PlaySound(w.pg, "points.wav", 10000, false);
+  PlaySound(w.pg, "points.wav", false);
   EXPECT_EQ(w.machine.FindBuffer(first), nullptr);
   EXPECT_EQ(w.Events(), (std::vector<std::string>{
                             "load clear.wav", "pan clear.wav", "play clear.wav", "load points.wav",
@@ -34,14 +34,14 @@ TEST_F(Players, ASecondOneShotSoundCutsOffTheFirstOnceItIsLoaded) {
   const auto* second = w.machine.FindBuffer(w.pg.OneShotBuffer);
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->playing);
-  EXPECT_EQ(second->pan, 10000);
+  EXPECT_EQ(second->pan, 0);  // every one-shot sound is centred
   EXPECT_EQ(second->volume, 0);  // the one-shot player never sets the volume
 }
 
 TEST_F(Players, AFailedOneShotLoadKeepsThePreviousSound) {
-  PlaySound(w.pg, "clear.wav", 0, false);
+  PlaySound(w.pg, "clear.wav", false);
   BufferId first = w.pg.OneShotBuffer;
-  EXPECT_THROW(PlaySound(w.pg, "missing.wav", 0, false), PlatformError);
+  EXPECT_THROW(PlaySound(w.pg, "missing.wav", false), PlatformError);
   EXPECT_EQ(w.pg.OneShotBuffer, first);
   EXPECT_TRUE(w.machine.FindBuffer(first)->playing);
 }
@@ -49,13 +49,13 @@ TEST_F(Players, AFailedOneShotLoadKeepsThePreviousSound) {
 TEST_F(Players, OneShotWaitEndsWithTheSoundAndIgnoresKeys) {
   w.machine.SetKey(kKeyEscape, true);
   uint32_t start = w.machine.Now();
-  PlaySound(w.pg, "clear.wav", 0, true);  // 200 ms
+  PlaySound(w.pg, "clear.wav", true);  // 200 ms
   EXPECT_EQ(w.machine.Now() - start, 200u);
   EXPECT_EQ(w.pg.keyboard.KeyState[kKeyEscape], 0);  // not polled while waiting
 }
 
 TEST_F(Players, OneShotSoundGoesOnUnderAnInterruptiblePlayer) {
-  PlaySound(w.pg, "clear.wav", 0, false);
+  PlaySound(w.pg, "clear.wav", false);
   BufferId one_shot = w.pg.OneShotBuffer;
   Pass(10);
   PlayAndWait(w.pg, "points.wav");
@@ -70,7 +70,7 @@ TEST(InterruptiblePlayer, LeftCtrlCutsItShortAndTheNextWaitsForTheRelease) {
   World w(WithScript("sleep 100\ntap LeftCtrl 50\n"));
   w.platform.ShowWindow();
   w.platform.CreateKeyboard();
-  PlaySound(w.pg, "points.wav", 0, false);  // a one-shot sound is not touched by the player
+  PlaySound(w.pg, "points.wav", false);  // a one-shot sound is not touched by the player
   PlayAndWait(w.pg, "intro.wav");           // 5 s long
   EXPECT_EQ(w.machine.Now(), 100u);         // stopped in the pass that saw the key
   const auto& log = w.Log();

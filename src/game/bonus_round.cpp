@@ -67,8 +67,8 @@ Screen StartBonusRound(Program& pg) {
 Screen RunBonusRound(Program& pg) {
   GameState& g = pg.game;
   g.BonusRunning = true;
-  PlaySound(pg, "bonuswelcome.wav", 0, true);
-  PlaySound(pg, "go.wav", 0, false);
+  PlaySound(pg, "bonuswelcome.wav", true);
+  PlaySound(pg, "go.wav", false);
   BufferId music = pg.bank.Music[2];
   pg.sound.SetCurrentPosition(music, 0);
   pg.sound.Play(music, kPlayLooping);

@@ -58,7 +58,7 @@ Screen RunGame(Program& pg) {
 
   g.GameFinished = false;
   g.GameRunning = true;
-  PlaySound(pg, "siren.wav", 0, true);
+  PlaySound(pg, "siren.wav", true);
   pg.sound.SetCurrentPosition(pg.bank.Music[0], 0);
   pg.sound.Play(pg.bank.Music[0], kPlayLooping);
   pg.sound.SetCurrentPosition(pg.bank.Music[1], 0);

@@ -12,7 +12,7 @@ namespace qv {
 
 namespace {
 
-void Say(Program& pg, const char* file) { PlaySound(pg, file, 0, true); }
+void Say(Program& pg, const char* file) { PlaySound(pg, file, true); }
 
 }  // namespace
 

@@ -60,11 +60,11 @@ void Inform(Program& pg, int key) {
   if (key != kKeyS) pg.sound.Stop(pg.bank.LaunchSound);  // SpeakNumber stops it for S
   if (key == kKeyS) {
     SpeakNumber(pg, g.Score);
-    PlaySound(pg, "points.wav", 0, true);
+    PlaySound(pg, "points.wav", true);
   } else if (key == kKeyH) {
-    PlaySound(pg, "highscoreis.wav", 0, true);
+    PlaySound(pg, "highscoreis.wav", true);
     SpeakNumber(pg, g.HighScore);
-    PlaySound(pg, "points.wav", 0, true);
+    PlaySound(pg, "points.wav", true);
   } else {
     SpeakNumber(pg, g.Lives);
   }

@@ -12,8 +12,8 @@ namespace qv {
 namespace {
 
 void AnnounceDifficulty(Program& pg) {
-  pg.sound.SetVolume(pg.bank.MenuMusic, -1000);
-  PlaySound(pg, "diff" + std::to_string(pg.game.Difficulty) + ".wav", 0, true);
+  pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
+  PlaySound(pg, "diff" + std::to_string(pg.game.Difficulty) + ".wav", true);
   pg.sound.SetVolume(pg.bank.MenuMusic, 0);
 }
 
@@ -24,7 +24,7 @@ Screen SelectDifficulty(Program& pg) {
   GameState& g = pg.game;
   g.Difficulty = 1;
   bool selecting = true;
-  pg.sound.SetVolume(pg.bank.MenuMusic, -1000);
+  pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
   PlayAndWait(pg, "difficulty.wav");
   pg.sound.SetVolume(pg.bank.MenuMusic, 0);
   while (selecting) {

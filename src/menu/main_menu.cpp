@@ -17,13 +17,12 @@ namespace qv {
 
 namespace {
 
-constexpr int kDucked = -1000;     // the music 10 dB down under speech
 constexpr int kSilenced = -10000;  // the music out of the way of the speaker check
 
 // Plays a centred file to its end with the menu music at `music_volume`, then restores it.
 void SayOver(Program& pg, const char* file, int music_volume) {
   pg.sound.SetVolume(pg.bank.MenuMusic, music_volume);
-  PlaySound(pg, file, 0, true);
+  PlaySound(pg, file, true);
   pg.sound.SetVolume(pg.bank.MenuMusic, 0);
 }
 
@@ -31,7 +30,7 @@ void SayOver(Program& pg, const char* file, int music_volume) {
 void ClearStoredHighScore(Program& pg) {
   pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
   ClearHighScore(pg);
-  PlaySound(pg, "clear.wav", 0, true);
+  PlaySound(pg, "clear.wav", true);
   pg.sound.SetVolume(pg.bank.MenuMusic, 0);
 }
 
@@ -102,9 +101,9 @@ Screen MainMenu(Program& pg) {
     }
     if (KeyPressed(pg, kKeyH)) {
       pg.keyboard.KeyLatch[kKeyH] = true;
-      PlaySound(pg, "highscoreis.wav", 0, true);
+      PlaySound(pg, "highscoreis.wav", true);
       SpeakNumber(pg, pg.game.HighScore);
-      PlaySound(pg, "points.wav", 0, true);
+      PlaySound(pg, "points.wav", true);
     }
     if (KeyPressed(pg, kKeyB)) {
       pg.keyboard.KeyLatch[kKeyB] = true;

@@ -10,6 +10,9 @@ namespace qv {
 
 struct Program;
 
+// The menu music's volume under the menus' speech: 10 dB down.
+constexpr int kDucked = -1000;
+
 // Entered afresh (music from its beginning, the prompt, item 0) and run until the player
 // chooses another screen, which it returns.
 Screen MainMenu(Program& pg);

@@ -27,12 +27,12 @@ void LoadSound(Program& pg, BufferId& buffer, const std::string& file_name) {
   buffer = pg.sound.CreateBuffer(file_name);
 }
 
-void PlaySound(Program& pg, const std::string& file_name, int pan, bool wait) {
+void PlaySound(Program& pg, const std::string& file_name, bool wait) {
   // Create first: a failed load leaves the previous one-shot buffer in place.
   BufferId fresh = pg.sound.CreateBuffer(file_name);
   if (pg.OneShotBuffer != 0) pg.sound.Release(pg.OneShotBuffer);
   pg.OneShotBuffer = fresh;
-  pg.sound.SetPan(fresh, pan);
+  pg.sound.SetPan(fresh, 0);
   pg.sound.Play(fresh, kPlayOnce);
   if (!wait) return;
   while (pg.sound.GetStatus(fresh) == kStatusPlaying) DoEvents(pg);

@@ -18,9 +18,10 @@ constexpr std::array<int, 8> InterruptKeys = {kKeyEscape, kKeyReturn, kKeyLeftCt
 
 // Releases what the variable holds, then loads the file into a new buffer stored in it.
 void LoadSound(Program& pg, BufferId& buffer, const std::string& file_name);
-// Loads the file into OneShotBuffer (cutting off the one-shot sound before it), places it at
-// pan and plays it once; with wait, returns when it has stopped, without reading the keyboard.
-void PlaySound(Program& pg, const std::string& file_name, int pan, bool wait);
+// Loads the file into OneShotBuffer (cutting off the one-shot sound before it), centres it and
+// plays it once; with wait, returns when it has stopped, without reading the keyboard. Every
+// sound the game plays this way is speech or a signal meant for both ears.
+void PlaySound(Program& pg, const std::string& file_name, bool wait);
 // Waits until no interrupt key is held, plays the file at full volume in a buffer of its own
 // and returns when it ends or an interrupt key is pressed.
 void PlayAndWait(Program& pg, const std::string& file_name);

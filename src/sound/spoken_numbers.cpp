@@ -23,7 +23,7 @@ struct Digits {
   }
 };
 
-void Say(Program& pg, const std::string& file) { PlaySound(pg, "numbers/" + file, 0, true); }
+void Say(Program& pg, const std::string& file) { PlaySound(pg, "numbers/" + file, true); }
 
 }  // namespace
 

@@ -38,7 +38,7 @@ bool SubmitScore(Program& pg) {
   // A transfer still running from an earlier, timed-out submission is abandoned here.
   pg.transfer.StartTransfer(ScoreUrl(ScoreServerHost(), sub.report));
   pg.system.SetTimerEnabled(true);
-  PlaySound(pg, "Sendwait.wav", 0, true);  // the transfer and the timer run meanwhile
+  PlaySound(pg, "Sendwait.wav", true);  // the transfer and the timer run meanwhile
   while (sub.SendPending) {
     // Polled only to keep the latches current: no key, not even Escape, ends the wait.
     PollKeyboard(pg);
@@ -49,11 +49,11 @@ bool SubmitScore(Program& pg) {
   // Still pending here means the time-out; otherwise the server's answer decides.
   const bool delivered = !sub.SendPending && Delivered(pg.transfer.TransferStatus());
   if (delivered) {
-    PlaySound(pg, "SendGood.wav", 0, true);
+    PlaySound(pg, "SendGood.wav", true);
     MarkScoreSent(pg);
   } else {
     // A time-out, an error status or a failed transfer: the same item can be tried again.
-    PlaySound(pg, "senderror.wav", 0, true);
+    PlaySound(pg, "senderror.wav", true);
   }
   sub.SendPending = false;
   pg.system.SetTimerEnabled(false);
