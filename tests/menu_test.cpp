@@ -7,6 +7,7 @@
 
 #include "sound/sound_bank.h"
 #include "sound/spoken_numbers.h"
+#include "game/shooting_game.h"
 #include "store/scramble.h"
 #include "support.h"
 

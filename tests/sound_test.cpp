@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "game/bonus_round.h"
 #include "sound/sound_bank.h"
 #include "core/window_events.h"
 #include "support.h"

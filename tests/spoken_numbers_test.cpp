@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "game/shooting_game.h"
 #include "sound/sound_bank.h"
 #include "support.h"
 

@@ -8,9 +8,9 @@
 #include "core/random.h"
 #include "core/window_events.h"
 #include "game/shooting_game.h"
+#include "game/target.h"
 #include "input/keyboard.h"
 #include "sound/players.h"
-#include "sound/sound_bank.h"
 
 namespace qv {
 
@@ -20,46 +20,14 @@ constexpr int32_t kBonusFlightLimitMs = 3000;
 constexpr int32_t kBonusWaitLimitMs = 1500;
 constexpr uint8_t kBonusTargets = 10;  // landings counted before the one that ends the round
 
-uint32_t Now(Program& pg) { return pg.system.TickCount(); }
-
-// Milliseconds since a stored tick count, modulo 2^32, so the counter's wrap changes nothing.
-uint32_t Since(Program& pg, int32_t start) { return Now(pg) - static_cast<uint32_t>(start); }
-
-// The first tick at which a deadline of limit ms after start has passed (strictly greater).
-uint32_t DueAfter(int32_t start, int32_t limit) {
-  return static_cast<uint32_t>(start) + static_cast<uint32_t>(limit) + 1;
-}
-
-// What the loop waits for next: the landing while a target falls, else the next launch.
-std::optional<uint32_t> NextDue(const GameState& g) {
-  if (g.TargetInFlight) return DueAfter(g.FlightStart, g.FlightLimit);
-  if (!g.Launched) return DueAfter(g.WaitStart, g.WaitLimit);
-  return std::nullopt;
-}
-
-// The bonus keys and the position each one fires at.
-struct BonusKey {
-  int scan_code;
-  uint8_t position;
-};
-constexpr BonusKey kBonusKeys[] = {{kKeyUp, 1}, {kKeyLeft, 0}, {kKeyRight, 2}};
-
 }  // namespace
 
 Screen StartBonusRound(Program& pg) {
   GameState& g = pg.game;
-  g.Score = 0;
+  StartRound(g, kBonusFlightLimitMs, kBonusWaitLimitMs);
   // Locked until the first target falls: a key before then has nothing to aim at.
   g.GunLocked = true;
-  g.TargetCount = 0;
   g.GameFinished = false;
-  g.TargetInFlight = false;
-  g.Launched = false;
-  g.FlightStart = 0;
-  g.FlightElapsed = 0;
-  g.WaitStart = 0;
-  g.FlightLimit = kBonusFlightLimitMs;
-  g.WaitLimit = kBonusWaitLimitMs;
   StopSound(pg, pg.bank.MenuMusic);
   return RunBonusRound(pg);
 }
@@ -69,11 +37,9 @@ Screen RunBonusRound(Program& pg) {
   g.BonusRunning = true;
   PlaySound(pg, "bonuswelcome.wav", true);
   PlaySound(pg, "go.wav", false);
-  BufferId music = pg.bank.Music[2];
-  pg.sound.SetCurrentPosition(music, 0);
-  pg.sound.Play(music, kPlayLooping);
-  g.WaitStart = static_cast<int32_t>(Now(pg));
-  g.FlightStart = static_cast<int32_t>(Now(pg));
+  PlayFromStart(pg, pg.bank.Music[2], std::nullopt, kPlayLooping);
+  g.WaitStart = Now(pg);
+  g.FlightStart = Now(pg);
   while (g.BonusRunning) {
     PollKeyboard(pg);
     DoEvents(pg, NextDue(g));
@@ -105,12 +71,9 @@ void LaunchBonusTarget(Program& pg) {
   GameState& g = pg.game;
   g.TargetInFlight = true;
   g.TargetPos = static_cast<uint8_t>(RandomInt(pg, 0, 2));
-  BufferId fall = pg.bank.BonusFallSound;
-  pg.sound.SetPan(fall, PanOfPosition(g.TargetPos));
-  pg.sound.SetCurrentPosition(fall, 0);
-  pg.sound.Play(fall, kPlayOnce);
+  PlayFromStart(pg, pg.bank.BonusFallSound, SideOf(g.TargetPos).pan);
   g.FlightElapsed = 0;
-  g.FlightStart = static_cast<int32_t>(Now(pg));
+  g.FlightStart = Now(pg);
   g.TargetResolved = false;
   g.GunLocked = false;
 }
@@ -119,11 +82,11 @@ void HandleBonusKeys(Program& pg) {
   GameState& g = pg.game;
   // Locked keys are not even latched: one held now still counts once the target falls.
   if (g.GunLocked) return;
-  for (const BonusKey& key : kBonusKeys) {
-    if (!KeyPressed(pg, key.scan_code)) continue;
-    pg.keyboard.KeyLatch[static_cast<size_t>(key.scan_code)] = true;
+  for (const Side& side : kFireOrder) {
+    if (!KeyPressed(pg, side.key)) continue;
+    pg.keyboard.KeyLatch[static_cast<size_t>(side.key)] = true;
     // TargetPos is read afresh: after a hit, the next key meets the target where it jumped.
-    if (g.TargetPos == key.position) {
+    if (g.TargetPos == side.position) {
       BonusTargetHit(pg);
     } else {
       BonusShotMissed(pg);
@@ -133,14 +96,11 @@ void HandleBonusKeys(Program& pg) {
 
 void BonusTargetHit(Program& pg) {
   GameState& g = pg.game;
-  BufferId hit = pg.bank.BonusHitSound;
-  pg.sound.SetPan(hit, PanOfPosition(g.TargetPos));
-  pg.sound.Stop(hit);
-  pg.sound.SetCurrentPosition(hit, 0);
-  pg.sound.Play(hit, kPlayOnce);
+  pg.sound.Stop(pg.bank.BonusHitSound);
+  PlayFromStart(pg, pg.bank.BonusHitSound, SideOf(g.TargetPos).pan);
   // The same target jumps (perhaps to where it was) and keeps falling on its own clock.
   g.TargetPos = static_cast<uint8_t>(RandomInt(pg, 0, 2));
-  pg.sound.SetPan(pg.bank.BonusFallSound, PanOfPosition(g.TargetPos));
+  pg.sound.SetPan(pg.bank.BonusFallSound, SideOf(g.TargetPos).pan);
   g.Score += 1;
 }
 
@@ -155,18 +115,15 @@ void BonusShotMissed(Program& pg) {
 void LandBonusTarget(Program& pg) {
   GameState& g = pg.game;
   pg.sound.Stop(pg.bank.BonusFallSound);
-  BufferId land = pg.bank.BonusLandSound;
-  pg.sound.SetPan(land, PanOfPosition(g.TargetPos));
-  pg.sound.Stop(land);
-  pg.sound.SetCurrentPosition(land, 0);
-  pg.sound.Play(land, kPlayOnce);
+  pg.sound.Stop(pg.bank.BonusLandSound);
+  PlayFromStart(pg, pg.bank.BonusLandSound, SideOf(g.TargetPos).pan);
   g.GunLocked = true;
   CountBonusLanding(pg);
   g.TargetResolved = true;
   g.TargetInFlight = false;
   g.Launched = false;
   // After the final score on the last landing; the loop ends in this pass anyway.
-  g.WaitStart = static_cast<int32_t>(Now(pg));
+  g.WaitStart = Now(pg);
 }
 
 void CountBonusLanding(Program& pg) {
@@ -177,6 +134,12 @@ void CountBonusLanding(Program& pg) {
   } else {
     g.TargetCount += 1;
   }
+}
+
+void StopBonusSounds(Program& pg) {
+  StopSound(pg, pg.bank.Music[2]);
+  StopSound(pg, pg.bank.Music[1]);
+  StopSound(pg, pg.bank.BonusFallSound);
 }
 
 }  // namespace qv

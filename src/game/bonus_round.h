@@ -28,5 +28,8 @@ void BonusShotMissed(Program& pg);
 void LandBonusTarget(Program& pg);
 // Counts a landing; the eleventh ends the round with the final score.
 void CountBonusLanding(Program& pg);
+// Stops the bonus music, the level 4-6 music and the falling sound. Called at the end of the
+// round.
+void StopBonusSounds(Program& pg);
 
 }  // namespace qv

@@ -23,8 +23,6 @@ Screen RunGame(Program& pg);
 void LaunchTarget(Program& pg);
 // A target flew past its limit: it lands, a life is lost. Called by RunGame.
 void LandTarget(Program& pg);
-// The stereo pan of a target position: 0 left, 1 centre, 2 right.
-int PanOfPosition(uint8_t position);
 // Stops the level music and the launch sound, each only if it is loaded: what a game's end
 // (and the exit) silences before the settings are saved.
 void StopGameSounds(Program& pg);
@@ -38,6 +36,10 @@ void TargetHit(Program& pg);
 void ShotMissed(Program& pg);
 // Adds Difficulty x points to the score.
 void AddPoints(Program& pg, int32_t points);
+
+// Stops the launch sound, so that no target is ever heard under a number, then speaks value
+// (SpeakNumberWords). Used by the game keys, the level end, the final score and the main menu.
+void SpeakNumber(Program& pg, int32_t value);
 
 // --- level_end.cpp ---
 // Counts a resolved target; the one past the level's count ends the level.

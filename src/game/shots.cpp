@@ -1,9 +1,8 @@
 // shots.cpp -- the game keys: firing, hits and misses, the magazine, and the spoken score,
 // high score and lives.
-#include <array>
-
 #include "core/program.h"
 #include "game/shooting_game.h"
+#include "game/target.h"
 #include "input/keyboard.h"
 #include "sound/players.h"
 #include "sound/spoken_numbers.h"
@@ -12,30 +11,23 @@ namespace qv {
 
 namespace {
 
-// Rewinds a bank buffer and plays it once.
-void Restart(Program& pg, BufferId b) {
-  pg.sound.SetCurrentPosition(b, 0);
-  pg.sound.Play(b, kPlayOnce);
-}
-
-void Fire(Program& pg, int key, int gun_pan, uint8_t position) {
+// A fire key: the gun is heard on the side it fires at.
+void Fire(Program& pg, const Side& side) {
   GameState& g = pg.game;
-  pg.keyboard.KeyLatch[static_cast<size_t>(key)] = true;
+  pg.keyboard.KeyLatch[static_cast<size_t>(side.key)] = true;
   if (g.Difficulty == 3 && !g.GunLocked && g.Ammo > 0) --g.Ammo;
   if (g.GunLocked) {
-    Restart(pg, pg.bank.LockedSound);
+    PlayFromStart(pg, pg.bank.LockedSound);
   } else if (g.Ammo != 0 || g.Difficulty != 3) {
-    pg.sound.SetCurrentPosition(pg.bank.GunSound, 0);
-    pg.sound.SetPan(pg.bank.GunSound, gun_pan);
-    pg.sound.Play(pg.bank.GunSound, kPlayOnce);
-    if (g.TargetPos == position) {
+    PlayFromStart(pg, pg.bank.GunSound, side.pan);
+    if (g.TargetPos == side.position) {
       TargetHit(pg);
     } else {
       ShotMissed(pg);
       if (g.Difficulty == 2 || g.Difficulty == 3) g.GunLocked = true;
     }
   } else {
-    Restart(pg, pg.bank.EmptySound);  // the last shot went with the warning
+    PlayFromStart(pg, pg.bank.EmptySound);  // the last shot went with the warning
   }
 }
 
@@ -48,7 +40,7 @@ void Recharge(Program& pg) {
     g.AmmoWarned = false;
     pg.sound.Play(pg.bank.RechargeSound, kPlayOnce);
   } else {
-    Restart(pg, pg.bank.LockedSound);
+    PlayFromStart(pg, pg.bank.LockedSound);
   }
 }
 
@@ -69,20 +61,15 @@ void Inform(Program& pg, int key) {
     SpeakNumber(pg, g.Lives);
   }
   if (g.TargetInFlight) pg.sound.Play(pg.bank.LaunchSound, kPlayOnce);  // goes on where it was
-  g.FlightStart = static_cast<int32_t>(pg.system.TickCount() - static_cast<uint32_t>(g.PausedElapsed));
+  g.FlightStart = TickBefore(pg, g.PausedElapsed);
 }
 
 }  // namespace
 
 void HandleGameKeys(Program& pg) {
   GameState& g = pg.game;
-  struct Gun {
-    int key;
-    int pan;
-    uint8_t position;
-  };
-  for (const Gun& gun : std::array<Gun, 3>{{{kKeyUp, 0, 1}, {kKeyLeft, -10000, 0}, {kKeyRight, 10000, 2}}}) {
-    if (KeyPressed(pg, gun.key)) Fire(pg, gun.key, gun.pan, gun.position);
+  for (const Side& side : kFireOrder) {
+    if (KeyPressed(pg, side.key)) Fire(pg, side);
   }
   if (KeyPressed(pg, kKeySpace)) Recharge(pg);
   for (int key : {kKeyS, kKeyH, kKeyL}) {
@@ -101,17 +88,20 @@ void TargetHit(Program& pg) {
   if (g.TargetResolved) return;  // already hit, or landed
   g.TargetResolved = true;
   pg.sound.Stop(pg.bank.LaunchSound);
-  const BufferId glass = pg.bank.GlassSound;
-  pg.sound.SetPan(glass, PanOfPosition(g.TargetPos));
-  pg.sound.Stop(glass);
-  Restart(pg, glass);
+  pg.sound.Stop(pg.bank.GlassSound);
+  PlayFromStart(pg, pg.bank.GlassSound, SideOf(g.TargetPos).pan);
   AddPoints(pg, 1500 - g.FlightElapsed);
   CountTarget(pg);
   g.Launched = false;
   g.TargetInFlight = false;
-  g.WaitStart = static_cast<int32_t>(pg.system.TickCount());
+  g.WaitStart = Now(pg);
   g.FlightElapsed = 0;
   g.FlightStart = g.WaitStart;
+}
+
+void SpeakNumber(Program& pg, int32_t value) {
+  StopSound(pg, pg.bank.LaunchSound);
+  SpeakNumberWords(pg, value);
 }
 
 void AddPoints(Program& pg, int32_t points) { pg.game.Score += pg.game.Difficulty * points; }

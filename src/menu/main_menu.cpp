@@ -6,9 +6,9 @@
 
 #include "core/program.h"
 #include "core/window_events.h"
+#include "game/shooting_game.h"
 #include "input/keyboard.h"
 #include "sound/players.h"
-#include "sound/spoken_numbers.h"
 #include "store/high_score.h"
 #include "store/settings.h"
 #include "submit/submit_score.h"

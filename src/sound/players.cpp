@@ -59,6 +59,12 @@ void PlayAndWait(Program& pg, const std::string& file_name) {
   pg.sound.Release(buffer);
 }
 
+void PlayFromStart(Program& pg, BufferId buffer, std::optional<int> pan, int flags) {
+  pg.sound.SetCurrentPosition(buffer, 0);
+  if (pan) pg.sound.SetPan(buffer, *pan);
+  pg.sound.Play(buffer, flags);
+}
+
 void StopSound(Program& pg, BufferId buffer) {
   if (buffer != 0) pg.sound.Stop(buffer);
 }

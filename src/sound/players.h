@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "platform/scan_codes.h"
@@ -25,6 +26,9 @@ void PlaySound(Program& pg, const std::string& file_name, bool wait);
 // Waits until no interrupt key is held, plays the file at full volume in a buffer of its own
 // and returns when it ends or an interrupt key is pressed.
 void PlayAndWait(Program& pg, const std::string& file_name);
+// Rewinds a bank buffer, places it at pan when one is given, and plays it (once, or looping).
+void PlayFromStart(Program& pg, BufferId buffer, std::optional<int> pan = std::nullopt,
+                   int flags = kPlayOnce);
 // Stops the buffer if the variable holds one; it keeps its position.
 void StopSound(Program& pg, BufferId buffer);
 // Stops and releases the buffer if the variable holds one; the variable becomes empty.

@@ -26,10 +26,4 @@ void LoadSoundBank(Program& pg) {
   LoadSound(pg, b.BonusMissSound, "bonusmiss.wav");
 }
 
-void StopBonusSounds(Program& pg) {
-  StopSound(pg, pg.bank.Music[2]);
-  StopSound(pg, pg.bank.Music[1]);
-  StopSound(pg, pg.bank.BonusFallSound);
-}
-
 }  // namespace qv

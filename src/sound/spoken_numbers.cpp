@@ -27,8 +27,7 @@ void Say(Program& pg, const std::string& file) { PlaySound(pg, "numbers/" + file
 
 }  // namespace
 
-void SpeakNumber(Program& pg, int32_t value) {
-  StopSound(pg, pg.bank.LaunchSound);
+void SpeakNumberWords(Program& pg, int32_t value) {
   const Digits d{std::to_string(value)};
   const size_t len = d.length();
 

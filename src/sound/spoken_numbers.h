@@ -7,9 +7,9 @@ namespace qv {
 
 struct Program;
 
-// Stops the launch sound, then speaks the last six digits of value in plain English
-// ("one hundred twenty three thousand four hundred fifty six"), one sample after another,
-// centred, returning when the last has finished. The sign and the millions are not spoken.
-void SpeakNumber(Program& pg, int32_t value);
+// Speaks the last six digits of value in plain English ("one hundred twenty three thousand
+// four hundred fifty six"), one sample after another, centred, returning when the last has
+// finished. The sign and the millions are not spoken. The game's SpeakNumber calls it.
+void SpeakNumberWords(Program& pg, int32_t value);
 
 }  // namespace qv

@@ -1,6 +1,7 @@
 // driver.cpp -- the simulator's script runner and bot.
 #include "driver.h"
 
+#include "game/target.h"
 #include "platform/key_names.h"
 #include "platform/scan_codes.h"
 
@@ -118,11 +119,10 @@ void SimDriver::Hear(const LogEntry& e) {
   if (e.op == "play") falling_[e.id] = e.value == "once";
   if (e.op == "stop" || e.op == "release") falling_[e.id] = false;
   const uint32_t at = e.ms + static_cast<uint32_t>(bot_ms_);
-  auto arrow_for = [](int pan) { return pan < 0 ? kKeyLeft : pan > 0 ? kKeyRight : kKeyUp; };
   if (e.op == "play" && (e.subject == "launch.wav" || e.subject == "bonusFall.wav")) {
-    ScheduleTap(arrow_for(pans_[e.id]), at);
+    ScheduleTap(SideOfPan(pans_[e.id]).key, at);
   } else if (e.op == "pan" && e.subject == "bonusFall.wav" && falling_[e.id]) {
-    ScheduleTap(arrow_for(pans_[e.id]), at);
+    ScheduleTap(SideOfPan(pans_[e.id]).key, at);
   } else if (e.op == "play" && e.subject == "warning.wav") {
     ScheduleTap(kKeySpace, at);
   }
