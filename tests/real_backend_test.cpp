@@ -1,6 +1,5 @@
 // real_backend_test.cpp -- the real backend on this machine: unit conversions, the key table,
-// OpenAL buffers heard through the wave writer, the timer, settings errors and HTTP transfers.
-#include <AL/al.h>
+// sound buffers heard through the wave writer, the timer, settings errors and HTTP transfers.
 #include <SDL_keyboard.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -95,10 +94,9 @@ TEST(RealKeymap, EveryLetterDigitAndFunctionKeyHasItsOwnCode) {
   check(SDL_SCANCODE_LCTRL, SDL_SCANCODE_RGUI);
 }
 
-// ---- Sound through OpenAL Soft's wave writer ----
+// ---- Sound through the wave writer ----
 
-// OpenAL Soft reads its configuration once per process, so every test in this process shares
-// one wave-writer configuration; the captured file is rewritten each time a device opens.
+// Every test in this process captures to one file, rewritten each time a device opens.
 struct WaveCapture {
   fs::path dir;
   fs::path output;
@@ -106,11 +104,7 @@ struct WaveCapture {
     dir = fs::temp_directory_path() / ("qv_real_test_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     output = dir / "out.wav";
-    std::ofstream conf(dir / "alsoft.conf");
-    conf << "[general]\ndrivers = wave\nsample-type = int16\nchannels = stereo\n"
-         << "frequency = 44100\n[wave]\nfile = " << output.string() << "\n";
-    conf.close();
-    setenv("ALSOFT_CONF", (dir / "alsoft.conf").c_str(), 1);
+    setenv("QUORVANE_SOUND_CAPTURE", output.c_str(), 1);
   }
   ~WaveCapture() {
     std::error_code ec;

@@ -1,0 +1,171 @@
+// output.cpp -- the two outputs: SDL's audio device, whose callback mixes each period on the
+// device's own thread, and the wave writer that stands in for it in tests.
+#include "platform/sdl_openal/output.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/mixer.h"
+
+namespace qv {
+
+namespace {
+
+// The default device through SDL. SDL's PulseAudio output (PipeWire's PulseAudio server too)
+// runs the callback on one thread of its own, straight after the server asks for more, so each
+// period costs one wake-up; SDL also raises that thread's priority where the system lets it.
+class SdlOutput : public Output {
+ public:
+  static std::unique_ptr<Output> Open(Mixer& mixer) {
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "QuorVane");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "QuorVane");
+    // SDL's audio thread asks for real-time scheduling (directly where RLIMIT_RTPRIO allows it,
+    // else through rtkit) instead of only a higher nice value: a compile beside the game then
+    // no longer breaks up its sound. Where neither is allowed it runs as before.
+    SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
+    // Each open starts SDL's audio afresh, so that after a lost server the outputs are looked
+    // for again (PipeWire, PulseAudio, then ALSA).
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(kOutputRate);
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.samples = kOutputPeriodFrames;
+    want.callback = Pull;
+    want.userdata = &mixer;
+    SDL_AudioSpec have{};
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (device == 0) {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      return nullptr;
+    }
+    SDL_PauseAudioDevice(device, 0);
+    return std::unique_ptr<Output>(new SdlOutput(device));
+  }
+  ~SdlOutput() override {
+    SDL_CloseAudioDevice(device_);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+  // SDL marks an opened device it has lost as stopped (its callback goes on, unheard, so the
+  // game's sounds still end in time).
+  bool Lost() override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+
+ private:
+  explicit SdlOutput(SDL_AudioDeviceID device) : device_(device) {}
+  static void Pull(void* mixer, Uint8* out, int bytes) {
+    static_cast<Mixer*>(mixer)->Mix(reinterpret_cast<float*>(out),
+                                    static_cast<size_t>(bytes) / (2 * sizeof(float)));
+  }
+  SDL_AudioDeviceID device_;
+};
+
+// The mix written to a 16-bit stereo wave file as fast as a device would play it: a period
+// every period's worth of real time (more at once after a stall, so the file keeps pace with
+// the clock). The header is kept right after every write, so a program killed mid-way still
+// leaves a file every reader takes.
+class WaveOutput : public Output {
+ public:
+  WaveOutput(Mixer& mixer, std::FILE* file) : mixer_(mixer), file_(file) {
+    WriteHeader();
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~WaveOutput() override {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    std::fclose(file_);
+  }
+  bool Lost() override { return false; }
+
+ private:
+  void WriteHeader() {
+    auto u32 = [&](uint32_t v) {
+      const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                  static_cast<unsigned char>(v >> 16),
+                                  static_cast<unsigned char>(v >> 24)};
+      std::fwrite(b, 1, 4, file_);
+    };
+    auto u16 = [&](uint16_t v) {
+      const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+      std::fwrite(b, 1, 2, file_);
+    };
+    const uint32_t data = static_cast<uint32_t>(frames_ * 4);
+    std::fseek(file_, 0, SEEK_SET);
+    std::fwrite("RIFF", 1, 4, file_);
+    u32(36 + data);
+    std::fwrite("WAVEfmt ", 1, 8, file_);
+    u32(16);
+    u16(1);  // integer PCM
+    u16(2);
+    u32(kOutputRate);
+    u32(kOutputRate * 4);
+    u16(4);
+    u16(16);
+    std::fwrite("data", 1, 4, file_);
+    u32(data);
+    std::fseek(file_, 0, SEEK_END);
+    std::fflush(file_);
+  }
+
+  void Run() {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto period = std::chrono::duration<double>(double{kOutputPeriodFrames} / kOutputRate);
+    std::vector<float> mix(2 * size_t{kOutputPeriodFrames});
+    std::vector<int16_t> samples(mix.size());
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+      lock.unlock();
+      const double due = std::chrono::duration<double>(Clock::now() - start) / period;
+      while (static_cast<double>(periods_) < due) {
+        mixer_.Mix(mix.data(), kOutputPeriodFrames);
+        for (size_t i = 0; i < mix.size(); ++i) {
+          samples[i] = static_cast<int16_t>(std::lrint(std::clamp(mix[i], -1.0f, 1.0f) * 32767));
+        }
+        std::fwrite(samples.data(), sizeof(int16_t), samples.size(), file_);
+        ++periods_;
+        frames_ += kOutputPeriodFrames;
+      }
+      WriteHeader();
+      lock.lock();
+      wake_.wait_until(lock, start + std::chrono::duration_cast<Clock::duration>(
+                                         period * static_cast<double>(periods_)));
+    }
+  }
+
+  Mixer& mixer_;
+  std::FILE* file_;
+  uint64_t periods_ = 0;
+  uint64_t frames_ = 0;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> OpenOutput(Mixer& mixer) {
+  const char* capture = std::getenv(kCaptureVariable);
+  if (capture != nullptr && capture[0] != '\0') {
+    std::FILE* file = std::fopen(capture, "wb");
+    if (file == nullptr) return nullptr;
+    return std::make_unique<WaveOutput>(mixer, file);
+  }
+  return SdlOutput::Open(mixer);
+}
+
+}  // namespace qv
