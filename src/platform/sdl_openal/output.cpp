@@ -3,6 +3,9 @@
 #include "platform/sdl_openal/output.h"
 
 #include <SDL.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +24,27 @@ namespace qv {
 
 namespace {
 
+// Real-time scheduling for the calling thread (the audio output's), so that a compile beside
+// the game does not starve it of its 10 ms: directly where RLIMIT_RTPRIO or CAP_SYS_NICE allows
+// it, else through rtkit over D-Bus (SDL's call tries it), as desktops with PipeWire or
+// PulseAudio usually allow. SDL itself only lowers the thread's nice value, where it may; and
+// its own real-time hint did not take here even as root. Where nothing is allowed, the thread
+// runs as it was. At most a few threads' worth of CPU is 1.5 % of one core, so the rest of the
+// machine loses nothing it would notice.
+void RaiseThisThread() {
+  int priority = 5;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      limit.rlim_cur > 0 && limit.rlim_cur < 5) {
+    priority = static_cast<int>(limit.rlim_cur);
+  }
+  sched_param param{};
+  param.sched_priority = priority;
+  if (sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) return;
+  SDL_LinuxSetThreadPriorityAndPolicy(static_cast<Sint64>(gettid()),
+                                      SDL_THREAD_PRIORITY_TIME_CRITICAL, SCHED_RR);
+}
+
 // The default device through SDL. SDL's PulseAudio output (PipeWire's PulseAudio server too)
 // runs the callback on one thread of its own, straight after the server asks for more, so each
 // period costs one wake-up; SDL also raises that thread's priority where the system lets it.
@@ -29,10 +53,6 @@ class SdlOutput : public Output {
   static std::unique_ptr<Output> Open(Mixer& mixer) {
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "QuorVane");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "QuorVane");
-    // SDL's audio thread asks for real-time scheduling (directly where RLIMIT_RTPRIO allows it,
-    // else through rtkit) instead of only a higher nice value: a compile beside the game then
-    // no longer breaks up its sound. Where neither is allowed it runs as before.
-    SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
     // Each open starts SDL's audio afresh, so that after a lost server the outputs are looked
     // for again (PipeWire, PulseAudio, then ALSA).
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
@@ -42,17 +62,19 @@ class SdlOutput : public Output {
     want.channels = 2;
     want.samples = kOutputPeriodFrames;
     want.callback = Pull;
-    want.userdata = &mixer;
+    auto output = std::unique_ptr<SdlOutput>(new SdlOutput(mixer));
+    want.userdata = output.get();
     SDL_AudioSpec have{};
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (device == 0) {
+    output->device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (output->device_ == 0) {
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
       return nullptr;
     }
-    SDL_PauseAudioDevice(device, 0);
-    return std::unique_ptr<Output>(new SdlOutput(device));
+    SDL_PauseAudioDevice(output->device_, 0);
+    return output;
   }
   ~SdlOutput() override {
+    if (device_ == 0) return;
     SDL_CloseAudioDevice(device_);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
@@ -61,12 +83,19 @@ class SdlOutput : public Output {
   bool Lost() override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
 
  private:
-  explicit SdlOutput(SDL_AudioDeviceID device) : device_(device) {}
-  static void Pull(void* mixer, Uint8* out, int bytes) {
-    static_cast<Mixer*>(mixer)->Mix(reinterpret_cast<float*>(out),
-                                    static_cast<size_t>(bytes) / (2 * sizeof(float)));
+  explicit SdlOutput(Mixer& mixer) : mixer_(mixer) {}
+  static void Pull(void* self, Uint8* out, int bytes) {
+    auto* output = static_cast<SdlOutput*>(self);
+    if (!output->raised_) {
+      RaiseThisThread();
+      output->raised_ = true;
+    }
+    output->mixer_.Mix(reinterpret_cast<float*>(out),
+                       static_cast<size_t>(bytes) / (2 * sizeof(float)));
   }
-  SDL_AudioDeviceID device_;
+  Mixer& mixer_;
+  SDL_AudioDeviceID device_ = 0;
+  bool raised_ = false;  // touched by the output's thread only
 };
 
 // The mix written to a 16-bit stereo wave file as fast as a device would play it: a period
