@@ -18,6 +18,7 @@
 #include "platform/sdl_openal/keymap.h"
 #include "platform/sdl_openal/machine.h"
 #include "platform/units.h"
+#include "platform/wave_file.h"
 
 namespace qv {
 namespace {
@@ -328,6 +329,34 @@ TEST_F(RealSoundTest, VolumeScalesTheCapturedLevel) {
   const int expected = 16384 / 10;
   EXPECT_NEAR(peaks.left, expected, expected / 4);
   EXPECT_NEAR(peaks.right, expected, expected / 4);
+}
+
+// A stop in the middle of a loud sound fades it out over a few ms instead of cutting it: no
+// sample-to-sample step in the capture comes near the level it stopped at.
+TEST_F(RealSoundTest, AStopLeavesNoStepInTheOutput) {
+  // 8000 with a small 440 Hz wave on it, faded in over its first 10 ms so the start is smooth.
+  const int rate = 22050;
+  std::vector<int16_t> samples(static_cast<size_t>(rate));
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const double fade = std::min(1.0, static_cast<double>(i) / (rate / 100));
+    samples[i] = static_cast<int16_t>(fade * (8000 + 2000 * std::sin(2 * M_PI * 440 * i / rate)));
+  }
+  WriteWave((sounds_ / "level.wav").string(), rate, 1, samples.data(), samples.size());
+  BufferId id = platform_->sound.CreateBuffer("level.wav");
+  platform_->sound.Play(id, kPlayOnce);
+  SleepMs(300);
+  platform_->sound.Stop(id);
+  SleepMs(100);
+  platform_.reset();
+  const Pcm out = ReadWave(Capture().output.string());
+  int peak = 0, step = 0;
+  for (size_t i = 2; i < out.frames * 2; ++i) {
+    peak = std::max(peak, std::abs(static_cast<int>(out.samples[i])));
+    step = std::max(step, std::abs(out.samples[i] - out.samples[i - 2]));
+  }
+  ASSERT_GT(peak, 9000);  // it played
+  // The wave's own steps are about 130; a cut would step by 6000-10000.
+  EXPECT_LT(step, 400) << "a click at the stop";
 }
 
 TEST_F(RealSoundTest, IdsCountUpAndAreNeverReused) {

@@ -150,6 +150,7 @@ class WaveOutput : public Output {
   }
 
   void Run() {
+    RaiseThisThread();  // as a device's thread would be, so its pace holds on a busy machine
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const auto period = std::chrono::duration<double>(double{kOutputPeriodFrames} / kOutputRate);
