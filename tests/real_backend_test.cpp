@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -386,6 +387,29 @@ TEST_F(RealSoundTest, AMissingOrBrokenFileThrowsNamingIt) {
   }
   RealPlatform no_device(sounds_.string());
   EXPECT_THROW(no_device.sound.CreateBuffer("short.wav"), PlatformError);
+}
+
+// With no sound server and no sound card, the device does not open (and the game says so).
+TEST_F(RealSoundTest, WithNoAudioOutputTheDeviceDoesNotOpen) {
+  platform_.reset();
+  const std::pair<const char*, const char*> no_output[] = {
+      {"QUORVANE_SOUND_CAPTURE", nullptr},
+      {"SDL_AUDIODRIVER", "pulseaudio"},
+      {"PULSE_SERVER", "unix:/nonexistent/native"}};
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto& [name, value] : no_output) {
+    const char* was = std::getenv(name);
+    saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  {
+    RealPlatform none(sounds_.string());
+    EXPECT_FALSE(none.sound.OpenSoundDevice());
+    EXPECT_THROW(none.sound.CreateBuffer("short.wav"), PlatformError);
+  }
+  for (const auto& [name, was] : saved) {
+    was ? setenv(name.c_str(), was->c_str(), 1) : unsetenv(name.c_str());
+  }
 }
 
 // ---- Transfer against a local server ----
