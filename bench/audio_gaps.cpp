@@ -39,7 +39,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRate = 44100;            // what parec records at
+constexpr int kRate = 44100;  // what parec records at
 constexpr int kSources = 8;
 constexpr int kGapFrames = 8;           // this many silent frames in a row is heard as a click
 constexpr double kSettleSeconds = 1.0;  // a stream's start, before its first data, is not a gap
@@ -90,10 +90,10 @@ pid_t Spawn(const std::vector<std::string>& args, int* fd, bool feed_stdin, cons
 }
 
 pid_t StartRecorder(const std::string& sink, int* fd) {
-  return Spawn({"parec", "--raw", "--format=s16le", "--channels=2",
-                "--rate=" + std::to_string(kRate), "--device=" + sink + ".monitor",
-                "--latency-msec=20"},
-               fd, false, nullptr);
+  return Spawn(
+      {"parec", "--raw", "--format=s16le", "--channels=2", "--rate=" + std::to_string(kRate),
+       "--device=" + sink + ".monitor", "--latency-msec=20"},
+      fd, false, nullptr);
 }
 
 // Where each gap starts (seconds after the settling time) and how long it is (frames).
@@ -177,14 +177,16 @@ int PlayLoad(const Options& options, const std::string& sink) {
   const int rate = 22050;
   std::vector<int16_t> s(rate);
   for (int i = 0; i < rate; ++i) {
-    s[static_cast<size_t>(i)] = static_cast<int16_t>(9000 + 2000 * std::sin(2 * M_PI * 110 * i / rate));
+    s[static_cast<size_t>(i)] =
+        static_cast<int16_t>(9000 + 2000 * std::sin(2 * M_PI * 110 * i / rate));
   }
   qv::WriteWave((dir / "carrier.wav").string(), rate, 1, s.data(), s.size());
   for (int k = 0; k < kSources; ++k) {
     // Small enough that all eight at their trough together cannot cancel the carrier.
     std::vector<int16_t> t(static_cast<size_t>(rate * (200 + 20 * k) / 1000));
     for (size_t i = 0; i < t.size(); ++i) {
-      t[i] = static_cast<int16_t>(500 * std::sin(2 * M_PI * (300 + 97 * k) * static_cast<double>(i) / rate));
+      t[i] = static_cast<int16_t>(
+          500 * std::sin(2 * M_PI * (300 + 97 * k) * static_cast<double>(i) / rate));
     }
     qv::WriteWave((dir / ("t" + std::to_string(k) + ".wav")).string(), rate, 1, t.data(), t.size());
   }
@@ -266,7 +268,8 @@ int main(int argc, char** argv) {
   for (const std::string& sink : {game_sink, reference_sink}) {
     modules.push_back(FirstLine("pactl load-module module-null-sink sink_name=" + sink));
     if (modules.back().empty()) {
-      std::fprintf(stderr, "audio_gaps: pactl could not make a sink (is a PulseAudio server up?)\n");
+      std::fprintf(stderr,
+                   "audio_gaps: pactl could not make a sink (is a PulseAudio server up?)\n");
       return 1;
     }
   }
@@ -287,8 +290,9 @@ int main(int argc, char** argv) {
   std::thread reference_reader([&] { reference_gaps = CountGaps(reference_fd, skip, count); });
 
   std::vector<double> game_latency, reference_latency;
-  const auto until = Clock::now() + std::chrono::milliseconds(
-                                        static_cast<int>((kSettleSeconds + options.seconds) * 1000));
+  const auto until =
+      Clock::now() +
+      std::chrono::milliseconds(static_cast<int>((kSettleSeconds + options.seconds) * 1000));
   std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(kSettleSeconds * 1000)));
   while (Clock::now() < until) {
     const auto latencies = StreamLatencies();
@@ -320,9 +324,8 @@ int main(int argc, char** argv) {
   long own = 0;
   for (const auto& [at, length] : game_gaps.where) {
     const bool shared =
-        std::any_of(reference_gaps.where.begin(), reference_gaps.where.end(), [&](const auto& r) {
-          return std::abs(r.first - at) < kSameStallSeconds;
-        });
+        std::any_of(reference_gaps.where.begin(), reference_gaps.where.end(),
+                    [&](const auto& r) { return std::abs(r.first - at) < kSameStallSeconds; });
     own += shared ? 0 : 1;
   }
   const double busy =
@@ -333,21 +336,24 @@ int main(int argc, char** argv) {
   const auto ms = [](long frames) { return 1000.0 * static_cast<double>(frames) / kRate; };
   const double high =
       game_latency.empty() ? -1 : *std::max_element(game_latency.begin(), game_latency.end());
-  std::printf("%-12s game: latency median %5.1f ms, max %5.1f ms; gaps %4zu in %d s (longest "
-              "%5.1f ms), %ld of them its own\n",
-              options.note.c_str(), Median(game_latency), high, game_gaps.where.size(),
-              options.seconds, ms(game_gaps.Longest()), own);
-  std::printf("%-12s reference stream: latency median %5.1f ms; gaps %4zu (longest %5.1f ms); "
-              "machine %3.0f %% busy, load %.2f\n",
-              options.note.c_str(), Median(reference_latency), reference_gaps.where.size(),
-              ms(reference_gaps.Longest()), busy, load);
+  std::printf(
+      "%-12s game: latency median %5.1f ms, max %5.1f ms; gaps %4zu in %d s (longest "
+      "%5.1f ms), %ld of them its own\n",
+      options.note.c_str(), Median(game_latency), high, game_gaps.where.size(), options.seconds,
+      ms(game_gaps.Longest()), own);
+  std::printf(
+      "%-12s reference stream: latency median %5.1f ms; gaps %4zu (longest %5.1f ms); "
+      "machine %3.0f %% busy, load %.2f\n",
+      options.note.c_str(), Median(reference_latency), reference_gaps.where.size(),
+      ms(reference_gaps.Longest()), busy, load);
   if (!reference_gaps.where.empty()) {
-    std::printf("%-12s the machine itself stalled (the reference broke up): only the game's own "
-                "gaps are its figure, and %s\n",
-                options.note.c_str(),
-                reference_gaps.where.size() > 10 ? "the machine was too busy for any figure to mean "
-                                                   "much"
-                                                 : "even they may be the machine's");
+    std::printf(
+        "%-12s the machine itself stalled (the reference broke up): only the game's own "
+        "gaps are its figure, and %s\n",
+        options.note.c_str(),
+        reference_gaps.where.size() > 10 ? "the machine was too busy for any figure to mean "
+                                           "much"
+                                         : "even they may be the machine's");
   }
   if (options.list) {
     for (const auto& [at, length] : game_gaps.where) {

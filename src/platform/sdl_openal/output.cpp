@@ -128,7 +128,8 @@ class WaveOutput : public Output {
       std::fwrite(b, 1, 4, file_);
     };
     auto u16 = [&](uint16_t v) {
-      const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+      const unsigned char b[2] = {static_cast<unsigned char>(v),
+                                  static_cast<unsigned char>(v >> 8)};
       std::fwrite(b, 1, 2, file_);
     };
     const uint32_t data = static_cast<uint32_t>(frames_ * 4);
