@@ -208,7 +208,7 @@ int PlayLoad(const Options& options, const std::string& sink) {
         sound.SetPan(ids.back(), (k % 3 - 1) * 10000);  // left, centre, right
         next.push_back(Clock::now() + std::chrono::milliseconds(interval(random)));
       }
-      const auto end = Clock::now() + std::chrono::seconds(options.seconds + 3);
+      const auto end = Clock::now() + std::chrono::seconds(options.seconds + 6);
       while (Clock::now() < end) {
         const auto now = Clock::now();
         for (size_t k = 0; k < ids.size(); ++k) {
@@ -277,12 +277,16 @@ int main(int argc, char** argv) {
   const long count = static_cast<long>(options.seconds) * kRate;
   const auto machine_before = MachineJiffies();
 
-  int game_fd = -1, reference_fd = -1, feed = -1;
-  const pid_t game_recorder = StartRecorder(game_sink, &game_fd);
-  const pid_t reference_recorder = StartRecorder(reference_sink, &reference_fd);
+  // The game's stream first: the recording starts once the server has it.
   std::fflush(stdout);
   const pid_t game = fork();
   if (game == 0) _exit(PlayLoad(options, game_sink));
+  for (int i = 0; i < 100 && StreamLatencies().count(game) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  int game_fd = -1, reference_fd = -1, feed = -1;
+  const pid_t game_recorder = StartRecorder(game_sink, &game_fd);
+  const pid_t reference_recorder = StartRecorder(reference_sink, &reference_fd);
   const pid_t reference = StartReference(reference_sink, &feed);
   std::thread feeder([feed] { FeedReference(feed); });
   Gaps game_gaps, reference_gaps;
