@@ -1,7 +1,7 @@
 // machine.h -- the real machine behind the seam, one class per part: the SDL2 window, event
 // pump and timer (system.cpp), the SDL2 keyboard (input.cpp), sound buffers on the game's own
-// mixer played through SDL's audio (sound.cpp, output.cpp) and the libcurl transfer
-// (transfer.cpp); RealPlatform owns one of each.
+// mixer played through PulseAudio or SDL's audio (sound.cpp, output.cpp) and the libcurl
+// transfer (transfer.cpp); RealPlatform owns one of each.
 #pragma once
 
 #include <array>

@@ -323,7 +323,10 @@ std::unique_ptr<Output> OpenOutput(Mixer& mixer) {
     if (file == nullptr) return nullptr;
     return std::make_unique<WaveOutput>(mixer, file);
   }
-  if (std::unique_ptr<Output> pulse = PulseOutput::Open(mixer)) return pulse;
+  // A player who names one of SDL's outputs (SDL_AUDIODRIVER=alsa) gets it.
+  if (std::getenv("SDL_AUDIODRIVER") == nullptr) {
+    if (std::unique_ptr<Output> pulse = PulseOutput::Open(mixer)) return pulse;
+  }
   return SdlOutput::Open(mixer);
 }
 
