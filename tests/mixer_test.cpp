@@ -142,7 +142,7 @@ TEST(WaveFile, ReadsWhatItWritesAndTheFormatsOtherToolsWrite) {
   const float samples[] = {0.5f, -0.25f, 2.0f, 0.0f};
   f.write("RIFF", 4), u32(4 + 48 + 12 + 8 + sizeof samples), f.write("WAVEfmt ", 8), u32(40);
   u16(0xFFFE), u16(1), u32(48000), u32(48000 * 4), u16(4), u16(32), u16(22), u16(32), u32(4);
-  u16(3), f.write("\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 14);
+  u16(3), f.write("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 14);
   f.write("LIST", 4), u32(4), f.write("INFO", 4);
   f.write("data", 4), u32(sizeof samples), f.write(reinterpret_cast<const char*>(samples), sizeof samples);
   f.close();

@@ -69,11 +69,12 @@ stage_program() {
 
 # Starts the staged program; its pid goes to QV_PID. It writes what it mixes to WORK/NAME/out.wav
 # instead of a sound card, in real time, unless QV_REAL_OUTPUT=1 sends it to the sound server.
+# QV_RUN_WITH, when set, is a command the program runs under (chrt, say).
 run_program() {
   local dir="$WORK/$1" capture="$WORK/$1/out.wav"
   [ "${QV_REAL_OUTPUT:-0}" = 1 ] && capture=
   QUORVANE_SOUND_CAPTURE="$capture" QUORVANE_SOUND_LOG="$WORK/$1.log" XDG_CONFIG_HOME="$dir/config" \
-    "$dir/quorvane" >"$WORK/$1.out" 2>"$WORK/$1.err" &
+    ${QV_RUN_WITH:-} "$dir/quorvane" >"$WORK/$1.out" 2>"$WORK/$1.err" &
   QV_PID=$!
   QV_PIDS+=("$QV_PID")
 }

@@ -44,6 +44,10 @@ class SdlSound : public Sound {
   // Called on the output's thread the moment a sound played once ends, so that the event pump
   // can wake the loop waiting for it. Set by the pump before the device opens.
   void SetEndListener(std::function<void()> listener);
+  // Milliseconds until the first sound played once is sure to have ended (its end plus one
+  // output period, in which the mixer notices it); nothing when none plays. The end listener
+  // wakes the pump sooner; this bounds the wait should its wake-up go astray.
+  std::optional<uint32_t> MsToNextEnd();
   // Where a buffer is playing from, in bytes of its file's data (tests check pause and
   // rewind with it without listening).
   uint32_t PlayPosition(BufferId id);
@@ -59,6 +63,8 @@ class SdlSound : public Sound {
   struct Buffer {
     std::string file;
     uint32_t frame_bytes = 2;  // bytes of one frame of the file's data, all channels
+    size_t frames = 0;
+    int rate = 0;  // the file's rate, or the frequency the game set
   };
 
   Buffer& Find(BufferId id, const char* operation);
@@ -124,8 +130,9 @@ class SdlSystem : public System {
   void Close();
 
  private:
-  // When this turn stops waiting, in microseconds of the monotonic clock: the loop's deadline
-  // or the cap. A sound's end, a key and the like end it earlier through their events.
+  // When this turn stops waiting, in microseconds of the monotonic clock: the first of the
+  // loop's deadline, a playing sound's end (a period after it, as a fallback) and the cap. A
+  // sound's end, a key and the like end it earlier through their events.
   uint64_t WakeTime(std::optional<uint32_t> due);
   // Takes one event into this turn's result; true when it is one the loop must see at once
   // (a key, focus, close, a timer tick), which ends the turn.

@@ -78,7 +78,7 @@ BufferId SdlSound::CreateBuffer(const std::string& file) {
     throw PlatformError(fail + e.what());
   }
   const BufferId id = next_id_++;
-  buffers_.emplace(id, Buffer{file, 2u * pcm->channels});
+  buffers_.emplace(id, Buffer{file, 2u * pcm->channels, pcm->frames, static_cast<int>(pcm->rate)});
   mixer_->Add(id, std::move(pcm));
   return id;
 }
@@ -109,8 +109,9 @@ void SdlSound::SetPan(BufferId id, int pan) {
 }
 
 void SdlSound::SetFrequency(BufferId id, int hertz) {
-  Find(id, "frequency");
+  Buffer& b = Find(id, "frequency");
   mixer_->SetFrequency(id, hertz);
+  if (hertz > 0) b.rate = hertz;
 }
 
 int SdlSound::GetStatus(BufferId id) {
@@ -124,6 +125,20 @@ void SdlSound::Release(BufferId id) {
   Find(id, "release");
   mixer_->Remove(id);
   buffers_.erase(id);
+}
+
+std::optional<uint32_t> SdlSound::MsToNextEnd() {
+  if (mixer_ == nullptr) return std::nullopt;
+  std::optional<uint32_t> soonest;
+  for (const auto& [id, b] : buffers_) {
+    const Mixer::VoiceState state = mixer_->State(id);
+    if (!state.playing || state.looping || b.rate <= 0) continue;
+    const size_t left = b.frames > state.frame ? b.frames - state.frame : 0;
+    const auto ms = static_cast<uint32_t>(left * 1000 / static_cast<size_t>(b.rate)) +
+                    kOutputPeriodFrames * 1000 / kOutputRate + 1;
+    if (!soonest || ms < *soonest) soonest = ms;
+  }
+  return soonest;
 }
 
 uint32_t SdlSound::PlayPosition(BufferId id) {

@@ -148,6 +148,11 @@ uint64_t SdlSystem::WakeTime(std::optional<uint32_t> due) {
     if (until <= 0) return now;
     wake = std::min(wake, (now_ms + static_cast<uint64_t>(until)) * 1000);
   }
+  // A sound's end posts an event that ends the turn at once; should that wake-up be lost in
+  // the window system, the turn still ends a period after the sound is due to end.
+  if (std::optional<uint32_t> end = sound_.MsToNextEnd()) {
+    wake = std::min(wake, now + uint64_t{*end} * 1000);
+  }
   return wake;
 }
 
