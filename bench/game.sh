@@ -1,9 +1,9 @@
 #!/bin/bash
 # game.sh -- the real program during a game: the time from a fire key's press (the log's "key"
 # line, written when a poll first sees it) to the start of "gun.wav", and the CPU the whole
-# program and its game thread take over SECONDS of play; then the CPU time of a whole six-level
-# bot game in the simulator. Usage: game.sh QUORVANE_STAGED QUORVANE_SIM [SECONDS]. Needs a
-# display and the environment chosen by scripts/bench (wave writer output, log path).
+# program and each of its threads take over SECONDS of play (schedstat); then the CPU time of a
+# whole six-level bot game in the simulator. Usage: game.sh QUORVANE_STAGED QUORVANE_SIM
+# [SECONDS]. Needs a display and the environment chosen by scripts/bench (output, log path).
 set -u
 PROGRAM=$1
 SIM=$2
@@ -23,15 +23,14 @@ xdotool key Return
 wait_for play launch.wav
 
 # Fire at random moments while the CPU is counted (difficulty 1: every press fires).
-BEFORE=$(ticks "/proc/$PID/stat")
-BEFORE_MAIN=$(ticks "/proc/$PID/task/$PID/stat")
+BEFORE=$(thread_times $PID)
 END=$((SECONDS + SECONDS_PLAY))
 while [ $SECONDS -lt $END ]; do
   xdotool key "$(shuf -n1 -e Left Up Right)"
   sleep "0.$(shuf -i 3-9 -n1)"
 done
-AFTER=$(ticks "/proc/$PID/stat")
-AFTER_MAIN=$(ticks "/proc/$PID/task/$PID/stat")
+AFTER=$(thread_times $PID)
+SERVER=$(on_sound_server $PID)
 xdotool key Escape
 sleep 0.5
 
@@ -45,9 +44,9 @@ if [ "$N" -gt 0 ]; then
 else
   echo "fire key to gun.wav: no shots seen"
 fi
-echo "CPU during a game: whole program $(percent $((AFTER - BEFORE)) "$SECONDS_PLAY") %," \
-  "game thread $(percent $((AFTER_MAIN - BEFORE_MAIN)) "$SECONDS_PLAY") % of one core" \
-  "over ${SECONDS_PLAY} s (goal < 5, heading for < 2)"
+echo "CPU during a game, over ${SECONDS_PLAY} s: $(thread_report "$BEFORE" "$AFTER" "$SECONDS_PLAY")" \
+  "(goal < 2)"
+echo "  its sound on the sound server: $SERVER; $(machine_note)"
 
 # A whole bot game in virtual time: the simulator's own CPU time.
 SCRIPT=$(mktemp)

@@ -1,12 +1,11 @@
 // pump_latency.cpp -- how promptly the real event pump hands a loop what it waits for: a key
 // pressed while the pump sleeps with nothing due for 10 s, a deadline the loop gave it, and a
 // playing sound's end. Each figure is from the event to the pass of the loop that sees it.
-// Usage: pump_latency [SAMPLES]. Needs a display (scripts/bench runs it under Xvfb); the sound
-// figure also needs an output device and is skipped without one.
+// Usage: pump_latency [SAMPLES] [SOUNDS]. Needs a display (scripts/bench runs it under Xvfb);
+// the sound figure also needs an output device and is skipped without one.
 //
 // Keys are pushed into SDL's queue by another thread at random moments (SDL_PushEvent): that
 // wakes a sleeping pump the way a key does, through a message on the X connection.
-#include <AL/al.h>
 #include <SDL.h>
 #include <time.h>
 #include <unistd.h>
@@ -146,11 +145,12 @@ void WriteTone(const fs::path& path, int ms) {
 }
 
 // Sound ends: the loop waits for a one-shot sound as the game's players do; a watcher thread
-// notes when OpenAL first reports the sound stopped, looking every 100 us.
+// notes when the status first reads stopped (the mixer's end of it), looking every 100 us.
+// Short sounds, so that a thousand of them take about a minute.
 void MeasureSoundEnds(int samples, std::mt19937& random) {
   const fs::path dir = fs::temp_directory_path() / ("qv_pump_latency_" + std::to_string(getpid()));
   fs::create_directories(dir);
-  const int lengths[] = {110, 170, 230, 290};
+  const int lengths[] = {23, 37, 51, 67};
   for (int ms : lengths) WriteTone(dir / (std::to_string(ms) + ".wav"), ms);
   {
     qv::RealPlatform platform(dir.string());
@@ -162,34 +162,33 @@ void MeasureSoundEnds(int samples, std::mt19937& random) {
     }
     std::vector<qv::BufferId> ids;
     for (int ms : lengths) ids.push_back(platform.sound.CreateBuffer(std::to_string(ms) + ".wav"));
-    // OpenAL Soft numbers sources from 1 in order of creation: buffer k's left source is 2k-1.
-    std::atomic<unsigned> watched{0};
+    // The watcher only reads the status of buffers that exist throughout.
+    std::atomic<qv::BufferId> watched{0};
     std::atomic<int64_t> stopped_at{0};
     std::atomic<bool> done{false};
     std::thread watcher([&] {
-      unsigned source = 0;
-      ALint last = AL_STOPPED;
+      qv::BufferId id = 0;
+      bool was_playing = false;
       while (!done) {
-        if (watched != source) {
-          source = watched;
-          last = AL_PLAYING;
+        if (watched != id) {
+          id = watched;
+          was_playing = true;
         }
-        if (source != 0) {
-          ALint state = AL_STOPPED;
-          alGetSourcei(source, AL_SOURCE_STATE, &state);
-          if (last == AL_PLAYING && state != AL_PLAYING) stopped_at = NowUs();
-          last = state;
+        if (id != 0) {
+          const bool playing = (platform.sound.GetStatus(id) & qv::kStatusPlaying) != 0;
+          if (was_playing && !playing) stopped_at = NowUs();
+          was_playing = playing;
         }
         SleepUs(100);
       }
     });
-    std::uniform_int_distribution<int> pause_ms(5, 40);
+    std::uniform_int_distribution<int> pause_ms(2, 10);
     std::vector<double> lateness;
     for (int i = 0; i < samples; ++i) {
       const size_t k = static_cast<size_t>(i) % ids.size();
       stopped_at = 0;
       platform.sound.Play(ids[k], qv::kPlayOnce);
-      watched = static_cast<unsigned>(2 * ids[k] - 1);
+      watched = ids[k];
       while ((platform.sound.GetStatus(ids[k]) & qv::kStatusPlaying) != 0) {
         platform.system.ProcessEvents(std::nullopt);
       }
@@ -214,6 +213,7 @@ void MeasureSoundEnds(int samples, std::mt19937& random) {
 
 int main(int argc, char** argv) {
   const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
+  const int sounds = argc > 2 ? std::max(10, std::atoi(argv[2])) : 1000;
   std::mt19937 random(20240611);
   {
     qv::RealPlatform platform("");
@@ -238,6 +238,6 @@ int main(int argc, char** argv) {
     MeasureKeys(platform, samples, random);
     MeasureDeadlines(platform, samples, random);
   }
-  MeasureSoundEnds(samples / 3, random);
+  MeasureSoundEnds(sounds, random);
   return 0;
 }

@@ -1,6 +1,6 @@
 // startup_latency.cpp -- time from starting the real program to the first sound it plays,
 // read from its sound log. Usage: startup_latency QUORVANE [RUNS]. Needs a display; the
-// environment chooses the OpenAL output (scripts/bench points it at the wave writer).
+// environment chooses the sound output (scripts/bench: a private PulseAudio server).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

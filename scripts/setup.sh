@@ -8,7 +8,7 @@ BUILD_DIR="${BUILD_DIR:-$QV_ROOT/build}"
 QV_CMAKE_ARGS=()
 
 # To build and play.
-QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libopenal-dev libopenal1 libcurl4-openssl-dev)
+QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libpulse-dev libcurl4-openssl-dev)
 # The score server: cpp-httplib, SQLite and libpq (built when they are there).
 QV_SERVER_PACKAGES=(libcpp-httplib-dev libsqlite3-dev libpq-dev)
 # To run the tests: GoogleTest, and for the real program a virtual X server, key presses and
@@ -22,8 +22,8 @@ QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox postgresql chrom
 QV_PACKAGE_PACKAGES=(dpkg-dev debhelper)
 QV_TEST_PACKAGES+=("${QV_PACKAGE_PACKAGES[@]}" lintian desktop-file-utils appstream man-db systemd)
 # The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
-# monitor parec records, and load the score server with wrk.
-QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils wrk)
+# monitor parec records, load the machine with stress-ng, and load the score server with wrk.
+QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils stress-ng wrk)
 # To regenerate the sound set (tools/make_sounds.sh): speech, sample work, music.
 QV_SOUND_PACKAGES=(festival festvox-us-slt-hts sox libsox-fmt-all fluidsynth fluid-soundfont-gm g++)
 

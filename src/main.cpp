@@ -1,6 +1,6 @@
-// main.cpp -- the real program: the game on SDL2, OpenAL Soft and libcurl, with the settings
-// file in the player's configuration folder and the sound log written to $QUORVANE_SOUND_LOG
-// when that is set.
+// main.cpp -- the real program: the game on SDL2 (window, keyboard, audio output) and libcurl,
+// with the settings file in the player's configuration folder and the sound log written to
+// $QUORVANE_SOUND_LOG when that is set.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

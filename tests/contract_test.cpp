@@ -1,5 +1,6 @@
 // contract_test.cpp -- the behaviours the game relies on, run alike against the virtual backend
-// and the real one (a window under a display, OpenAL's wave writer), so the two stay in step.
+// and the real one (a window under a display, its mix captured to a wave file), so the two stay
+// in step.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -115,15 +116,13 @@ struct RealHarness : Harness {
   RealPlatform& machine;
 };
 
-// Made at the first real test, with its sounds in a folder of its own, writing what OpenAL mixes
-// to a file instead of a sound card.
+// Made at the first real test, with its sounds in a folder of its own, writing what it mixes to
+// a file instead of a sound card.
 RealPlatform& SharedRealMachine(const std::string& tone_dir) {
   static TempDir sounds;
   static RealPlatform machine([&] {
     std::filesystem::copy_file(tone_dir + "/tone.wav", sounds / "tone.wav");
-    std::ofstream(sounds / "alsoft.conf") << "[general]\ndrivers = wave\n[wave]\nfile = "
-                                          << (sounds / "out.wav") << "\n";
-    setenv("ALSOFT_CONF", (sounds / "alsoft.conf").c_str(), 1);
+    setenv("QUORVANE_SOUND_CAPTURE", (sounds / "out.wav").c_str(), 1);
     return sounds.path().string();
   }());
   return machine;

@@ -1,6 +1,5 @@
 // real_backend_test.cpp -- the real backend on this machine: unit conversions, the key table,
-// OpenAL buffers heard through the wave writer, the timer, settings errors and HTTP transfers.
-#include <AL/al.h>
+// sound buffers heard through the wave writer, the timer, settings errors and HTTP transfers.
 #include <SDL_keyboard.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -19,6 +19,7 @@
 #include "platform/sdl_openal/keymap.h"
 #include "platform/sdl_openal/machine.h"
 #include "platform/units.h"
+#include "platform/wave_file.h"
 
 namespace qv {
 namespace {
@@ -95,10 +96,9 @@ TEST(RealKeymap, EveryLetterDigitAndFunctionKeyHasItsOwnCode) {
   check(SDL_SCANCODE_LCTRL, SDL_SCANCODE_RGUI);
 }
 
-// ---- Sound through OpenAL Soft's wave writer ----
+// ---- Sound through the wave writer ----
 
-// OpenAL Soft reads its configuration once per process, so every test in this process shares
-// one wave-writer configuration; the captured file is rewritten each time a device opens.
+// Every test in this process captures to one file, rewritten each time a device opens.
 struct WaveCapture {
   fs::path dir;
   fs::path output;
@@ -106,11 +106,7 @@ struct WaveCapture {
     dir = fs::temp_directory_path() / ("qv_real_test_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     output = dir / "out.wav";
-    std::ofstream conf(dir / "alsoft.conf");
-    conf << "[general]\ndrivers = wave\nsample-type = int16\nchannels = stereo\n"
-         << "frequency = 44100\n[wave]\nfile = " << output.string() << "\n";
-    conf.close();
-    setenv("ALSOFT_CONF", (dir / "alsoft.conf").c_str(), 1);
+    setenv("QUORVANE_SOUND_CAPTURE", output.c_str(), 1);
   }
   ~WaveCapture() {
     std::error_code ec;
@@ -336,6 +332,34 @@ TEST_F(RealSoundTest, VolumeScalesTheCapturedLevel) {
   EXPECT_NEAR(peaks.right, expected, expected / 4);
 }
 
+// A stop in the middle of a loud sound fades it out over a few ms instead of cutting it: no
+// sample-to-sample step in the capture comes near the level it stopped at.
+TEST_F(RealSoundTest, AStopLeavesNoStepInTheOutput) {
+  // 8000 with a small 440 Hz wave on it, faded in over its first 10 ms so the start is smooth.
+  const int rate = 22050;
+  std::vector<int16_t> samples(static_cast<size_t>(rate));
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const double fade = std::min(1.0, static_cast<double>(i) / (rate / 100));
+    samples[i] = static_cast<int16_t>(fade * (8000 + 2000 * std::sin(2 * M_PI * 440 * i / rate)));
+  }
+  WriteWave((sounds_ / "level.wav").string(), rate, 1, samples.data(), samples.size());
+  BufferId id = platform_->sound.CreateBuffer("level.wav");
+  platform_->sound.Play(id, kPlayOnce);
+  SleepMs(300);
+  platform_->sound.Stop(id);
+  SleepMs(100);
+  platform_.reset();
+  const Pcm out = ReadWave(Capture().output.string());
+  int peak = 0, step = 0;
+  for (size_t i = 2; i < out.frames * 2; ++i) {
+    peak = std::max(peak, std::abs(static_cast<int>(out.samples[i])));
+    step = std::max(step, std::abs(out.samples[i] - out.samples[i - 2]));
+  }
+  ASSERT_GT(peak, 9000);  // it played
+  // The wave's own steps are about 130; a cut would step by 6000-10000.
+  EXPECT_LT(step, 400) << "a click at the stop";
+}
+
 TEST_F(RealSoundTest, IdsCountUpAndAreNeverReused) {
   BufferId a = platform_->sound.CreateBuffer("short.wav");
   BufferId b = platform_->sound.CreateBuffer("short.wav");
@@ -363,6 +387,29 @@ TEST_F(RealSoundTest, AMissingOrBrokenFileThrowsNamingIt) {
   }
   RealPlatform no_device(sounds_.string());
   EXPECT_THROW(no_device.sound.CreateBuffer("short.wav"), PlatformError);
+}
+
+// With no sound server and no sound card, the device does not open (and the game says so).
+TEST_F(RealSoundTest, WithNoAudioOutputTheDeviceDoesNotOpen) {
+  platform_.reset();
+  const std::pair<const char*, const char*> no_output[] = {
+      {"QUORVANE_SOUND_CAPTURE", nullptr},
+      {"SDL_AUDIODRIVER", "pulseaudio"},
+      {"PULSE_SERVER", "unix:/nonexistent/native"}};
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto& [name, value] : no_output) {
+    const char* was = std::getenv(name);
+    saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  {
+    RealPlatform none(sounds_.string());
+    EXPECT_FALSE(none.sound.OpenSoundDevice());
+    EXPECT_THROW(none.sound.CreateBuffer("short.wav"), PlatformError);
+  }
+  for (const auto& [name, was] : saved) {
+    was ? setenv(name.c_str(), was->c_str(), 1) : unsetenv(name.c_str());
+  }
 }
 
 // ---- Transfer against a local server ----

@@ -33,12 +33,9 @@ class RealPumpTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(test::EnsureDisplay()) << "no display, and Xvfb could not be started";
-    // A short tone played through OpenAL Soft's wave writer (mixing periods of 256 frames).
+    // A short tone played to the wave writer, which mixes in real time as a device would.
     const fs::path dir = dir_.path();
-    std::ofstream(dir / "alsoft.conf")
-        << "[general]\ndrivers = wave\nperiod_size = 256\n"
-        << "periods = 3\n[wave]\nfile = " << (dir / "out.wav").string() << "\n";
-    setenv("ALSOFT_CONF", (dir / "alsoft.conf").c_str(), 1);
+    setenv("QUORVANE_SOUND_CAPTURE", (dir / "out.wav").c_str(), 1);
     test::WriteWav(dir_ / "tone.wav", 400);
     platform_ = std::make_unique<RealPlatform>(dir.string());
     platform_->system.ShowWindow();

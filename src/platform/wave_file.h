@@ -1,6 +1,6 @@
 // wave_file.h -- RIFF WAVE files in and out: the game's sounds, captures of its output, the
 // sound generator's work files. One reader of the chunks for every format we meet: PCM of 8, 16,
-// 24 or 32 bits and 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE (as sox and OpenAL write it).
+// 24 or 32 bits and 32-bit float, plain or WAVE_FORMAT_EXTENSIBLE (as sox writes it).
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 #!/bin/bash
 # real_game_test.sh -- a game of the real program started with real key presses, heard through
-# OpenAL's wave writer: each launch sound is in the left channel alone when the sound log says
+# its captured mix: each launch sound is in the left channel alone when the sound log says
 # pan -10000, in the right alone for 10000, and in both at full level for 0. Every sound but
 # the launch is silent here, so each burst in the capture is a launch.
 # Usage: real_game_test.sh QUORVANE QUORVANE_SIM SOURCE_DIR

@@ -15,9 +15,8 @@ cmake --install "$(dirname "$PROGRAM")" --prefix "$PREFIX" >"$WORK/install.log" 
 [ -f "$PREFIX/share/quorvane/sounds/numbers/sn7.wav" ] || fail "no number words installed"
 grep -q "^Exec=quorvane$" "$PREFIX/share/applications/quorvane.desktop" || fail "no desktop entry"
 
-printf '[general]\ndrivers = wave\n[wave]\nfile = %s\n' "$WORK/out.wav" >"$WORK/alsoft.conf"
 mkdir -p "$WORK/elsewhere"
-(cd "$WORK/elsewhere" && ALSOFT_CONF="$WORK/alsoft.conf" QUORVANE_SOUND_LOG="$WORK/installed.log" \
+(cd "$WORK/elsewhere" && QUORVANE_SOUND_CAPTURE="$WORK/out.wav" QUORVANE_SOUND_LOG="$WORK/installed.log" \
   XDG_CONFIG_HOME="$WORK/config" "$PREFIX/bin/quorvane" >"$WORK/installed.out" \
   2>"$WORK/installed.err") &
 QV_PID=$!

@@ -1,5 +1,5 @@
 # real_lib.sh -- shared steps for the end-to-end tests of the real program: a private X server,
-# a private copy of the program with its sounds, OpenAL's wave writer, and log waits.
+# a private copy of the program with its sounds, its mix captured to a wave file, and log waits.
 # Sourced by the *_test.sh scripts; sets WORK, DISPLAY and the environment the program reads.
 
 # The files start-up loads or plays in these scenarios.
@@ -64,17 +64,17 @@ stage_program() {
     done
   fi
   for f in "$@"; do rm -f "$dir/sounds/$f"; done
-  # OpenAL writes what it mixes to a file instead of a sound card.
-  printf '[general]\ndrivers = wave\nperiod_size = 256\nperiods = 3\n[wave]\nfile = %s\n' \
-    "$dir/out.wav" >"$dir/alsoft.conf"
   mkdir -p "$dir/config"
 }
 
-# Starts the staged program; its pid goes to QV_PID.
+# Starts the staged program; its pid goes to QV_PID. It writes what it mixes to WORK/NAME/out.wav
+# instead of a sound card, in real time, unless QV_REAL_OUTPUT=1 sends it to the sound server.
+# QV_RUN_WITH, when set, is a command the program runs under (chrt, say).
 run_program() {
-  local dir="$WORK/$1"
-  ALSOFT_CONF="$dir/alsoft.conf" QUORVANE_SOUND_LOG="$WORK/$1.log" XDG_CONFIG_HOME="$dir/config" \
-    "$dir/quorvane" >"$WORK/$1.out" 2>"$WORK/$1.err" &
+  local dir="$WORK/$1" capture="$WORK/$1/out.wav"
+  [ "${QV_REAL_OUTPUT:-0}" = 1 ] && capture=
+  QUORVANE_SOUND_CAPTURE="$capture" QUORVANE_SOUND_LOG="$WORK/$1.log" XDG_CONFIG_HOME="$dir/config" \
+    ${QV_RUN_WITH:-} "$dir/quorvane" >"$WORK/$1.out" 2>"$WORK/$1.err" &
   QV_PID=$!
   QV_PIDS+=("$QV_PID")
 }

@@ -57,10 +57,9 @@ done
 
 # The unpacked game, started from an empty folder: the only sounds it can find are those under
 # the unpacked usr/share/quorvane.
-printf '[general]\ndrivers = wave\n[wave]\nfile = %s\n' "$WORK/out.wav" >"$WORK/alsoft.conf"
 mkdir -p "$WORK/elsewhere"
 cd "$WORK/elsewhere"
-ALSOFT_CONF="$WORK/alsoft.conf" QUORVANE_SOUND_LOG="$WORK/game.log" XDG_CONFIG_HOME="$WORK/config" \
+QUORVANE_SOUND_CAPTURE="$WORK/out.wav" QUORVANE_SOUND_LOG="$WORK/game.log" XDG_CONFIG_HOME="$WORK/config" \
   "$ROOT/usr/games/quorvane" >"$WORK/game.out" 2>"$WORK/game.err" &
 QV_PID=$!
 QV_PIDS+=("$QV_PID")

@@ -34,8 +34,7 @@ sink_peak() {
 
 start_pulse
 stage_program "$PROGRAM" "$SOURCE_DIR" restart
-printf '[general]\ndrivers = pulse\n' >"$WORK/restart/alsoft.conf"
-run_program restart
+QV_REAL_OUTPUT=1 run_program restart
 LOG="$WORK/restart.log"
 wait_log "$LOG" play intro.wav
 WIN=$(find_window "^Quor Vane$")

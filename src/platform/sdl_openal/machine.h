@@ -1,11 +1,14 @@
 // machine.h -- the real machine behind the seam, one class per part: the SDL2 window, event
-// pump and timer (system.cpp), the SDL2 keyboard (input.cpp), OpenAL Soft sound buffers
-// (sound.cpp) and the libcurl transfer (transfer.cpp); RealPlatform owns one of each.
+// pump and timer (system.cpp), the SDL2 keyboard (input.cpp), sound buffers on the game's own
+// mixer played through PulseAudio or SDL's audio (sound.cpp, output.cpp) and the libcurl
+// transfer (transfer.cpp); RealPlatform owns one of each.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -13,19 +16,19 @@
 
 struct SDL_Window;
 union SDL_Event;
-struct ALCdevice_struct;
-struct ALCcontext_struct;
 
 namespace qv {
 
-class AlSound : public Sound {
+class Mixer;
+class Output;
+
+class SdlSound : public Sound {
  public:
-  // sounds_dir: the folder CreateBuffer names files in; it also holds the game's own OpenAL
-  // configuration (alsoft.conf), used unless the player has set ALSOFT_CONF.
-  explicit AlSound(std::string sounds_dir);
-  ~AlSound() override;
-  AlSound(const AlSound&) = delete;
-  AlSound& operator=(const AlSound&) = delete;
+  // sounds_dir: the folder CreateBuffer names files in.
+  explicit SdlSound(std::string sounds_dir);
+  ~SdlSound() override;
+  SdlSound(const SdlSound&) = delete;
+  SdlSound& operator=(const SdlSound&) = delete;
 
   bool OpenSoundDevice() override;
   BufferId CreateBuffer(const std::string& file) override;
@@ -38,60 +41,39 @@ class AlSound : public Sound {
   int GetStatus(BufferId id) override;
   void Release(BufferId id) override;
 
-  // Milliseconds until the first sound played once may reach its end (its state can change
-  // up to one mixing period before its offset says); nothing when none plays. The event pump
-  // wakes then and looks again every millisecond, so a wait for a sound's end sees it at once.
+  // Called on the output's thread the moment a sound played once ends, so that the event pump
+  // can wake the loop waiting for it. Set by the pump before the device opens.
+  void SetEndListener(std::function<void()> listener);
+  // Milliseconds until the first sound played once is sure to have ended (its end plus one
+  // output period, in which the mixer notices it); nothing when none plays. The end listener
+  // wakes the pump sooner; this bounds the wait should its wake-up go astray.
   std::optional<uint32_t> MsToNextEnd();
   // Where a buffer is playing from, in bytes of its file's data (tests check pause and
   // rewind with it without listening).
   uint32_t PlayPosition(BufferId id);
   // Releases every buffer and closes the device; safe to run twice.
   void Close();
-  // When the sound server has gone (restarted, unplugged), opens the default device again and
-  // rebuilds every buffer as it was: volume, pan, frequency, position, playing or not. Run by
-  // every buffer operation and every turn of the event pump. Throws SoundDeviceLost when no
-  // device can be opened within a few seconds.
+  // When the sound server has gone (restarted, unplugged), opens the default device again; the
+  // buffers go on from where they were, since they live in the game's own mixer. Run by every
+  // buffer operation and every turn of the event pump. Throws SoundDeviceLost when no device
+  // can be opened within a few seconds.
   void KeepDevice();
 
  private:
-  // A buffer is two sources fed in step: one heard only on the left, one only on the right,
-  // so each channel's level can be set on its own (the pan law: the far channel alone is
-  // attenuated). A mono file feeds both from one buffer; a stereo file gives each its channel.
-  struct Voice {
+  struct Buffer {
     std::string file;
-    std::array<unsigned, 2> sources{};  // left, right
-    std::array<unsigned, 2> buffers{};  // left, right (the same one for a mono file)
-    int sample_rate = 0;
-    int channels = 1;
-    uint32_t bytes = 0;        // size of the file's decoded data
-    uint32_t frame_bytes = 2;  // bytes of one frame of it, all channels
-    float pitch = 1.0f;
-    int volume = 0;
-    int pan = 0;
-    // Where it is, kept here too so that it survives the loss of the device: not playing, the
-    // frame it holds at; playing, the frame it started from and when.
-    bool playing = false;
-    bool looping = false;
-    uint32_t frame = 0;
-    uint64_t since_ms = 0;
+    uint32_t frame_bytes = 2;  // bytes of one frame of the file's data, all channels
+    size_t frames = 0;
+    int rate = 0;  // the file's rate, or the frequency the game set
   };
 
-  Voice& Find(BufferId id, const char* operation);
-  // Makes the voice's OpenAL buffers and sources from its file, with its gains and pitch.
-  void Build(Voice& v, const std::string& fail);
-  // The frame the voice is at now, by the clock; playing once past its end, 0 and not playing.
-  uint32_t FrameNow(Voice& v);
-  bool DeviceConnected();
-  bool OpenDevice();
-  void Check(const char* operation, const std::string& file);
-  void ApplyGains(const Voice& v);
-  void DeleteVoice(Voice& v);
+  Buffer& Find(BufferId id, const char* operation);
 
   std::string sounds_dir_;
-  ALCdevice_struct* device_ = nullptr;
-  ALCcontext_struct* context_ = nullptr;
-  double period_ms_ = 0;  // one mixing period of the open device
-  std::map<BufferId, Voice> voices_;
+  std::function<void()> on_end_;
+  std::unique_ptr<Mixer> mixer_;
+  std::unique_ptr<Output> output_;
+  std::map<BufferId, Buffer> buffers_;
   BufferId next_id_ = 1;
 };
 
@@ -126,7 +108,7 @@ class CurlTransfer : public Transfer {
 class SdlSystem : public System {
  public:
   // The pump wakes for the sound's ends and drives the transfer; Terminate closes both.
-  SdlSystem(AlSound& sound, CurlTransfer& transfer);
+  SdlSystem(SdlSound& sound, CurlTransfer& transfer);
   ~SdlSystem() override;
   SdlSystem(const SdlSystem&) = delete;
   SdlSystem& operator=(const SdlSystem&) = delete;
@@ -149,17 +131,19 @@ class SdlSystem : public System {
 
  private:
   // When this turn stops waiting, in microseconds of the monotonic clock: the first of the
-  // loop's deadline, a playing sound's end, the next look at a running transfer, the cap.
+  // loop's deadline, a playing sound's end (a period after it, as a fallback) and the cap. A
+  // sound's end, a key and the like end it earlier through their events.
   uint64_t WakeTime(std::optional<uint32_t> due);
   // Takes one event into this turn's result; true when it is one the loop must see at once
   // (a key, focus, close, a timer tick), which ends the turn.
   bool Deliver(const SDL_Event& event, WindowEvents& events);
 
-  AlSound& sound_;
+  SdlSound& sound_;
   CurlTransfer& transfer_;
   bool sdl_started_ = false;
   SDL_Window* window_ = nullptr;
-  uint32_t timer_event_ = 0;  // SDL user event type posted by Timer1
+  uint32_t timer_event_ = 0;       // SDL user event type posted by Timer1
+  uint32_t sound_end_event_ = 0;  // posted from the audio output when a sound ends
   int timer_id_ = 0;
   bool input_last_turn_ = false;  // the last turn delivered input: this one does not sleep
   std::array<bool, 512> pressed_this_turn_{};
@@ -187,7 +171,7 @@ class RealPlatform {
 
   Platform Parts() { return Platform{system, input, sound, transfer}; }
 
-  AlSound sound;
+  SdlSound sound;
   CurlTransfer transfer;
   SdlSystem system;
   SdlInput input;

@@ -85,13 +85,14 @@ void SpeakAloud(const std::string& text) {
 
 }  // namespace
 
-SdlSystem::SdlSystem(AlSound& sound, CurlTransfer& transfer)
+SdlSystem::SdlSystem(SdlSound& sound, CurlTransfer& transfer)
     : sound_(sound), transfer_(transfer) {}
 
 SdlSystem::~SdlSystem() { Close(); }
 
 void SdlSystem::Close() {
   transfer_.Close();
+  sound_.SetEndListener(nullptr);
   sound_.Close();
   if (timer_id_ != 0) SDL_RemoveTimer(timer_id_);
   timer_id_ = 0;
@@ -119,6 +120,19 @@ void SdlSystem::ShowWindow() {
     throw PlatformError(std::string("Cannot open the game window: ") + SDL_GetError());
   }
   sdl_started_ = true;
+  // A sound played once that ends wakes the pump at once, whenever it ends: the loop waiting
+  // for it looks again straight away instead of at its next deadline.
+  if (sound_end_event_ == 0) {
+    const Uint32 type = SDL_RegisterEvents(1);
+    if (type != static_cast<Uint32>(-1)) {
+      sound_end_event_ = type;
+      sound_.SetEndListener([type] {
+        SDL_Event event{};
+        event.type = type;
+        SDL_PushEvent(&event);
+      });
+    }
+  }
   // Without a display SDL falls back to a driver that draws nowhere and never has the keyboard:
   // the game would talk on with no way to answer it. Better to say so and stop.
   const char* driver = SDL_GetCurrentVideoDriver();
@@ -153,8 +167,10 @@ uint64_t SdlSystem::WakeTime(std::optional<uint32_t> due) {
     if (until <= 0) return now;
     wake = std::min(wake, (now_ms + static_cast<uint64_t>(until)) * 1000);
   }
+  // A sound's end posts an event that ends the turn at once; should that wake-up be lost in
+  // the window system, the turn still ends a period after the sound is due to end.
   if (std::optional<uint32_t> end = sound_.MsToNextEnd()) {
-    wake = std::min(wake, now + uint64_t{std::max<uint32_t>(*end, 1)} * 1000);
+    wake = std::min(wake, now + uint64_t{*end} * 1000);
   }
   return wake;
 }
@@ -188,6 +204,7 @@ bool SdlSystem::Deliver(const SDL_Event& event, WindowEvents& events) {
       input_last_turn_ = true;
       return true;
     default:
+      if (sound_end_event_ != 0 && event.type == sound_end_event_) return true;
       // A tick that was already queued when the timer went off does not count.
       if (timer_event_ != 0 && event.type == timer_event_ && timer_id_ != 0) {
         ++events.timer_ticks;

@@ -1,0 +1,333 @@
+// output.cpp -- the outputs: a PulseAudio stream (PipeWire's PulseAudio server too) that mixes
+// in the server's own request for more, SDL's audio device for the rest (ALSA), and the wave
+// writer that stands in for both in tests.
+#include "platform/sdl_openal/output.h"
+
+#include <SDL.h>
+#include <pulse/pulseaudio.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/mixer.h"
+
+namespace qv {
+
+namespace {
+
+// Real-time scheduling for the calling thread (the audio output's), so that a compile beside
+// the game does not starve it of its 10 ms: directly where RLIMIT_RTPRIO or CAP_SYS_NICE allows
+// it, else through rtkit over D-Bus (SDL's call tries it), as desktops with PipeWire or
+// PulseAudio usually allow. SDL itself only lowers the thread's nice value, where it may; and
+// its own real-time hint did not take here even as root. Where nothing is allowed, the thread
+// runs as it was. The thread takes about 1 % of one core, so the rest of the machine loses
+// nothing it would notice.
+void RaiseThisThread() {
+  int priority = 5;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      limit.rlim_cur > 0 && limit.rlim_cur < 5) {
+    priority = static_cast<int>(limit.rlim_cur);
+  }
+  sched_param param{};
+  param.sched_priority = priority;
+  if (sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) return;
+  SDL_LinuxSetThreadPriorityAndPolicy(static_cast<Sint64>(gettid()),
+                                      SDL_THREAD_PRIORITY_TIME_CRITICAL, SCHED_RR);
+}
+
+// A stream on the PulseAudio server, which PulseAudio and PipeWire desktops both run. The mix
+// is made in the server's request for more, on libpulse's one thread: no hand-over between
+// threads. The server asks for half the buffer at a time: 10 ms of buffer, so 5-10 ms from mix
+// to output, and 200 wake-ups a second (SDL's PulseAudio output, at the same latency, let the
+// server ask in quarters and woke 750 times a second, for a third more CPU).
+class PulseOutput : public Output {
+ public:
+  static std::unique_ptr<Output> Open(Mixer& mixer) {
+    auto output = std::unique_ptr<PulseOutput>(new PulseOutput(mixer));
+    return output->Connect() ? std::move(output) : nullptr;
+  }
+  ~PulseOutput() override {
+    if (loop_ == nullptr) return;
+    pa_threaded_mainloop_lock(loop_);
+    if (stream_ != nullptr) {
+      pa_stream_set_write_callback(stream_, nullptr, nullptr);
+      pa_stream_set_state_callback(stream_, nullptr, nullptr);
+      pa_stream_disconnect(stream_);
+      pa_stream_unref(stream_);
+    }
+    if (context_ != nullptr) {
+      pa_context_set_state_callback(context_, nullptr, nullptr);
+      pa_context_disconnect(context_);
+      pa_context_unref(context_);
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+  }
+  bool Lost() override { return lost_; }
+
+ private:
+  explicit PulseOutput(Mixer& mixer) : mixer_(mixer) {}
+
+  bool Connect() {
+    loop_ = pa_threaded_mainloop_new();
+    if (loop_ == nullptr) return false;
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "QuorVane");
+    if (context_ == nullptr) return false;
+    pa_context_set_state_callback(context_, OnContextState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop_) < 0) {
+      return false;
+    }
+    pa_threaded_mainloop_lock(loop_);
+    const bool ready = WaitForContext() && MakeStream();
+    pa_threaded_mainloop_unlock(loop_);
+    return ready;
+  }
+
+  bool WaitForContext() {
+    for (;;) {
+      const pa_context_state_t state = pa_context_get_state(context_);
+      if (state == PA_CONTEXT_READY) return true;
+      if (!PA_CONTEXT_IS_GOOD(state)) return false;
+      pa_threaded_mainloop_wait(loop_);
+    }
+  }
+
+  bool MakeStream() {
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kOutputRate, 2};
+    stream_ = pa_stream_new(context_, "QuorVane", &spec, nullptr);
+    if (stream_ == nullptr) return false;
+    pa_stream_set_state_callback(stream_, OnStreamState, this);
+    pa_stream_set_write_callback(stream_, OnWrite, this);
+    constexpr uint32_t kFrameBytes = 2 * sizeof(float);
+    pa_buffer_attr buffer{};
+    buffer.maxlength = static_cast<uint32_t>(-1);
+    buffer.tlength = uint32_t{kOutputPeriodFrames} * kFrameBytes;
+    buffer.prebuf = static_cast<uint32_t>(-1);
+    buffer.minreq = uint32_t{kOutputPeriodFrames} / 2 * kFrameBytes;
+    buffer.fragsize = static_cast<uint32_t>(-1);
+    if (pa_stream_connect_playback(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                   nullptr) < 0) {
+      return false;
+    }
+    for (;;) {
+      const pa_stream_state_t state = pa_stream_get_state(stream_);
+      if (state == PA_STREAM_READY) return true;
+      if (!PA_STREAM_IS_GOOD(state)) return false;
+      pa_threaded_mainloop_wait(loop_);
+    }
+  }
+
+  // On libpulse's thread, as every callback below.
+  static void OnContextState(pa_context* context, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) output->lost_ = true;
+    pa_threaded_mainloop_signal(output->loop_, 0);
+  }
+  static void OnStreamState(pa_stream* stream, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) output->lost_ = true;
+    pa_threaded_mainloop_signal(output->loop_, 0);
+  }
+  static void OnWrite(pa_stream* stream, size_t bytes, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (!output->raised_) {
+      RaiseThisThread();
+      output->raised_ = true;
+    }
+    constexpr size_t kFrameBytes = 2 * sizeof(float);
+    while (bytes >= kFrameBytes) {
+      void* data = nullptr;
+      size_t size = bytes;
+      if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) return;
+      const size_t frames = std::min(size, bytes) / kFrameBytes;
+      if (frames == 0) {
+        pa_stream_cancel_write(stream);
+        return;
+      }
+      output->mixer_.Mix(static_cast<float*>(data), frames);
+      pa_stream_write(stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+      bytes -= frames * kFrameBytes;
+    }
+  }
+
+  Mixer& mixer_;
+  pa_threaded_mainloop* loop_ = nullptr;
+  pa_context* context_ = nullptr;
+  pa_stream* stream_ = nullptr;
+  std::atomic<bool> lost_{false};
+  bool raised_ = false;  // touched by libpulse's thread only
+};
+
+// The default device through SDL, where there is no PulseAudio server (ALSA, or PipeWire's own
+// protocol). The callback runs on SDL's audio thread.
+class SdlOutput : public Output {
+ public:
+  static std::unique_ptr<Output> Open(Mixer& mixer) {
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "QuorVane");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "QuorVane");
+    // Each open starts SDL's audio afresh, so that after a lost server the outputs are looked
+    // for again (PipeWire, PulseAudio, then ALSA).
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(kOutputRate);
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.samples = kOutputPeriodFrames;
+    want.callback = Pull;
+    auto output = std::unique_ptr<SdlOutput>(new SdlOutput(mixer));
+    want.userdata = output.get();
+    SDL_AudioSpec have{};
+    output->device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (output->device_ == 0) {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      return nullptr;
+    }
+    SDL_PauseAudioDevice(output->device_, 0);
+    return output;
+  }
+  ~SdlOutput() override {
+    if (device_ == 0) return;
+    SDL_CloseAudioDevice(device_);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+  // SDL marks an opened device it has lost as stopped (its callback goes on, unheard, so the
+  // game's sounds still end in time).
+  bool Lost() override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+
+ private:
+  explicit SdlOutput(Mixer& mixer) : mixer_(mixer) {}
+  static void Pull(void* self, Uint8* out, int bytes) {
+    auto* output = static_cast<SdlOutput*>(self);
+    if (!output->raised_) {
+      RaiseThisThread();
+      output->raised_ = true;
+    }
+    output->mixer_.Mix(reinterpret_cast<float*>(out),
+                       static_cast<size_t>(bytes) / (2 * sizeof(float)));
+  }
+  Mixer& mixer_;
+  SDL_AudioDeviceID device_ = 0;
+  bool raised_ = false;  // touched by the output's thread only
+};
+
+// The mix written to a 16-bit stereo wave file as fast as a device would play it: a period
+// every period's worth of real time (more at once after a stall, so the file keeps pace with
+// the clock). The header is kept right after every write, so a program killed mid-way still
+// leaves a file every reader takes.
+class WaveOutput : public Output {
+ public:
+  WaveOutput(Mixer& mixer, std::FILE* file) : mixer_(mixer), file_(file) {
+    WriteHeader();
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~WaveOutput() override {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    std::fclose(file_);
+  }
+  bool Lost() override { return false; }
+
+ private:
+  void WriteHeader() {
+    auto u32 = [&](uint32_t v) {
+      const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                  static_cast<unsigned char>(v >> 16),
+                                  static_cast<unsigned char>(v >> 24)};
+      std::fwrite(b, 1, 4, file_);
+    };
+    auto u16 = [&](uint16_t v) {
+      const unsigned char b[2] = {static_cast<unsigned char>(v),
+                                  static_cast<unsigned char>(v >> 8)};
+      std::fwrite(b, 1, 2, file_);
+    };
+    const uint32_t data = static_cast<uint32_t>(frames_ * 4);
+    std::fseek(file_, 0, SEEK_SET);
+    std::fwrite("RIFF", 1, 4, file_);
+    u32(36 + data);
+    std::fwrite("WAVEfmt ", 1, 8, file_);
+    u32(16);
+    u16(1);  // integer PCM
+    u16(2);
+    u32(kOutputRate);
+    u32(kOutputRate * 4);
+    u16(4);
+    u16(16);
+    std::fwrite("data", 1, 4, file_);
+    u32(data);
+    std::fseek(file_, 0, SEEK_END);
+    std::fflush(file_);
+  }
+
+  void Run() {
+    RaiseThisThread();  // as a device's thread would be, so its pace holds on a busy machine
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto period = std::chrono::duration<double>(double{kOutputPeriodFrames} / kOutputRate);
+    std::vector<float> mix(2 * size_t{kOutputPeriodFrames});
+    std::vector<int16_t> samples(mix.size());
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+      lock.unlock();
+      const double due = std::chrono::duration<double>(Clock::now() - start) / period;
+      while (static_cast<double>(periods_) < due) {
+        mixer_.Mix(mix.data(), kOutputPeriodFrames);
+        for (size_t i = 0; i < mix.size(); ++i) {
+          samples[i] = static_cast<int16_t>(std::lrint(std::clamp(mix[i], -1.0f, 1.0f) * 32767));
+        }
+        std::fwrite(samples.data(), sizeof(int16_t), samples.size(), file_);
+        ++periods_;
+        frames_ += kOutputPeriodFrames;
+      }
+      WriteHeader();
+      lock.lock();
+      wake_.wait_until(lock, start + std::chrono::duration_cast<Clock::duration>(
+                                         period * static_cast<double>(periods_)));
+    }
+  }
+
+  Mixer& mixer_;
+  std::FILE* file_;
+  uint64_t periods_ = 0;
+  uint64_t frames_ = 0;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> OpenOutput(Mixer& mixer) {
+  const char* capture = std::getenv(kCaptureVariable);
+  if (capture != nullptr && capture[0] != '\0') {
+    std::FILE* file = std::fopen(capture, "wb");
+    if (file == nullptr) return nullptr;
+    return std::make_unique<WaveOutput>(mixer, file);
+  }
+  // A player who names one of SDL's outputs (SDL_AUDIODRIVER=alsa) gets it.
+  if (std::getenv("SDL_AUDIODRIVER") == nullptr) {
+    if (std::unique_ptr<Output> pulse = PulseOutput::Open(mixer)) return pulse;
+  }
+  return SdlOutput::Open(mixer);
+}
+
+}  // namespace qv

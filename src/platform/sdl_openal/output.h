@@ -1,0 +1,36 @@
+// output.h -- where the mixer's sound goes: the machine's audio output, whose own request for
+// more pulls each period from the mixer (the PulseAudio server, which PipeWire desktops run
+// too; else SDL's audio, for ALSA); or, for tests, a 16-bit stereo wave file written at the pace
+// of real time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace qv {
+
+class Mixer;
+
+// The rate the game mixes at: the files' own 22050 Hz doubled, and what sound servers run at or
+// resample from cheaply.
+constexpr uint32_t kOutputRate = 44100;
+// Frames of sound the output holds: 10 ms, which keeps a key and its sound within about 10 ms
+// of each other (bench/audio_gaps measures it).
+constexpr uint16_t kOutputPeriodFrames = 441;
+// Names a file to write the mix to instead of playing it (the tests' ears).
+constexpr const char* kCaptureVariable = "QUORVANE_SOUND_CAPTURE";
+
+class Output {
+ public:
+  virtual ~Output() = default;
+  // The device went away (the sound server stopped or restarted): a new one must be opened.
+  virtual bool Lost() = 0;
+};
+
+// Opens the output and starts pulling from the mixer, which must outlive it: the wave writer
+// when QUORVANE_SOUND_CAPTURE names a file, else a stream on the PulseAudio server, else SDL's
+// default audio device (SDL's alone when SDL_AUDIODRIVER names one). Nothing when none can be
+// opened. Called by the sound when it opens its device, and again after a loss.
+std::unique_ptr<Output> OpenOutput(Mixer& mixer);
+
+}  // namespace qv
