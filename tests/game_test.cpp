@@ -220,8 +220,8 @@ TEST(WholeGames, ALevelEndStoresTheScoreJustHeardWithItsDifficulty) {
 // One pass of the game keys at a time, on a prepared game record.
 struct Keys : ::testing::Test {
   Keys() {
-    w.platform.ShowWindow();
-    w.platform.CreateKeyboard();
+    w.machine.ShowWindow();
+    w.machine.CreateKeyboard();
     LoadSoundBank(w.pg);
     PollKeyboard(w.pg);  // acquires the keyboard
     NewGame(w.pg);       // a game's record at its start, on difficulty 1
@@ -243,7 +243,7 @@ struct Keys : ::testing::Test {
     PollKeyboard(w.pg);
     HandleGameKeys(w.pg);
     for (int k : keys) w.machine.SetKey(k, false);
-    w.platform.ProcessEvents(std::nullopt);
+    w.machine.ProcessEvents(std::nullopt);
     PollKeyboard(w.pg);
   }
   std::vector<std::string> Plays(size_t from) {

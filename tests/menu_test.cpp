@@ -200,7 +200,7 @@ TEST(WholeSession, AWonGameThenTheBonusRoundScoresHitsLessMisses) {
   EXPECT_EQ(w.pg.game.Score, score);
   // The words spoken after "final.wav" are those of that score.
   World speaker;
-  speaker.platform.ShowWindow();
+  speaker.machine.ShowWindow();
   LoadSoundBank(speaker.pg);
   const size_t from = speaker.Log().size();
   SpeakNumber(speaker.pg, score);

@@ -45,9 +45,8 @@ std::string FormDecode(const std::string& text) {
 
 struct RealSubmit : ::testing::Test {
   RealSubmit()
-      : machine(WithSounds(dir)),
-        logged(Platform{machine, machine, machine, curl}, log),
-        pg(logged.Parts(), settings, &log) {
+      : machine(WithSounds(dir)), pg(Platform{machine, machine, machine, curl}, settings, &log) {
+    log.Follow(Platform{machine, machine, machine, curl});
     machine.SetTurnHook([] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
     machine.ShowWindow();
     InitKeyboard(pg);
@@ -75,7 +74,6 @@ struct RealSubmit : ::testing::Test {
   VirtualPlatform machine;
   CurlTransfer curl;
   SoundLog log;
-  LoggedPlatform logged;
   IniStore settings;
   Program pg;
 };

@@ -235,13 +235,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Timer1, TicksEvery500msOnlyWhileEnabled) {
   World w;
-  w.platform.ShowWindow();
+  w.machine.ShowWindow();
   for (int i = 0; i < 2000; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.pg.TimerTicks, 0);
-  w.platform.SetTimerEnabled(true);
+  w.machine.SetTimerEnabled(true);
   for (int i = 0; i < 1600; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.pg.TimerTicks, 3);
-  w.platform.SetTimerEnabled(false);
+  w.machine.SetTimerEnabled(false);
   for (int i = 0; i < 2000; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.pg.TimerTicks, 3);
   EXPECT_EQ(w.Events({"timer"}), (std::vector<std::string>{"timer Timer1", "timer Timer1"}));

@@ -90,9 +90,10 @@ World::World(SimOptions options, bool write_sounds)
     : opts(Prepare(std::move(options), dir, write_sounds)),
       machine(opts),
       driver(machine, log, opts),
-      platform(machine.Parts(), log),
       settings(opts.settings_path),
-      pg(platform.Parts(), settings, &log) {}
+      pg(machine.Parts(), settings, &log) {
+  log.Follow(machine.Parts());
+}
 
 int World::Run() {
   try {

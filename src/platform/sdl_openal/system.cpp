@@ -269,6 +269,7 @@ WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
 }
 
 void SdlSystem::MessageBox(const std::string& text) {
+  Tell("message", 0, text, "");
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
   SpeakAloud(text);
@@ -288,34 +289,36 @@ void SdlSystem::MessageBox(const std::string& text) {
 }
 
 void SdlSystem::Terminate(int status) {
+  Tell("exit", 0, "", std::to_string(status));
   Close();
   std::fflush(nullptr);
   std::exit(status);
 }
 
 void SdlSystem::SetTimerEnabled(bool enabled) {
-  if (!enabled) {
-    if (timer_id_ != 0) SDL_RemoveTimer(timer_id_);
+  if (!enabled && timer_id_ != 0) {
+    SDL_RemoveTimer(timer_id_);
     timer_id_ = 0;
-    return;
   }
-  if (timer_id_ != 0) return;
-  if (!sdl_started_) {
-    if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+  if (enabled && timer_id_ == 0) {
+    if (!sdl_started_) {
+      if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+        throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
+      }
+      sdl_started_ = true;
+    }
+    if (timer_event_ == 0) {
+      const Uint32 type = SDL_RegisterEvents(1);
+      if (type == static_cast<Uint32>(-1)) throw PlatformError("Cannot start the timer");
+      timer_event_ = type;
+    }
+    timer_id_ = SDL_AddTimer(kTimerPeriodMs, PostTimerEvent,
+                             reinterpret_cast<void*>(static_cast<uintptr_t>(timer_event_)));
+    if (timer_id_ == 0) {
       throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
     }
-    sdl_started_ = true;
   }
-  if (timer_event_ == 0) {
-    const Uint32 type = SDL_RegisterEvents(1);
-    if (type == static_cast<Uint32>(-1)) throw PlatformError("Cannot start the timer");
-    timer_event_ = type;
-  }
-  timer_id_ = SDL_AddTimer(kTimerPeriodMs, PostTimerEvent,
-                           reinterpret_cast<void*>(static_cast<uintptr_t>(timer_event_)));
-  if (timer_id_ == 0) {
-    throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
-  }
+  Tell("timer", 0, "Timer1", enabled ? "on" : "off");
 }
 
 bool SdlSystem::HasFocus() const {
