@@ -23,6 +23,12 @@ struct Platform {
     sound.Watch(observer);
     transfer.Watch(observer);
   }
+  void Unwatch(PlatformObserver& observer) const {
+    system.Unwatch(observer);
+    input.Unwatch(observer);
+    sound.Unwatch(observer);
+    transfer.Unwatch(observer);
+  }
 };
 
 }  // namespace qv
