@@ -2,10 +2,10 @@
 #include "support.h"
 
 #include <cmath>
-#include <fstream>
 #include <random>
 #include <stdexcept>
 
+#include "platform/wave_file.h"
 #include "startup/startup.h"
 #include "store/scramble.h"
 
@@ -24,33 +24,15 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-void Put32(std::ofstream& f, uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); }
-void Put16(std::ofstream& f, uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); }
-}  // namespace
-
 void WriteWav(const std::string& path, uint32_t ms, uint32_t rate, uint16_t channels) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   const uint32_t frames = static_cast<uint32_t>(static_cast<uint64_t>(rate) * ms / 1000);
-  const uint32_t data = frames * channels * 2;
-  std::ofstream f(path, std::ios::binary);
-  f.write("RIFF", 4);
-  Put32(f, 36 + data);
-  f.write("WAVEfmt ", 8);
-  Put32(f, 16);
-  Put16(f, 1);
-  Put16(f, channels);
-  Put32(f, rate);
-  Put32(f, rate * channels * 2);
-  Put16(f, static_cast<uint16_t>(channels * 2));
-  Put16(f, 16);
-  f.write("data", 4);
-  Put32(f, data);
+  std::vector<int16_t> samples(size_t{frames} * channels);
   for (uint32_t i = 0; i < frames; ++i) {
     auto s = static_cast<int16_t>(3000 * std::sin(2 * M_PI * 440.0 * i / rate));
-    for (uint16_t c = 0; c < channels; ++c) Put16(f, static_cast<uint16_t>(s));
+    for (uint16_t c = 0; c < channels; ++c) samples[size_t{i} * channels + c] = s;
   }
-  if (!f) throw std::runtime_error("cannot write " + path);
+  WriteWave(path, rate, channels, samples.data(), frames);
 }
 
 const std::vector<std::string> kBankFiles = {

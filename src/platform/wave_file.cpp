@@ -258,6 +258,17 @@ void WaveWriter::Append(const float* samples, size_t frames) {
   Append(converted.data(), frames);
 }
 
+void WaveWriter::Flush() {
+  if (f_ == nullptr || !ok_) return;
+  try {
+    ok_ = std::fseek(f_, 0, SEEK_SET) == 0;
+    if (ok_) WriteHeader(f_, rate_, channels_, frames_);
+    ok_ = ok_ && std::fseek(f_, 0, SEEK_END) == 0 && std::fflush(f_) == 0;
+  } catch (const WaveError&) {
+    ok_ = false;
+  }
+}
+
 void WaveWriter::Close() {
   if (f_ == nullptr) return;
   std::FILE* f = f_;
