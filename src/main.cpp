@@ -7,7 +7,7 @@
 
 #include "core/program.h"
 #include "platform/paths.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 #include "platform/sound_log.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"

@@ -15,7 +15,7 @@
 
 #include "display.h"
 #include "http_test_server.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 #include "platform/virtual/virtual_platform.h"
 #include "platform/wave_file.h"
 #include "render.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "http_test_server.h"
-#include "platform/sdl_openal/keymap.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/keymap.h"
+#include "platform/real/machine.h"
 #include "platform/units.h"
 #include "support.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "display.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 #include "support.h"
 
 namespace qv {

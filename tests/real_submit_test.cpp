@@ -11,7 +11,7 @@
 
 #include "http_test_server.h"
 #include "input/keyboard.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 #include "store/scramble.h"
 #include "submit/submit_score.h"
 #include "support.h"

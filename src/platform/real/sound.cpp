@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "platform/mixer.h"
-#include "platform/sdl_openal/machine.h"
-#include "platform/sdl_openal/output.h"
+#include "platform/real/machine.h"
+#include "platform/real/output.h"
 #include "platform/wave_file.h"
 
 namespace qv {

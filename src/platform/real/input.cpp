@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "platform/key_names.h"
-#include "platform/sdl_openal/keymap.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/keymap.h"
+#include "platform/real/machine.h"
 
 namespace qv {
 

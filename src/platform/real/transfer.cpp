@@ -2,7 +2,7 @@
 // advanced by each turn of the event pump.
 #include <curl/curl.h>
 
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 
 namespace qv {
 

@@ -1,7 +1,7 @@
 // output.cpp -- the outputs: a PulseAudio stream (PipeWire's PulseAudio server too) that mixes
 // in the server's own request for more, SDL's audio device for the rest (ALSA), and the wave
 // writer that stands in for both in tests.
-#include "platform/sdl_openal/output.h"
+#include "platform/real/output.h"
 
 #include <SDL.h>
 #include <pulse/pulseaudio.h>

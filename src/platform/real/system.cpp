@@ -15,8 +15,8 @@
 #include <cstring>
 
 #include "platform/scan_codes.h"
-#include "platform/sdl_openal/machine.h"
-#include "platform/sdl_openal/text_wrap.h"
+#include "platform/real/machine.h"
+#include "platform/real/text_wrap.h"
 
 namespace qv {
 
