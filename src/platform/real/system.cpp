@@ -22,7 +22,9 @@ namespace qv {
 
 namespace {
 
-constexpr int kWindowWidth = 312;  // the old 4680 x 3195 twips
+// The window shows nothing, the game being heard: it is there to hold the keyboard, small but
+// large enough to find and click on.
+constexpr int kWindowWidth = 312;
 constexpr int kWindowHeight = 213;
 // The longest a turn of the pump sleeps with nothing due: a loop that told it nothing still
 // comes round once a second.
