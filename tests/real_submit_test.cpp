@@ -71,9 +71,9 @@ struct RealSubmit : ::testing::Test {
   }
 
   TempDir dir;
+  SoundLog log;  // before the parts that tell it, so that it outlives them
   VirtualPlatform machine;
   CurlTransfer curl;
-  SoundLog log;
   IniStore settings;
   Program pg;
 };
