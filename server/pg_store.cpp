@@ -73,6 +73,28 @@ class PgConnection {
   // False once the connection to the server is lost; such a connection is not reused.
   bool Healthy() const { return PQstatus(conn_) == CONNECTION_OK; }
 
+  // All in one transaction, or none: one commit, and so one flush of PostgreSQL's log, for the
+  // whole batch.
+  std::vector<bool> AddAll(const std::vector<Submission>& submissions, std::int64_t received_at) {
+    Command("BEGIN");
+    std::vector<bool> added;
+    added.reserve(submissions.size());
+    try {
+      for (const Submission& s : submissions) added.push_back(Add(s, received_at));
+      Result result(PQexec(conn_, "COMMIT"));
+      // A transaction that failed inside answers COMMIT with ROLLBACK, and no error.
+      if (result.Status() != PGRES_COMMAND_OK ||
+          std::string_view(PQcmdStatus(result.get())) != "COMMIT") {
+        Fail();
+      }
+    } catch (const StoreError&) {
+      if (Healthy()) Result rollback(PQexec(conn_, "ROLLBACK"));
+      throw;
+    }
+    return added;
+  }
+
+  // One row, inside AddAll's transaction.
   bool Add(const Submission& s, std::int64_t received_at) {
     std::string level = std::to_string(s.level);
     std::string score = std::to_string(s.score);
@@ -118,6 +140,12 @@ class PgConnection {
 
   [[noreturn]] void Fail() { throw StoreError("PostgreSQL: " + Trimmed(PQerrorMessage(conn_))); }
 
+  // A statement of a transaction; unlike Execute, a failure leaves the connection to the caller.
+  void Command(const char* text) {
+    Result result(PQexec(conn_, text));
+    if (result.Status() != PGRES_COMMAND_OK) Fail();
+  }
+
   void Execute(const char* text) {
     Result result(PQexec(conn_, text));
     if (result.Status() != PGRES_COMMAND_OK && result.Status() != PGRES_TUPLES_OK) {
@@ -148,8 +176,9 @@ class PgStore : public ScoreStore {
     pool_.Keep(std::make_unique<PgConnection>(url, true));
   }
 
-  bool Add(const Submission& submission, std::int64_t received_at) override {
-    return WithConnection([&](PgConnection& c) { return c.Add(submission, received_at); });
+  std::vector<bool> AddAll(const std::vector<Submission>& submissions,
+                           std::int64_t received_at) override {
+    return WithConnection([&](PgConnection& c) { return c.AddAll(submissions, received_at); });
   }
 
   std::vector<RankedScore> Best(int level, int limit) override {
@@ -163,7 +192,9 @@ class PgStore : public ScoreStore {
  private:
   // Runs one call, and runs it once more on a new connection when the first one turns out to
   // be broken (the database restarted since it was opened). Repeating is safe: reads change
-  // nothing, and a repeated insert meets the unique constraint and stores nothing twice.
+  // nothing, and a repeated batch meets the unique constraint and stores nothing twice (should
+  // the first attempt have committed before the connection broke, its rows read as already
+  // stored, which they are).
   template <class Call>
   std::invoke_result_t<Call, PgConnection&> WithConnection(Call call) {
     for (int attempt = 1;; ++attempt) {

@@ -16,7 +16,6 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "http.h"
 
 namespace scores::test {
 
@@ -58,12 +57,14 @@ std::string SubmissionPath(int level, const std::string& score, const std::strin
          "&score=" + Encode(score) + "&name=" + Encode(name) + "&email=" + Encode(email);
 }
 
-RunningServer::RunningServer(ScoreStore& store) {
+RunningServer::RunningServer(ScoreStore& store, HttpOptions options)
+    : server_(options), routes_(std::make_unique<Routes>(store)) {
   signal(SIGPIPE, SIG_IGN);
-  ConfigureServer(server_, store);
-  port_ = server_.bind_to_any_port("127.0.0.1");
+  port_ = server_.Bind("127.0.0.1", 0);
   if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
-  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  thread_ = std::thread([this] {
+    server_.Run([this](const Request& request, Answer answer) { routes_->Handle(request, answer); });
+  });
   client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
   client_->set_keep_alive(true);
   client_->set_url_encode(false);  // send each path exactly as the test wrote it
@@ -71,11 +72,9 @@ RunningServer::RunningServer(ScoreStore& store) {
 
 RunningServer::~RunningServer() {
   client_.reset();
-  while (!server_.is_running() && thread_.joinable()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  server_.stop();
+  server_.Stop();
   thread_.join();
+  routes_.reset();
 }
 
 Reply RunningServer::Get(const std::string& path) {

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "http_server.h"
+#include "routes.h"
 #include "store.h"
 
 namespace scores::test {
@@ -46,10 +48,11 @@ struct Reply {
   std::string body;
 };
 
-// The routes of the program on a store, served from this process on 127.0.0.1 and a free port.
+// The routes of the program on a store, served from this process on 127.0.0.1 and a free port,
+// with the program's connection settings unless others are given.
 class RunningServer {
  public:
-  explicit RunningServer(ScoreStore& store);
+  explicit RunningServer(ScoreStore& store, HttpOptions options = {});
   RunningServer(const RunningServer&) = delete;
   RunningServer& operator=(const RunningServer&) = delete;
   ~RunningServer();
@@ -57,7 +60,8 @@ class RunningServer {
   Reply Get(const std::string& path);
 
  private:
-  httplib::Server server_;
+  HttpServer server_;
+  std::unique_ptr<Routes> routes_;
   int port_ = 0;
   std::thread thread_;
   std::unique_ptr<httplib::Client> client_;
