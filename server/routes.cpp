@@ -35,7 +35,7 @@ Response NotAllowed(const char* allowed) {
 }  // namespace
 
 Routes::Routes(ScoreStore& store)
-    : store_(store), writer_(store, SubmissionReply), pages_(kPageWorkers) {}
+    : store_(store), writer_(store, SubmissionReply, store.Writers()), pages_(kPageWorkers) {}
 
 void Routes::Handle(const Request& request, Answer answer) {
   std::string_view target = request.target;

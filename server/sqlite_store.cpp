@@ -192,6 +192,8 @@ class SqliteStore : public ScoreStore {
     return pool_.Take()->Count();
   }
 
+  int Writers() const override { return 1; }
+
  private:
   // Never creates the file: a missing one is a deleted database, not a new one.
   std::unique_ptr<SqliteConnection> OpenReader() {

@@ -32,9 +32,9 @@ class StoreError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// AddAll is called by the routes' one writer thread, Best by their page threads at once, Count
-// at start and by tests; each backend is thread-safe. Each throws StoreError when the database
-// fails.
+// AddAll is called by the routes' writer threads (Writers of them), Best by their page threads
+// at once, Count at start and by tests; each backend is thread-safe. Each throws StoreError when
+// the database fails.
 class ScoreStore {
  public:
   virtual ~ScoreStore() = default;
@@ -48,6 +48,9 @@ class ScoreStore {
   virtual std::vector<RankedScore> Best(int level, int limit) = 0;
   // How many submissions are stored, all levels together.
   virtual std::int64_t Count() = 0;
+  // How many AddAll calls are worth running at once: SQLite writes one transaction at a time,
+  // while PostgreSQL overlaps them and flushes its log for several commits together.
+  virtual int Writers() const = 0;
 
   // One submission alone; true when it was stored, false when already there.
   bool Add(const Submission& submission, std::int64_t received_at) {

@@ -5,9 +5,14 @@
 
 #include <chrono>
 #include <iostream>
+#include <iterator>
 
 namespace scores {
 namespace {
+
+// The most submissions stored in one transaction: enough that a commit's cost is shared
+// thinly, few enough that a batch sent to PostgreSQL in one go never fills its buffers.
+constexpr std::size_t kMaxBatch = 512;
 
 std::int64_t Now() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -17,16 +22,18 @@ std::int64_t Now() {
 
 }  // namespace
 
-BatchWriter::BatchWriter(ScoreStore& store, Reply reply)
-    : store_(store), reply_(reply), thread_([this] { Run(); }) {}
+BatchWriter::BatchWriter(ScoreStore& store, Reply reply, int writers)
+    : store_(store), reply_(reply) {
+  for (int i = 0; i < writers; ++i) threads_.emplace_back([this] { Run(); });
+}
 
 BatchWriter::~BatchWriter() {
   {
     std::lock_guard lock(mutex_);
     ending_ = true;
   }
-  wake_.notify_one();
-  thread_.join();
+  wake_.notify_all();
+  for (auto& thread : threads_) thread.join();
 }
 
 void BatchWriter::Add(Submission submission, Answer answer) {
@@ -37,7 +44,7 @@ void BatchWriter::Add(Submission submission, Answer answer) {
     queued_.push_back(std::move(submission));
     queued_answers_.push_back(answer);
   }
-  // The writer waits only on an empty queue, so only the first of a batch need wake it.
+  // Writers wait only on an empty queue, so only the first of a batch need wake one.
   if (first) wake_.notify_one();
 }
 
@@ -51,8 +58,17 @@ void BatchWriter::Run() {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [this] { return ending_ || !queued_.empty(); });
       if (queued_.empty()) return;
-      batch.swap(queued_);
-      batch_answers.swap(queued_answers_);
+      if (queued_.size() <= kMaxBatch) {
+        batch.swap(queued_);
+        batch_answers.swap(queued_answers_);
+      } else {
+        // A bounded transaction; the rest goes in the next, right after.
+        batch.assign(std::make_move_iterator(queued_.begin()),
+                     std::make_move_iterator(queued_.begin() + kMaxBatch));
+        batch_answers.assign(queued_answers_.begin(), queued_answers_.begin() + kMaxBatch);
+        queued_.erase(queued_.begin(), queued_.begin() + kMaxBatch);
+        queued_answers_.erase(queued_answers_.begin(), queued_answers_.begin() + kMaxBatch);
+      }
     }
     std::vector<bool> added;
     try {

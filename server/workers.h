@@ -1,5 +1,5 @@
-// workers.h -- the threads behind the routes: one writer that stores submissions in batches, and
-// a few readers that build the leaderboard, so the connections' thread never waits on the store.
+// workers.h -- the threads behind the routes: writers that store submissions in batches, and a
+// few readers that build the leaderboard, so the connections' thread never waits on the store.
 #pragma once
 
 #include <condition_variable>
@@ -16,20 +16,21 @@
 
 namespace scores {
 
-// Stores submissions on a thread of its own. Whatever has queued while the previous batch was
-// being stored goes to the store in one transaction, and each submission is answered only
-// after that transaction has committed: a batch costs one commit, however many it holds. Under
-// light load a batch is one submission, stored at once; nothing waits on a timer.
+// Stores submissions on threads of its own. Whatever has queued while a writer was busy goes
+// to the store in one transaction, and each submission is answered only after that
+// transaction has committed: a batch costs one commit, however many it holds. Under light load
+// a batch is one submission, stored at once; nothing waits on a timer.
 class BatchWriter {
  public:
   // Makes a submission's answer from its outcome: true stored, false already stored, nullopt
   // when the store failed.
   using Reply = Response (*)(std::optional<bool> added);
 
-  BatchWriter(ScoreStore& store, Reply reply);
+  // `writers`: how many batches may be stored at once (ScoreStore::Writers).
+  BatchWriter(ScoreStore& store, Reply reply, int writers);
   BatchWriter(const BatchWriter&) = delete;
   BatchWriter& operator=(const BatchWriter&) = delete;
-  // Stores what is still queued, reports it, then ends the thread.
+  // Stores what is still queued, reports it, then ends the threads.
   ~BatchWriter();
 
   // Called from any thread; returns at once.
@@ -45,7 +46,7 @@ class BatchWriter {
   std::vector<Submission> queued_;
   std::vector<Answer> queued_answers_;
   bool ending_ = false;
-  std::thread thread_;
+  std::vector<std::thread> threads_;
 };
 
 // A few threads running tasks in the order they were posted.
