@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
   scores::Response stored;
   stored.content_type = "text/plain; charset=utf-8";
   stored.body = "stored\n";
-  return server.Run([&stored](const scores::Request&, scores::Answer answer) {
-    answer.Send(stored);
-  }) ? 0 : 1;
+  return server.Run(
+             [&stored](const scores::Request&, scores::Answer answer) { answer.Send(stored); })
+             ? 0
+             : 1;
 }

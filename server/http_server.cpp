@@ -35,31 +35,50 @@ constexpr auto kDeadlineTick = std::chrono::milliseconds(100);
 
 const char* Reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 413: return "Content Too Large";
-    case 414: return "URI Too Long";
-    case 431: return "Request Header Fields Too Large";
-    case 503: return "Service Unavailable";
-    case 505: return "HTTP Version Not Supported";
-    default: return "Error";
+    case 200:
+      return "OK";
+    case 301:
+      return "Moved Permanently";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 413:
+      return "Content Too Large";
+    case 414:
+      return "URI Too Long";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 503:
+      return "Service Unavailable";
+    case 505:
+      return "HTTP Version Not Supported";
+    default:
+      return "Error";
   }
 }
 
 // The body of an answer the connection itself gives, for a request it would not read.
 const char* RefusalText(int status) {
   switch (status) {
-    case 408: return "the request took too long to arrive\n";
-    case 413: return "this server takes no request body\n";
-    case 414: return "request line too long\n";
-    case 431: return "request header fields too long\n";
-    case 505: return "only HTTP/1.0 and HTTP/1.1 are spoken here\n";
-    default: return "malformed request\n";
+    case 408:
+      return "the request took too long to arrive\n";
+    case 413:
+      return "this server takes no request body\n";
+    case 414:
+      return "request line too long\n";
+    case 431:
+      return "request header fields too long\n";
+    case 505:
+      return "only HTTP/1.0 and HTTP/1.1 are spoken here\n";
+    default:
+      return "malformed request\n";
   }
 }
 
@@ -92,14 +111,14 @@ struct HttpServer::Connection {
 
   std::uint64_t id;
   int fd;
-  std::string in;           // received, not yet taken as requests
-  std::deque<Slot> slots;   // requests handed over, in order, with their answers once ready
+  std::string in;          // received, not yet taken as requests
+  std::deque<Slot> slots;  // requests handed over, in order, with their answers once ready
   std::uint64_t next_sequence = 0;
-  std::string out;          // answers being written
-  std::size_t sent = 0;     // of `out`
-  bool closing = false;     // no further request is read; the last answer closes
-  bool lingering = false;   // answered and shut for sending; reading to the client's close
-  bool peer_done = false;   // the client has shut its sending side
+  std::string out;         // answers being written
+  std::size_t sent = 0;    // of `out`
+  bool closing = false;    // no further request is read; the last answer closes
+  bool lingering = false;  // answered and shut for sending; reading to the client's close
+  bool peer_done = false;  // the client has shut its sending side
   // When the connection began to wait (accepted, or its last answer written, or lingering)
   // or last wrote a byte: its deadlines count from here.
   Clock::time_point since;
@@ -151,9 +170,9 @@ int HttpServer::Bind(const std::string& host, int port) {
     if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0 &&
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
       listen_fd_ = fd;
-      bound = ntohs(address.ss_family == AF_INET6
-                        ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                        : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+      bound =
+          ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                              : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     } else {
       close(fd);
     }

@@ -11,8 +11,7 @@ constexpr std::size_t kNone = std::string_view::npos;
 
 // The line starting at `from`, without its line end, and where the next one starts. False
 // when its line end has not arrived yet.
-bool NextLine(std::string_view bytes, std::size_t from, std::string_view& line,
-              std::size_t& next) {
+bool NextLine(std::string_view bytes, std::size_t from, std::string_view& line, std::size_t& next) {
   std::size_t lf = bytes.find('\n', from);
   if (lf == kNone) return false;
   std::size_t end = lf > from && bytes[lf - 1] == '\r' ? lf - 1 : lf;
@@ -25,7 +24,8 @@ bool NextLine(std::string_view bytes, std::size_t from, std::string_view& line,
 bool IsToken(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && std::strchr("!#$%&'*+-.^_`|~", c) == nullptr) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) &&
+        std::strchr("!#$%&'*+-.^_`|~", c) == nullptr) {
       return false;
     }
   }
@@ -83,8 +83,7 @@ int ReadRequestLine(std::string_view line, RequestHead& head) {
   std::string_view method = line.substr(0, first);
   std::string_view target = line.substr(first + 1, second - first - 1);
   std::string_view version = line.substr(second + 1);
-  if (!IsToken(method) || target.empty() || !IsFieldValue(target) ||
-      target.find('\t') != kNone) {
+  if (!IsToken(method) || target.empty() || !IsFieldValue(target) || target.find('\t') != kNone) {
     return 400;
   }
   if (version == "HTTP/1.1") {

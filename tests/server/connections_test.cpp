@@ -63,9 +63,10 @@ TEST(Connections, AnswersAtOnceWhile200ClientsSendTheirRequestsAByteAtATime) {
     std::this_thread::sleep_for(milliseconds(100));
   }
   std::sort(waits.begin(), waits.end());
-  std::printf("200 slow connections held; %d of %zu submissions answered 200, median %.1f ms,"
-              " slowest %.1f ms\n",
-              answered, waits.size(), waits[waits.size() / 2], waits.back());
+  std::printf(
+      "200 slow connections held; %d of %zu submissions answered 200, median %.1f ms,"
+      " slowest %.1f ms\n",
+      answered, waits.size(), waits[waits.size() / 2], waits.back());
   EXPECT_EQ(answered, static_cast<int>(waits.size()));
   EXPECT_LT(waits.back(), 1000.0);
 }
@@ -159,9 +160,10 @@ TEST(Connections, RefusesOversizedHeadsAtOnceWithoutHoldingThem) {
     most_before_answer = std::max(most_before_answer, floods[i].sent_before_answer);
   }
   std::int64_t peak = server.program.PeakMemory();
-  std::printf("16 connections sent %zu MB of heads; each answered after at most %zu KB;"
-              " the server's peak memory %.1f MB\n",
-              total >> 20, most_before_answer >> 10, static_cast<double>(peak) / (1 << 20));
+  std::printf(
+      "16 connections sent %zu MB of heads; each answered after at most %zu KB;"
+      " the server's peak memory %.1f MB\n",
+      total >> 20, most_before_answer >> 10, static_cast<double>(peak) / (1 << 20));
   EXPECT_LT(peak, 64 << 20);
   // And it still serves.
   RawClient after(server.port);
@@ -183,9 +185,9 @@ TEST(Connections, AnswersPipelinedRequestsInOrderAndEveryOneReadBeforeAStop) {
     bool head = false;
   };
   // A HEAD's answer has no body, whatever its status.
-  const Expected expected[] = {{200, "stored\n"}, {200, ""},       {400, ""},
-                               {404, ""},          {405, "", true}, {200, "", true},
-                               {200, "already stored\n"}};
+  const Expected expected[] = {
+      {200, "stored\n"},        {200, ""}, {400, ""}, {404, ""}, {405, "", true}, {200, "", true},
+      {200, "already stored\n"}};
   for (const Expected& e : expected) {
     RawClient::Answer answer = client.Read(e.head);
     EXPECT_EQ(answer.status, e.status) << answer.headers;

@@ -24,7 +24,7 @@ TEST(RequestHead, FindsWhereAHeadEndsAndWhetherTheConnectionStaysOpen) {
     bool keep_alive;
   };
   for (const Case& c : {Case{"GET / HTTP/1.1\nHost: x\n\n", true},  // bare line feeds
-                        Case{"\r\nGET / HTTP/1.1\r\n\r\n", true},    // a blank line before
+                        Case{"\r\nGET / HTTP/1.1\r\n\r\n", true},   // a blank line before
                         Case{"GET / HTTP/1.1\r\nConnection: Close\r\n\r\n", false},
                         Case{"GET / HTTP/1.0\r\n\r\n", false},
                         Case{"GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", true},
@@ -44,8 +44,7 @@ TEST(RequestHead, RefusesHeadsPastTheirLimitsAsSoonAsTheyArePassed) {
   EXPECT_EQ(ReadRequestHead(line + "\r\n\r\n").outcome, Outcome::kComplete);
   EXPECT_EQ(ReadRequestHead("GET /a" + line + "\r\n\r\n").status, 414);
   EXPECT_EQ(ReadRequestHead(std::string(kMaxRequestLine + 2, 'a')).status, 414);
-  EXPECT_EQ(ReadRequestHead(std::string(kMaxRequestLine + 1, 'a')).outcome,
-            Outcome::kIncomplete);
+  EXPECT_EQ(ReadRequestHead(std::string(kMaxRequestLine + 1, 'a')).outcome, Outcome::kIncomplete);
 
   // Header fields: the limit counts every byte after the request line, blank line included.
   const std::string start = "GET / HTTP/1.1\r\n";
@@ -63,10 +62,8 @@ TEST(RequestHead, RefusesMalformedHeadsAndRequestsWithABody) {
   for (const Case& c : {Case{"GET / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", 413},
                         Case{"GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 413},
                         Case{"GET / HTTP/1.1\r\nContent-Length: five\r\n\r\n", 400},
-                        Case{"GET / HTTP/2.0\r\n\r\n", 505},
-                        Case{"GET / HTTP/1.1 \r\n\r\n", 400},
-                        Case{"GET  / HTTP/1.1\r\n\r\n", 400},
-                        Case{"GET / http/1.1\r\n\r\n", 400},
+                        Case{"GET / HTTP/2.0\r\n\r\n", 505}, Case{"GET / HTTP/1.1 \r\n\r\n", 400},
+                        Case{"GET  / HTTP/1.1\r\n\r\n", 400}, Case{"GET / http/1.1\r\n\r\n", 400},
                         Case{"GET / HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n", 400},
                         Case{"GET / HTTP/1.1\r\nHost : x\r\n\r\n", 400},
                         Case{"GET / HTTP/1.1\r\nX: a\rb\r\n\r\n", 400},

@@ -281,8 +281,9 @@ TEST(SqliteFile, AnswersUnavailableOnceItsFileIsDeletedAndMakesNoOther) {
   auto restarted = OpenStore(path);
   auto rows = SqliteRows(path);
   for (const std::string& score : acknowledged) {
-    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
-                            [&](const StoredRow& row) { return std::to_string(row.score) == score; }))
+    EXPECT_TRUE(
+        std::any_of(rows.begin(), rows.end(),
+                    [&](const StoredRow& row) { return std::to_string(row.score) == score; }))
         << "acknowledged, then lost: " << score;
   }
 }
