@@ -45,13 +45,6 @@ class SqliteConnection {
         Execute("COMMIT");
       }
       Execute("PRAGMA synchronous=NORMAL");
-      // A checkpoint copies the WAL's pages into the file and syncs both, on the committing
-      // thread, holding up every submission behind it. Ten times SQLite's default WAL (40 MB
-      // of 4 KB pages) before one means a tenth as many stalls, and a page rewritten often is
-      // copied once for many commits: 10-15 % more submissions a second under load. The price:
-      // a power cut (not a crash) may lose what came since the last sync, under full load a
-      // few seconds of submissions rather than a fraction of one; the file stays whole.
-      Execute("PRAGMA wal_autocheckpoint=10000");
       insert_ = Prepare(sql::kInsert);
       best_ = Prepare(sql::kBest);
       count_ = Prepare(sql::kCount);
