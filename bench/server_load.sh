@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
-# server_load.sh -- load on quorvane-scores with wrk over loopback, on SQLite and on PostgreSQL:
-# distinct submissions per second, then leaderboard pages per second with latency percentiles,
-# and a check that every submission answered 200 is stored. Each run is bounded.
-# Usage: server_load.sh QUORVANE_SCORES [SECONDS_PER_RUN (default 10)]
+# server_load.sh -- load on quorvane-scores with wrk over loopback. First the ceiling: the same
+# connections answering every request with a constant and no store (scores-ceiling, built beside
+# the server), the most this machine serves now. Then, on SQLite and on PostgreSQL, distinct
+# submissions per second and leaderboard pages per second beside it, with latency percentiles
+# and a check that every submission answered 200 is stored; and on SQLite a slow-client minute:
+# submissions while 200 slow clients hold connections open. Each run is bounded.
+# Usage: server_load.sh QUORVANE_SCORES [SECONDS_PER_RUN (default 10)] [SLOW_SECONDS (default 60)]
 set -euo pipefail
 SCORES=$1
 DURATION=${2:-10}
-THREADS=2      # wrk threads: this machine's cores are shared with the server
-CONNECTIONS=16 # the server's worker count: each keep-alive connection holds a worker
+SLOW_DURATION=${3:-60}
+CEILING=$(dirname "$SCORES")/scores-ceiling
+THREADS=2 # wrk threads: this machine's cores are shared by client and server
+# Each connection keeps one request in flight. With 64, submissions queue behind a commit and
+# are stored together, as when many players finish at once; with few connections each commit
+# holds few, and the figure is bound by a commit's latency rather than the server's capacity.
+# QV_LOAD_CONNECTIONS=16 compares with the old thread-per-connection server's 16 threads.
+CONNECTIONS=${QV_LOAD_CONNECTIONS:-64}
+SLOW_CLIENTS=200
 command -v wrk >/dev/null || { echo "wrk is not installed (apt-get install wrk)" >&2; exit 1; }
+[ -x "$CEILING" ] || { echo "no $CEILING: build the scores-ceiling target" >&2; exit 1; }
 
 TMP=$(mktemp -d)
 SERVER=
+SLOW=
 PG_CTL=
 cleanup() {
+  if [ -n "$SLOW" ]; then kill "$SLOW" 2>/dev/null || true; fi
   if [ -n "$SERVER" ]; then kill "$SERVER" 2>/dev/null || true; fi
   if [ -n "$PG_CTL" ]; then $PG_CTL stop -m immediate >/dev/null 2>&1 || true; fi
   rm -rf "$TMP"
@@ -51,8 +64,8 @@ function done(summary, latency, requests)
 end
 LUA
 
-start_server() {  # start_server DB: starts it on a free port, sets SERVER and PORT
-  "$SCORES" --listen 127.0.0.1:0 --db "$1" >"$TMP/server.out" 2>"$TMP/server.err" &
+start_server() {  # start_server PROGRAM [ARGS...]: starts it on a free port, sets SERVER and PORT
+  "$@" --listen 127.0.0.1:0 >"$TMP/server.out" 2>"$TMP/server.err" &
   SERVER=$!
   PORT=
   for _ in $(seq 200); do
@@ -72,41 +85,109 @@ stop_server() {
 
 # percentile NAME FILE: that line of wrk's latency distribution
 percentile() { awk -v p="$1" '$1 == p { print $2 }' "$2"; }
+rate() { awk '/^Requests\/sec/ { printf "%.0f", $2 }' "$1"; }
 
-run() {  # run LABEL DB
-  local label=$1 db=$2
-  echo "== $label =="
-  start_server "$db"
-  wrk -t"$THREADS" -c"$CONNECTIONS" -d"${DURATION}s" --latency -s "$TMP/submit.lua" \
-    "http://127.0.0.1:$PORT/" >"$TMP/submit.txt" 2>&1
-  local accepted sent
-  read -r _ accepted _ sent < <(grep '^ACCEPTED' "$TMP/submit.txt")
-  echo "submissions: $(awk '/^Requests\/sec/ { print $2 }' "$TMP/submit.txt")/s," \
-    "latency p50 $(percentile 50% "$TMP/submit.txt"), p99 $(percentile 99% "$TMP/submit.txt")"
+# submit SECONDS OUT: distinct submissions for that long; the report goes to OUT
+submit() {
+  wrk -t"$THREADS" -c"$CONNECTIONS" -d"$1s" --latency -s "$TMP/submit.lua" \
+    "http://127.0.0.1:$PORT/" >"$2" 2>&1
+}
 
-  wrk -t"$THREADS" -c"$CONNECTIONS" -d"${DURATION}s" --latency \
-    "http://127.0.0.1:$PORT/scores/" >"$TMP/board.txt" 2>&1
-  echo "leaderboard pages: $(awk '/^Requests\/sec/ { print $2 }' "$TMP/board.txt")/s," \
-    "latency p50 $(percentile 50% "$TMP/board.txt"), p99 $(percentile 99% "$TMP/board.txt")," \
-    "$(grep -o 'Non-2xx or 3xx responses: [0-9]*' "$TMP/board.txt" || echo 'all 200')"
-  stop_server
-
-  local rows
-  rows=$("$SCORES" --db "$db" --count)
+# check_rows DB REPORT: every submission answered 200 is stored
+check_rows() {
+  local accepted sent rows
+  read -r _ accepted _ sent < <(grep '^ACCEPTED' "$2")
+  rows=$("$SCORES" --db "$1" --count)
   # A request still in flight when wrk stops may be stored without its answer being counted,
-  # so rows may exceed the accepted count, never the number sent.
+  # so rows may exceed the acknowledged count by as many as were in flight, never the sent.
   if [ "$rows" -ge "$accepted" ] && [ "$rows" -le "$sent" ]; then
-    echo "rows stored: $rows; answered 200: $accepted; sent: $sent; nothing lost"
+    echo "rows stored: $rows; acknowledged: $accepted (+$((rows - accepted)) in flight at the" \
+      "end); sent: $sent; nothing lost"
   else
-    echo "rows stored: $rows; answered 200: $accepted; sent: $sent; MISMATCH"
+    echo "rows stored: $rows; acknowledged: $accepted; sent: $sent; MISMATCH"
     FAILED=1
   fi
 }
 
+ceiling() {
+  start_server "$CEILING"
+  submit "$DURATION" "$TMP/ceiling.txt"
+  kill "$SERVER"
+  wait "$SERVER" 2>/dev/null || true
+  SERVER=
+  CEILING_RATE=$(rate "$TMP/ceiling.txt")
+  echo "ceiling (constant answer, no store): $CEILING_RATE/s," \
+    "latency p50 $(percentile 50% "$TMP/ceiling.txt"), p99 $(percentile 99% "$TMP/ceiling.txt")"
+}
+
+# of RATE: "RATE/s (R of the ceiling)"
+of() { awk -v r="$1" -v c="$CEILING_RATE" 'BEGIN { printf "%d/s (%.2f of the ceiling)", r, r / c }'; }
+
+run() {  # run LABEL DB
+  local label=$1 db=$2
+  echo "== $label =="
+  start_server "$SCORES" --db "$db"
+  submit "$DURATION" "$TMP/submit.txt"
+  echo "submissions: $(of "$(rate "$TMP/submit.txt")")," \
+    "latency p50 $(percentile 50% "$TMP/submit.txt"), p99 $(percentile 99% "$TMP/submit.txt")"
+
+  wrk -t"$THREADS" -c"$CONNECTIONS" -d"${DURATION}s" --latency \
+    "http://127.0.0.1:$PORT/scores/" >"$TMP/board.txt" 2>&1
+  echo "leaderboard pages: $(rate "$TMP/board.txt")/s," \
+    "latency p50 $(percentile 50% "$TMP/board.txt"), p99 $(percentile 99% "$TMP/board.txt")," \
+    "$(grep -o 'Non-2xx or 3xx responses: [0-9]*' "$TMP/board.txt" || echo 'all 200')"
+  stop_server
+  check_rows "$db" "$TMP/submit.txt"
+}
+
+# slow_clients COUNT: holds COUNT connections, each sending one more byte of a request every
+# 4 s and never finishing it; one the server closes is opened again within a second. Runs
+# until killed.
+slow_clients() {
+  trap '' PIPE
+  local count=$1 fds=() i tick=0
+  open() { exec {fd}<>"/dev/tcp/127.0.0.1/$PORT" && fds[$1]=$fd; }
+  for ((i = 0; i < count; i++)); do open "$i"; done
+  while true; do
+    for ((i = 0; i < count; i++)); do
+      # Readable means answered (408) or closed: the server let it go, so come back.
+      if read -r -t 0 -u "${fds[$i]}" 2>/dev/null; then
+        local closing=${fds[$i]}
+        exec {closing}>&-
+        open "$i"
+      elif ((i % 4 == tick % 4)); then
+        printf 'G' >&"${fds[$i]}" 2>/dev/null || true
+      fi
+    done
+    tick=$((tick + 1))
+    sleep 1
+  done
+}
+
+slow_minute() {  # slow_minute DB
+  echo "== SQLite, with $SLOW_CLIENTS slow clients holding connections (a byte every 4 s) =="
+  start_server "$SCORES" --db "$1"
+  slow_clients "$SLOW_CLIENTS" &
+  SLOW=$!
+  sleep 2
+  submit "$SLOW_DURATION" "$TMP/slow.txt"
+  kill "$SLOW"
+  wait "$SLOW" 2>/dev/null || true
+  SLOW=
+  echo "submissions over ${SLOW_DURATION} s: $(of "$(rate "$TMP/slow.txt")")," \
+    "latency p50 $(percentile 50% "$TMP/slow.txt"), p99 $(percentile 99% "$TMP/slow.txt")," \
+    "max $(awk '/^    Latency/ { print $4 }' "$TMP/slow.txt")," \
+    "$(grep -o 'Non-2xx or 3xx responses: [0-9]*' "$TMP/slow.txt" || echo 'all 200')"
+  stop_server
+  check_rows "$1" "$TMP/slow.txt"
+}
+
 FAILED=0
 echo "quorvane-scores under wrk: $THREADS threads, $CONNECTIONS connections, ${DURATION} s a run," \
-  "$(nproc) cores shared by client and server"
+  "$(nproc) cores shared by client and server; load $(cut -d' ' -f1-3 /proc/loadavg)"
+ceiling
 run "SQLite (WAL, synchronous=NORMAL)" "$TMP/scores.db"
+slow_minute "$TMP/slow.db"
 
 PG_BIN=${QV_PG_BIN:-$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n1)}
 if [ -x "$PG_BIN/initdb" ]; then
@@ -127,4 +208,5 @@ else
   echo "== PostgreSQL: not measured, its server programs are not installed" \
     "(apt-get install postgresql) =="
 fi
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $FAILED

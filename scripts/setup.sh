@@ -9,15 +9,16 @@ QV_CMAKE_ARGS=()
 
 # To build and play.
 QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libpulse-dev libcurl4-openssl-dev)
-# The score server: cpp-httplib, SQLite and libpq (built when they are there).
-QV_SERVER_PACKAGES=(libcpp-httplib-dev libsqlite3-dev libpq-dev)
+# The score server: SQLite and libpq (built when they are there).
+QV_SERVER_PACKAGES=(libsqlite3-dev libpq-dev)
 # To run the tests: GoogleTest, and for the real program a virtual X server, key presses and
-# window lookup, sound analysis; for the score server, a PostgreSQL of its own and a browser
-# for its page; a PulseAudio server to restart under the game; to build and run the fuzz targets
-# and the sanitizer build: clang, its libFuzzer and sanitizer runtimes, and llvm-symbolizer; and
-# clang-format, to check the code's layout.
-QV_TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-utils sox postgresql chromium pulseaudio
-                  pulseaudio-utils clang libclang-rt-14-dev llvm clang-format-14)
+# window lookup, sound analysis; for the score server, cpp-httplib as its tests' HTTP client, a
+# PostgreSQL of its own and a browser for its page; a PulseAudio server to restart under the
+# game; to build and run the fuzz targets and the sanitizer build: clang, its libFuzzer and
+# sanitizer runtimes, and llvm-symbolizer; and clang-format, to check the code's layout.
+QV_TEST_PACKAGES=(libgtest-dev libcpp-httplib-dev xvfb xauth xdotool x11-utils sox postgresql
+                  chromium pulseaudio pulseaudio-utils clang libclang-rt-14-dev llvm
+                  clang-format-14)
 # To build the Debian packages (scripts/package), and for the test that builds them, to check
 # them: lintian, the desktop entry, the AppStream file, the man pages, the service's exposure.
 QV_PACKAGE_PACKAGES=(dpkg-dev debhelper)

@@ -1,4 +1,4 @@
-// connection_pool.h -- a small pool of database connections shared by httplib's worker threads.
+// connection_pool.h -- a small pool of database connections shared by the store's threads.
 #pragma once
 
 #include <functional>
@@ -9,10 +9,11 @@
 
 namespace scores {
 
-// Hands each worker a connection of its own for the length of one store call, opening a new one
+// Hands each thread a connection of its own for the length of one store call, opening a new one
 // when none is idle. The pool never holds more connections than were ever in use at once, which
-// httplib's fixed thread count bounds. A connection that has failed is discarded, not returned,
-// so the next call opens a fresh one and the server recovers when the database comes back.
+// the routes' fixed thread counts (writers, page threads) bound. A connection that has failed
+// is discarded, not returned, so the next call opens a fresh one and the server recovers when
+// the database comes back.
 template <class Connection>
 class ConnectionPool {
  public:

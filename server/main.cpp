@@ -5,13 +5,13 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include "http.h"
+#include "http_server.h"
+#include "routes.h"
 #include "store.h"
 
 namespace {
@@ -110,10 +110,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
 }
 
 // Runs on its own thread from before listening until the server has stopped. A signal handler
-// may not call into httplib, so SIGTERM and SIGINT stay blocked in every thread and arrive here
-// through a signalfd; wake_fd tells the thread that the server ended by itself.
-void WatchForStop(httplib::Server& server, int signal_fd, int wake_fd,
-                  const std::atomic<bool>& listen_ended) {
+// may do almost nothing safely, so SIGTERM and SIGINT stay blocked in every thread and arrive
+// here through a signalfd; wake_fd tells the thread that the server ended by itself.
+void WatchForStop(scores::HttpServer& server, int signal_fd, int wake_fd) {
   pollfd fds[] = {{signal_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
   while (poll(fds, 2, -1) < 0) {
   }
@@ -121,12 +120,7 @@ void WatchForStop(httplib::Server& server, int signal_fd, int wake_fd,
   signalfd_siginfo info;
   if (read(signal_fd, &info, sizeof info) != sizeof info) return;
   std::cout << "quorvane-scores: stopping on signal " << info.ssi_signo << std::endl;
-  // A signal may come between binding and the start of the accept loop, when stop() would do
-  // nothing; wait for the loop to be running (or to have failed) before stopping it.
-  while (!server.is_running() && !listen_ended) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  server.stop();
+  server.Stop();
 }
 
 int Serve(const Options& options) {
@@ -156,12 +150,9 @@ int Serve(const Options& options) {
     }
   }
 
-  httplib::Server server;
-  scores::ConfigureServer(server, *store);
-  int port = options.port;
-  bool bound = port == 0 ? (port = server.bind_to_any_port(options.host)) > 0
-                         : server.bind_to_port(options.host, port);
-  if (!bound) {
+  scores::HttpServer server;
+  int port = server.Bind(options.host, options.port);
+  if (port == 0) {
     std::cerr << "quorvane-scores: cannot listen on " << options.host << ":" << options.port
               << " (address in use or not available)" << std::endl;
     return 1;
@@ -173,15 +164,20 @@ int Serve(const Options& options) {
     std::cerr << "quorvane-scores: cannot watch for signals" << std::endl;
     return 1;
   }
-  std::atomic<bool> listen_ended = false;
-  std::thread watcher(WatchForStop, std::ref(server), signal_fd, wake[0], std::cref(listen_ended));
+  std::thread watcher(WatchForStop, std::ref(server), signal_fd, wake[0]);
 
   std::cout << "quorvane-scores: listening on " << options.host << ":" << port << " ("
             << (scores::IsPostgresUrl(options.db) ? "PostgreSQL" : "SQLite file " + options.db)
             << ")" << std::endl;
-  // Returns after stop(), once every worker has finished the request it was answering.
-  bool clean = server.listen_after_bind();
-  listen_ended = true;
+  bool clean;
+  {
+    // The routes' threads answer through the server, so they end before it does.
+    scores::Routes routes(*store);
+    // Returns after a stop, once every request already received is answered.
+    clean = server.Run([&routes](const scores::Request& request, scores::Answer answer) {
+      routes.Handle(request, answer);
+    });
+  }
   // One byte into an empty pipe: it cannot block or fail.
   char byte = 0;
   [[maybe_unused]] ssize_t written = write(wake[1], &byte, 1);

@@ -70,18 +70,57 @@ class PgConnection {
   PgConnection& operator=(const PgConnection&) = delete;
   ~PgConnection() { PQfinish(conn_); }
 
-  // False once the connection to the server is lost; such a connection is not reused.
-  bool Healthy() const { return PQstatus(conn_) == CONNECTION_OK; }
+  // False once the connection to the server is lost, or left in a state not worth mending;
+  // such a connection is not reused.
+  bool Healthy() const { return !broken_ && PQstatus(conn_) == CONNECTION_OK; }
 
-  bool Add(const Submission& s, std::int64_t received_at) {
-    std::string level = std::to_string(s.level);
-    std::string score = std::to_string(s.score);
-    std::string time = std::to_string(received_at);
-    const char* params[] = {level.c_str(), score.c_str(), s.name.c_str(), s.email.c_str(),
-                            time.c_str()};
-    Result result(PQexecPrepared(conn_, "insert", 5, params, nullptr, nullptr, 0));
-    if (result.Status() != PGRES_COMMAND_OK) Fail();
-    return std::string_view(PQcmdTuples(result.get())) == "1";
+  // All in one transaction, or none, sent in one go (libpq's pipeline mode): the batch costs
+  // one round trip and one flush of PostgreSQL's log, however many it holds.
+  std::vector<bool> AddAll(const std::vector<Submission>& submissions, std::int64_t received_at) {
+    // Any failure leaves the connection in a state not worth mending: it is not used again.
+    broken_ = true;
+    if (PQenterPipelineMode(conn_) != 1) Fail();
+    const std::string time = std::to_string(received_at);
+    bool sent = PQsendQueryParams(conn_, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
+    for (const Submission& s : submissions) {
+      const std::string level = std::to_string(s.level);
+      const std::string score = std::to_string(s.score);
+      const char* params[] = {level.c_str(), score.c_str(), s.name.c_str(), s.email.c_str(),
+                              time.c_str()};
+      sent = sent && PQsendQueryPrepared(conn_, "insert", 5, params, nullptr, nullptr, 0);
+    }
+    sent = sent && PQsendQueryParams(conn_, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+           PQpipelineSync(conn_);
+    if (!sent) Fail();
+
+    // Each statement's result comes followed by a null, then the sync's own. After a failure
+    // PostgreSQL skips the rest (PGRES_PIPELINE_ABORTED) and leaves the transaction aborted.
+    std::vector<bool> added;
+    added.reserve(submissions.size());
+    std::string failure;
+    for (std::size_t i = 0; i < submissions.size() + 2; ++i) {
+      Result result(PQgetResult(conn_));
+      if (result.get() == nullptr) Fail();
+      bool insert = i > 0 && i <= submissions.size();
+      if (result.Status() != PGRES_COMMAND_OK) {
+        if (failure.empty()) failure = Trimmed(PQresultErrorMessage(result.get()));
+        if (failure.empty()) failure = "a statement failed";
+      } else if (insert) {
+        added.push_back(std::string_view(PQcmdTuples(result.get())) == "1");
+      } else if (i > 0 && std::string_view(PQcmdStatus(result.get())) != "COMMIT") {
+        failure = "the transaction was rolled back";
+      }
+      Result end(PQgetResult(conn_));
+    }
+    Result sync(PQgetResult(conn_));
+    if (sync.Status() != PGRES_PIPELINE_SYNC || PQexitPipelineMode(conn_) != 1) Fail();
+    if (!failure.empty()) {
+      Result rollback(PQexec(conn_, "ROLLBACK"));
+      if (rollback.Status() == PGRES_COMMAND_OK) broken_ = false;
+      throw StoreError("PostgreSQL: " + failure);
+    }
+    broken_ = false;
+    return added;
   }
 
   std::vector<RankedScore> Best(int level, int limit) {
@@ -139,6 +178,7 @@ class PgConnection {
   }
 
   PGconn* conn_ = nullptr;
+  bool broken_ = false;
 };
 
 class PgStore : public ScoreStore {
@@ -148,8 +188,9 @@ class PgStore : public ScoreStore {
     pool_.Keep(std::make_unique<PgConnection>(url, true));
   }
 
-  bool Add(const Submission& submission, std::int64_t received_at) override {
-    return WithConnection([&](PgConnection& c) { return c.Add(submission, received_at); });
+  std::vector<bool> AddAll(const std::vector<Submission>& submissions,
+                           std::int64_t received_at) override {
+    return WithConnection([&](PgConnection& c) { return c.AddAll(submissions, received_at); });
   }
 
   std::vector<RankedScore> Best(int level, int limit) override {
@@ -160,10 +201,15 @@ class PgStore : public ScoreStore {
     return WithConnection([](PgConnection& c) { return c.Count(); });
   }
 
+  // While one batch waits for its commit to be flushed, others are sent.
+  int Writers() const override { return 4; }
+
  private:
   // Runs one call, and runs it once more on a new connection when the first one turns out to
   // be broken (the database restarted since it was opened). Repeating is safe: reads change
-  // nothing, and a repeated insert meets the unique constraint and stores nothing twice.
+  // nothing, and a repeated batch meets the unique constraint and stores nothing twice (should
+  // the first attempt have committed before the connection broke, its rows read as already
+  // stored, which they are).
   template <class Call>
   std::invoke_result_t<Call, PgConnection&> WithConnection(Call call) {
     for (int attempt = 1;; ++attempt) {

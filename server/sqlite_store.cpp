@@ -1,10 +1,11 @@
 // sqlite_store.cpp -- the default store: one SQLite file in WAL mode.
 //
-// WAL lets the leaderboard read while a submission is written. synchronous=NORMAL syncs the
+// WAL lets the leaderboard read while submissions are written. synchronous=NORMAL syncs the
 // file at checkpoints rather than at every commit: a power cut may lose the last few
-// submissions but never corrupts the file, and the commit costs no disk flush, which is what
-// lets one file take thousands of submissions a second.
+// submissions but never corrupts the file, and a commit costs no disk flush. A commit is still
+// written to the file before it returns, so a killed server loses nothing it acknowledged.
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <mutex>
 
@@ -14,15 +15,14 @@
 namespace scores {
 namespace {
 
-// One connection with its statements prepared once. Used by one worker at a time.
+// One connection with its statements prepared once. Used by one thread at a time.
 class SqliteConnection {
  public:
-  // Opens the file; `first` also switches it to WAL and creates the schema, which must exist
-  // before the statements can be prepared.
+  // Opens the file. Only `first`, at start, may create it; it also switches it to WAL, creates
+  // the schema (which must exist before the statements can be prepared) and proves it writable.
   SqliteConnection(const std::string& path, bool first) {
-    int rc =
-        sqlite3_open_v2(path.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (first ? SQLITE_OPEN_CREATE : 0);
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
       std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
       sqlite3_close(db_);
@@ -32,14 +32,24 @@ class SqliteConnection {
       // Another process on the same file (a second server, a backup) may hold the lock briefly.
       sqlite3_busy_timeout(db_, 5000);
       if (first) {
+        // SQLite quietly opens a file it may not write for reading only; the server would then
+        // refuse every submission, so that is a reason not to start.
+        if (sqlite3_db_readonly(db_, "main") == 1) {
+          throw StoreError("the file is read-only for this user");
+        }
         Execute("PRAGMA journal_mode=WAL");
         Execute(sql::kCreateTable);
         Execute(sql::kCreateIndex);
+        // A write transaction needs the WAL and shared-memory files beside it writable too.
+        Execute("BEGIN IMMEDIATE");
+        Execute("COMMIT");
       }
       Execute("PRAGMA synchronous=NORMAL");
       insert_ = Prepare(sql::kInsert);
       best_ = Prepare(sql::kBest);
       count_ = Prepare(sql::kCount);
+      begin_ = Prepare("BEGIN IMMEDIATE");
+      commit_ = Prepare("COMMIT");
     } catch (const StoreError& error) {
       Close();
       throw StoreError("cannot use SQLite database " + path + ": " + error.what());
@@ -49,15 +59,20 @@ class SqliteConnection {
   SqliteConnection& operator=(const SqliteConnection&) = delete;
   ~SqliteConnection() { Close(); }
 
-  bool Add(const Submission& s, std::int64_t received_at) {
-    Statement statement(insert_);
-    sqlite3_bind_int(insert_, 1, s.level);
-    sqlite3_bind_int(insert_, 2, s.score);
-    sqlite3_bind_text(insert_, 3, s.name.data(), static_cast<int>(s.name.size()), SQLITE_STATIC);
-    sqlite3_bind_text(insert_, 4, s.email.data(), static_cast<int>(s.email.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(insert_, 5, received_at);
-    if (sqlite3_step(insert_) != SQLITE_DONE) Fail();
-    return sqlite3_changes(db_) == 1;
+  // All in one transaction, or none.
+  std::vector<bool> AddAll(const std::vector<Submission>& submissions, std::int64_t received_at) {
+    Step(begin_);
+    std::vector<bool> added;
+    added.reserve(submissions.size());
+    try {
+      for (const Submission& s : submissions) added.push_back(Add(s, received_at));
+      Step(commit_);
+    } catch (const StoreError&) {
+      // Fails harmlessly when SQLite has already rolled back by itself.
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    return added;
   }
 
   std::vector<RankedScore> Best(int level, int limit) {
@@ -95,7 +110,24 @@ class SqliteConnection {
     sqlite3_stmt* stmt;
   };
 
+  // One row, inside AddAll's transaction.
+  bool Add(const Submission& s, std::int64_t received_at) {
+    Statement statement(insert_);
+    sqlite3_bind_int(insert_, 1, s.level);
+    sqlite3_bind_int(insert_, 2, s.score);
+    sqlite3_bind_text(insert_, 3, s.name.data(), static_cast<int>(s.name.size()), SQLITE_STATIC);
+    sqlite3_bind_text(insert_, 4, s.email.data(), static_cast<int>(s.email.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(insert_, 5, received_at);
+    if (sqlite3_step(insert_) != SQLITE_DONE) Fail();
+    return sqlite3_changes(db_) == 1;
+  }
+
   [[noreturn]] void Fail() { throw StoreError(std::string("SQLite: ") + sqlite3_errmsg(db_)); }
+
+  void Step(sqlite3_stmt* stmt) {
+    Statement statement(stmt);
+    if (sqlite3_step(stmt) != SQLITE_DONE) Fail();
+  }
 
   void Execute(const char* text) {
     if (sqlite3_exec(db_, text, nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
@@ -110,9 +142,7 @@ class SqliteConnection {
   }
 
   void Close() {
-    sqlite3_finalize(insert_);
-    sqlite3_finalize(best_);
-    sqlite3_finalize(count_);
+    for (sqlite3_stmt* stmt : {insert_, best_, count_, begin_, commit_}) sqlite3_finalize(stmt);
     sqlite3_close(db_);
     db_ = nullptr;
   }
@@ -121,34 +151,73 @@ class SqliteConnection {
   sqlite3_stmt* insert_ = nullptr;
   sqlite3_stmt* best_ = nullptr;
   sqlite3_stmt* count_ = nullptr;
+  sqlite3_stmt* begin_ = nullptr;
+  sqlite3_stmt* commit_ = nullptr;
 };
 
+// One connection writes (the routes have one writer thread; the mutex guards against other
+// callers), a pool of others reads. Before each use the store checks that the file at its path
+// is still the one it opened: a database deleted or replaced under a running server would
+// otherwise take submissions into a file that no one will open again.
 class SqliteStore : public ScoreStore {
  public:
   explicit SqliteStore(const std::string& path)
-      : pool_([path] { return std::make_unique<SqliteConnection>(path, false); }) {
-    // The first connection proves the file usable at start and sets it up; it then joins the
-    // pool like any other.
-    pool_.Keep(std::make_unique<SqliteConnection>(path, true));
+      : path_(path),
+        writer_(std::make_unique<SqliteConnection>(path, true)),
+        pool_([this] { return OpenReader(); }) {
+    struct stat opened;
+    if (stat(path.c_str(), &opened) != 0) throw StoreError("cannot find " + path + " once opened");
+    device_ = opened.st_dev;
+    inode_ = opened.st_ino;
   }
 
-  bool Add(const Submission& submission, std::int64_t received_at) override {
-    auto connection = pool_.Take();
-    // Writers queue here rather than in SQLite's busy handler, which sleeps in steps of
-    // milliseconds; one writer at a time is all SQLite allows anyway.
+  std::vector<bool> AddAll(const std::vector<Submission>& submissions,
+                           std::int64_t received_at) override {
     std::lock_guard lock(write_mutex_);
-    return connection->Add(submission, received_at);
+    CheckSameFile();
+    std::vector<bool> added = writer_->AddAll(submissions, received_at);
+    // Committed, but to the file opened at start: should that have gone from the path in the
+    // meantime, the next start would not find these rows, so none of them counts as stored.
+    CheckSameFile();
+    return added;
   }
 
   std::vector<RankedScore> Best(int level, int limit) override {
+    CheckSameFile();
     return pool_.Take()->Best(level, limit);
   }
 
-  std::int64_t Count() override { return pool_.Take()->Count(); }
+  std::int64_t Count() override {
+    CheckSameFile();
+    return pool_.Take()->Count();
+  }
+
+  int Writers() const override { return 1; }
 
  private:
-  ConnectionPool<SqliteConnection> pool_;
+  // Never creates the file: a missing one is a deleted database, not a new one.
+  std::unique_ptr<SqliteConnection> OpenReader() {
+    CheckSameFile();
+    auto connection = std::make_unique<SqliteConnection>(path_, false);
+    CheckSameFile();  // still the file checked, not one put there in between
+    return connection;
+  }
+
+  void CheckSameFile() const {
+    struct stat now;
+    if (stat(path_.c_str(), &now) != 0 || now.st_dev != device_ || now.st_ino != inode_) {
+      throw StoreError("the SQLite database " + path_ +
+                       " is no longer the file opened at start (deleted or replaced);"
+                       " restart the server to use the file there now");
+    }
+  }
+
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
   std::mutex write_mutex_;
+  std::unique_ptr<SqliteConnection> writer_;
+  ConnectionPool<SqliteConnection> pool_;
 };
 
 }  // namespace

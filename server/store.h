@@ -32,22 +32,36 @@ class StoreError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Every member is called by the routes from httplib's worker threads at once, so each backend
-// is thread-safe. Each throws StoreError when the database fails.
+// AddAll is called by the routes' writer threads (Writers of them), Best by their page threads
+// at once, Count at start and by tests; each backend is thread-safe. Each throws StoreError when
+// the database fails.
 class ScoreStore {
  public:
   virtual ~ScoreStore() = default;
-  // Stores a submission that arrived at received_at (seconds since 1970). Returns false when
-  // the same level, score, name and e-mail address are already stored; nothing changes then.
-  virtual bool Add(const Submission& submission, std::int64_t received_at) = 0;
+  // Stores submissions that arrived by received_at (seconds since 1970) in one transaction:
+  // all of them, or none when it throws. Element i of the result is false when submission i was
+  // already stored (the same level, score, name and e-mail address, before or earlier in the
+  // same call); nothing changes for it then. Returns only once the transaction has committed.
+  virtual std::vector<bool> AddAll(const std::vector<Submission>& submissions,
+                                   std::int64_t received_at) = 0;
   // The best `limit` scores of one level, highest first; equal scores by earlier arrival.
   virtual std::vector<RankedScore> Best(int level, int limit) = 0;
   // How many submissions are stored, all levels together.
   virtual std::int64_t Count() = 0;
+  // How many AddAll calls are worth running at once: SQLite writes one transaction at a time,
+  // while PostgreSQL overlaps them and flushes its log for several commits together.
+  virtual int Writers() const = 0;
+
+  // One submission alone; true when it was stored, false when already there.
+  bool Add(const Submission& submission, std::int64_t received_at) {
+    return AddAll({submission}, received_at).front();
+  }
 };
 
 // Opens (creating when missing) the SQLite database file at path, in WAL mode, and creates the
-// table on first start. Throws StoreError when the file cannot be opened or written.
+// table on first start. Throws StoreError when the file cannot be opened or written: a file or
+// folder that is read-only is found out here, not at the first submission. Only this creates
+// the file: should it later be deleted or replaced, every call fails until a restart.
 std::unique_ptr<ScoreStore> OpenSqliteStore(const std::string& path);
 
 // Connects to PostgreSQL at a postgresql:// or postgres:// URL (any libpq connection URL) and

@@ -2,6 +2,7 @@
 // the same cases on SQLite and on PostgreSQL.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "support.h"
@@ -256,6 +257,36 @@ TEST_P(ScoreServerTest, AnswersServiceUnavailableWhileTheDatabaseFails) {
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, ScoreServerTest, testing::Values(Backend::kSqlite));
 INSTANTIATE_TEST_SUITE_P(Postgres, ScoreServerTest, testing::Values(Backend::kPostgres));
+
+// The database file, its WAL and its shared-memory file deleted under a running server: what
+// the server then acknowledges must be in the database it opens at its next start, and it
+// makes no file of its own meanwhile.
+TEST(SqliteFile, AnswersUnavailableOnceItsFileIsDeletedAndMakesNoOther) {
+  TempDir dir;
+  const std::string path = dir.path() / "scores.db";
+  std::vector<std::string> acknowledged;
+  {
+    auto store = OpenStore(path);
+    RunningServer server(*store);
+    ASSERT_EQ(server.Get(SubmissionPath(1, "10", "before", "")).status, 200);
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    for (int i = 0; i < 20; ++i) {
+      Reply reply = server.Get(SubmissionPath(1, std::to_string(i), "after", ""));
+      if (reply.status / 100 == 2) acknowledged.push_back(std::to_string(i));
+      EXPECT_EQ(reply.status, 503);
+    }
+    EXPECT_EQ(server.Get("/scores/").status, 503);
+    EXPECT_FALSE(std::filesystem::exists(path));
+  }
+  auto restarted = OpenStore(path);
+  auto rows = SqliteRows(path);
+  for (const std::string& score : acknowledged) {
+    EXPECT_TRUE(
+        std::any_of(rows.begin(), rows.end(),
+                    [&](const StoredRow& row) { return std::to_string(row.score) == score; }))
+        << "acknowledged, then lost: " << score;
+  }
+}
 
 TEST(PostgresRecovery, ServesAgainOnceTheDatabaseIsBack) {
   ASSERT_TRUE(Cluster().cluster) << Cluster().failure;

@@ -1,12 +1,16 @@
 // support.cpp -- helpers for the score server's tests.
 #include "support.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <libpq-fe.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +19,6 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-
-#include "http.h"
 
 namespace scores::test {
 
@@ -58,12 +60,15 @@ std::string SubmissionPath(int level, const std::string& score, const std::strin
          "&score=" + Encode(score) + "&name=" + Encode(name) + "&email=" + Encode(email);
 }
 
-RunningServer::RunningServer(ScoreStore& store) {
+RunningServer::RunningServer(ScoreStore& store, HttpOptions options)
+    : server_(options), routes_(std::make_unique<Routes>(store)) {
   signal(SIGPIPE, SIG_IGN);
-  ConfigureServer(server_, store);
-  port_ = server_.bind_to_any_port("127.0.0.1");
+  port_ = server_.Bind("127.0.0.1", 0);
   if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
-  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  thread_ = std::thread([this] {
+    server_.Run(
+        [this](const Request& request, Answer answer) { routes_->Handle(request, answer); });
+  });
   client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
   client_->set_keep_alive(true);
   client_->set_url_encode(false);  // send each path exactly as the test wrote it
@@ -71,11 +76,9 @@ RunningServer::RunningServer(ScoreStore& store) {
 
 RunningServer::~RunningServer() {
   client_.reset();
-  while (!server_.is_running() && thread_.joinable()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  server_.stop();
+  server_.Stop();
   thread_.join();
+  routes_.reset();
 }
 
 Reply RunningServer::Get(const std::string& path) {
@@ -250,11 +253,94 @@ void PgCluster::Execute(const std::string& url, const std::string& statement) {
   if (!ok) throw std::runtime_error(statement + ": " + message);
 }
 
-Program::Program(const std::vector<std::string>& args) {
-  std::string path = QV_SCORES_PATH;
-  std::vector<std::string> copies = args;
-  std::vector<char*> argv{path.data()};
-  for (auto& arg : copies) argv.push_back(arg.data());
+RawClient::RawClient(int port) {
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (fd_ >= 0) close(fd_);
+    throw std::runtime_error("cannot connect to port " + std::to_string(port));
+  }
+  // A server that stops reading fails the test rather than hanging it.
+  timeval limit{10, 0};
+  setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+RawClient::~RawClient() { close(fd_); }
+
+bool RawClient::Send(std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return true;
+}
+
+namespace {
+
+// Waits for bytes on fd and appends them; false when none come in time or the peer closed.
+bool ReadMore(int fd, std::string& into, std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  pollfd wait{fd, POLLIN, 0};
+  if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0) return false;
+  char buffer[65536];
+  ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+  if (got <= 0) return false;
+  into.append(buffer, static_cast<std::size_t>(got));
+  return true;
+}
+
+}  // namespace
+
+RawClient::Answer RawClient::Read(bool head, std::chrono::milliseconds within) {
+  auto deadline = std::chrono::steady_clock::now() + within;
+  std::size_t end;
+  while ((end = pending_.find("\r\n\r\n")) == std::string::npos) {
+    if (!ReadMore(fd_, pending_, deadline)) return {};
+  }
+  Answer answer;
+  answer.headers = pending_.substr(0, end + 4);
+  answer.status = std::atoi(answer.headers.substr(answer.headers.find(' ') + 1).c_str());
+  std::size_t length = 0;
+  if (std::size_t at = answer.headers.find("Content-Length: "); at != std::string::npos) {
+    length = std::stoul(answer.headers.substr(at + 16));
+  }
+  if (head) length = 0;
+  while (pending_.size() < end + 4 + length) {
+    if (!ReadMore(fd_, pending_, deadline)) return {};
+  }
+  answer.body = pending_.substr(end + 4, length);
+  pending_.erase(0, end + 4 + length);
+  return answer;
+}
+
+bool RawClient::ClosedWithin(std::chrono::milliseconds within) {
+  auto deadline = std::chrono::steady_clock::now() + within;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd wait{fd_, POLLIN, 0};
+    if (poll(&wait, 1, 10) > 0) {
+      char buffer[4096];
+      if (recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+    }
+  }
+  return false;
+}
+
+Program::Program(const std::vector<std::string>& args, bool as_nobody) {
+  // setpriv changes the user and runs the program in its own place, so pid_ is the program's.
+  std::vector<std::string> words;
+  if (passwd* nobody = getpwnam("nobody"); as_nobody && geteuid() == 0 && nobody != nullptr) {
+    words = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+             "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
+  }
+  words.push_back(QV_SCORES_PATH);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -262,9 +348,9 @@ Program::Program(const std::vector<std::string>& args) {
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, (dir_.path() / "err").c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  int rc = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ);
+  int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + path);
+  if (rc != 0) throw std::runtime_error(std::string("cannot start ") + argv[0]);
 }
 
 Program::~Program() {
@@ -311,8 +397,14 @@ std::string Program::Output() const { return ReadFile(dir_.path() / "out"); }
 
 std::string Program::Errors() const { return ReadFile(dir_.path() / "err"); }
 
-Finished RunProgram(const std::vector<std::string>& args) {
-  Program program(args);
+std::int64_t Program::PeakMemory() const {
+  std::string status = ReadFile("/proc/" + std::to_string(pid_) + "/status");
+  std::size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? 0 : std::atoll(status.c_str() + at + 6) * 1024;
+}
+
+Finished RunProgram(const std::vector<std::string>& args, bool as_nobody) {
+  Program program(args, as_nobody);
   Finished finished;
   finished.status = program.Wait(std::chrono::seconds(30));
   finished.out = program.Output();

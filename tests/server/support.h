@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "http_server.h"
+#include "routes.h"
 #include "store.h"
 
 namespace scores::test {
@@ -46,10 +48,11 @@ struct Reply {
   std::string body;
 };
 
-// The routes of the program on a store, served from this process on 127.0.0.1 and a free port.
+// The routes of the program on a store, served from this process on 127.0.0.1 and a free port,
+// with the program's connection settings unless others are given.
 class RunningServer {
  public:
-  explicit RunningServer(ScoreStore& store);
+  explicit RunningServer(ScoreStore& store, HttpOptions options = {});
   RunningServer(const RunningServer&) = delete;
   RunningServer& operator=(const RunningServer&) = delete;
   ~RunningServer();
@@ -57,7 +60,8 @@ class RunningServer {
   Reply Get(const std::string& path);
 
  private:
-  httplib::Server server_;
+  HttpServer server_;
+  std::unique_ptr<Routes> routes_;
   int port_ = 0;
   std::thread thread_;
   std::unique_ptr<httplib::Client> client_;
@@ -104,10 +108,38 @@ class PgCluster {
   int databases_ = 0;
 };
 
+// A client on a plain socket, for what an HTTP library will not send: pipelined requests, heads
+// cut anywhere, a head that never ends.
+class RawClient {
+ public:
+  explicit RawClient(int port);  // connects to 127.0.0.1:port; throws when it cannot
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+  ~RawClient();
+  // Sends all of it; false when the connection fails first.
+  bool Send(std::string_view bytes);
+  // Reads one answer (its body too, unless it answers a HEAD); status 0 when none came whole
+  // within the time or the connection ended. `headers` holds the answer's head.
+  struct Answer {
+    int status = 0;
+    std::string headers;
+    std::string body;
+  };
+  Answer Read(bool head = false, std::chrono::milliseconds within = std::chrono::seconds(5));
+  // True when the server closes the connection within the time, once any answer is read.
+  bool ClosedWithin(std::chrono::milliseconds within);
+
+ private:
+  int fd_ = -1;
+  std::string pending_;  // read past the last answer
+};
+
 // The real program, started with arguments, its standard output and error going to files.
+// When the tests run as root it may be run as the unprivileged user nobody, for whom file
+// permissions hold.
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& args);
+  explicit Program(const std::vector<std::string>& args, bool as_nobody = false);
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
   ~Program();  // kills it if still running
@@ -122,6 +154,8 @@ class Program {
   // What it has written to standard output and standard error so far.
   std::string Output() const;
   std::string Errors() const;
+  // The most memory it has held so far (its resident set's high-water mark), in bytes.
+  std::int64_t PeakMemory() const;
 
  private:
   bool Reaped(bool block);
@@ -137,6 +171,6 @@ struct Finished {
   std::string out;
   std::string err;
 };
-Finished RunProgram(const std::vector<std::string>& args);
+Finished RunProgram(const std::vector<std::string>& args, bool as_nobody = false);
 
 }  // namespace scores::test

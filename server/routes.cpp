@@ -1,0 +1,115 @@
+// routes.cpp -- the routes: taking a submission, showing the leaderboard.
+#include "routes.h"
+
+#include <iostream>
+
+#include "page.h"
+#include "validate.h"
+
+namespace scores {
+namespace {
+
+constexpr const char* kText = "text/plain; charset=utf-8";
+
+Response Text(int status, std::string body) {
+  Response response;
+  response.status = status;
+  response.content_type = kText;
+  response.body = std::move(body);
+  return response;
+}
+
+Response Unavailable() { return Text(503, "score store unavailable, try again later\n"); }
+
+Response SubmissionReply(std::optional<bool> added) {
+  if (!added) return Unavailable();
+  return Text(200, *added ? "stored\n" : "already stored\n");
+}
+
+Response NotAllowed(const char* allowed) {
+  Response response = Text(405, std::string("this address takes ") + allowed + "\n");
+  response.headers.emplace_back("Allow", allowed);
+  return response;
+}
+
+}  // namespace
+
+Routes::Routes(ScoreStore& store)
+    : store_(store), writer_(store, SubmissionReply, store.Writers()), pages_(kPageWorkers) {}
+
+void Routes::Handle(const Request& request, Answer answer) {
+  std::string_view target = request.target;
+  std::size_t question = target.find('?');
+  std::string_view path = target.substr(0, question);
+  // Still percent-encoded: validation decodes it itself, strictly, so that the UTF-8 checks see
+  // exactly the bytes that were sent.
+  std::string_view query = question == std::string_view::npos ? "" : target.substr(question + 1);
+  bool get = request.method == "GET";
+  bool get_or_head = get || request.method == "HEAD";
+  if (path == "/scores/quorvane.php") {
+    if (get) {
+      Submit(query, answer);
+    } else {
+      answer.Send(NotAllowed("GET"));
+    }
+  } else if (path == "/scores/") {
+    if (get_or_head) {
+      Leaderboard(query, answer);
+    } else {
+      answer.Send(NotAllowed("GET, HEAD"));
+    }
+  } else if (path == "/scores") {
+    if (get_or_head) {
+      Response response = Text(301, "moved to /scores/\n");
+      response.headers.emplace_back("Location", "/scores/");
+      answer.Send(std::move(response));
+    } else {
+      answer.Send(NotAllowed("GET, HEAD"));
+    }
+  } else {
+    answer.Send(Text(404, "not found\n"));
+  }
+}
+
+void Routes::Submit(std::string_view query, Answer answer) {
+  Verdict verdict = CheckSubmission(query);
+  if (verdict.status != 200) {
+    answer.Send(Text(verdict.status, verdict.reason + "\n"));
+    return;
+  }
+  // Answered once the batch holding it has committed, and not before.
+  writer_.Add(std::move(verdict.submission), answer);
+}
+
+void Routes::Leaderboard(std::string_view query, Answer answer) {
+  auto fields = ParseQuery(query);
+  std::string format;
+  if (fields && fields->contains("format")) format = fields->at("format");
+  if (!fields || (!format.empty() && format != "html" && format != "json")) {
+    answer.Send(Text(400, "format must be html or json\n"));
+    return;
+  }
+  pages_.Post([this, answer, format] {
+    Boards boards;
+    try {
+      for (int level = 1; level <= 3; ++level) {
+        boards[static_cast<std::size_t>(level - 1)] = store_.Best(level, kBoardLength);
+      }
+    } catch (const StoreError& error) {
+      std::cerr << "quorvane-scores: " << error.what() << std::endl;
+      answer.Send(Unavailable());
+      return;
+    }
+    Response response;
+    if (format == "json") {
+      response.content_type = "application/json";
+      response.body = RenderLeaderboardJson(boards);
+    } else {
+      response.content_type = "text/html; charset=utf-8";
+      response.body = RenderLeaderboardHtml(boards);
+    }
+    answer.Send(std::move(response));
+  });
+}
+
+}  // namespace scores

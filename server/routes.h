@@ -1,0 +1,39 @@
+// routes.h -- the score server's answers: taking a submission, showing the leaderboard.
+#pragma once
+
+#include "http_server.h"
+#include "store.h"
+#include "workers.h"
+
+namespace scores {
+
+// Threads that build leaderboard pages; both databases let reads run side by side.
+inline constexpr int kPageWorkers = 4;
+
+// The routes on a store:
+//   GET /scores/quorvane.php?password=&level=&score=&name=&email=   a submission: 200 stored
+//       (or already stored), 400 invalid, 403 wrong password, 503 database failure. Only GET:
+//       a HEAD must change nothing, and answering it as if stored would be a lie, so it is 405.
+//   GET or HEAD /scores/         the leaderboard page; ?format=json the same data as JSON
+//   GET or HEAD /scores          redirects to /scores/
+// Anything else is 404, or 405 for another method on those paths.
+// Made before the server runs and destroyed after it stops: the destructor waits for the
+// writer and the page threads, which send their answers through the server.
+class Routes {
+ public:
+  explicit Routes(ScoreStore& store);
+
+  // Called by HttpServer on its thread for every request. It never waits on the store: a
+  // submission goes to the writer, a page to a page thread, and they answer.
+  void Handle(const Request& request, Answer answer);
+
+ private:
+  void Submit(std::string_view query, Answer answer);
+  void Leaderboard(std::string_view query, Answer answer);
+
+  ScoreStore& store_;
+  BatchWriter writer_;
+  TaskPool pages_;
+};
+
+}  // namespace scores
