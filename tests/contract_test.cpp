@@ -44,11 +44,11 @@ void WriteContractSounds(const std::string& dir) {
 struct Harness {
   virtual ~Harness() = default;
   virtual Platform Parts() = 0;
-  virtual void Tap(int key) = 0;            // press and release within one turn
-  virtual void Focus(bool focused) = 0;     // the window gains or loses the foreground
-  virtual void RunFor(uint32_t ms) = 0;     // turns of the window system for ms
-  virtual uint32_t Position(BufferId) = 0;  // play position in bytes of the file's data
-  virtual void Listen() = 0;                // from now on, keep what the output plays
+  virtual void Tap(int key) = 0;             // press and release within one turn
+  virtual void Focus(bool focused) = 0;      // the window gains or loses the foreground
+  virtual void RunFor(uint32_t ms) = 0;      // turns of the window system for ms
+  virtual uint32_t Position(BufferId) = 0;   // play position in bytes of the file's data
+  virtual void Listen() = 0;                 // from now on, keep what the output plays
   virtual std::vector<int16_t> Heard() = 0;  // what it played since: stereo, interleaved
   int timer_ticks = 0;                       // counted by RunFor
 };
@@ -77,7 +77,8 @@ struct VirtualHarness : Harness {
     machine.ProcessEvents(std::nullopt);
   }
   void RunFor(uint32_t ms) override {
-    for (uint32_t i = 0; i < ms; ++i) timer_ticks += machine.ProcessEvents(std::nullopt).timer_ticks;
+    for (uint32_t i = 0; i < ms; ++i)
+      timer_ticks += machine.ProcessEvents(std::nullopt).timer_ticks;
   }
   uint32_t Position(BufferId id) override {
     const auto* b = machine.FindBuffer(id);
@@ -465,13 +466,13 @@ TEST_P(Contract, ObserversHearEachOperationOnceItHasSucceeded) {
   p->transfer.StartTransfer(url);
   for (int i = 0; i < 500 && p->transfer.TransferExecuting(); ++i) h->RunFor(10);
   const std::string n = std::to_string(id);
-  EXPECT_EQ(heard.seen, (std::vector<std::string>{
-                            "load " + n + " tone.wav ", "volume " + n + " tone.wav -600",
-                            "pan " + n + " tone.wav 2500", "frequency " + n + " tone.wav 11025",
-                            "position " + n + " tone.wav 100", "play " + n + " tone.wav loop",
-                            "stop " + n + " tone.wav ", "release " + n + " tone.wav ",
-                            "timer 0 Timer1 on", "timer 0 Timer1 off", "http 0 " + url + " start",
-                            "http 0 " + url + " end 200"}));
+  EXPECT_EQ(heard.seen,
+            (std::vector<std::string>{
+                "load " + n + " tone.wav ", "volume " + n + " tone.wav -600",
+                "pan " + n + " tone.wav 2500", "frequency " + n + " tone.wav 11025",
+                "position " + n + " tone.wav 100", "play " + n + " tone.wav loop",
+                "stop " + n + " tone.wav ", "release " + n + " tone.wav ", "timer 0 Timer1 on",
+                "timer 0 Timer1 off", "http 0 " + url + " start", "http 0 " + url + " end 200"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Contract, ::testing::Values(Backend::Virtual, Backend::Real),

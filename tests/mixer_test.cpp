@@ -48,8 +48,8 @@ TEST(Mixer, PanKeepsTheNearChannelAtTheVolumeAndLowersOnlyTheFarOne) {
   m.SetPan(1, -3000);
   m.Play(1, true);
   const std::vector<float> out = MixFrames(m, 64);
-  EXPECT_NEAR(out[0], 0.5f * std::pow(10.0f, -0.3f), 1e-4);   // -6 dB
-  EXPECT_NEAR(out[1], 0.5f * std::pow(10.0f, -1.8f), 1e-5);   // -6 dB and 30 dB more
+  EXPECT_NEAR(out[0], 0.5f * std::pow(10.0f, -0.3f), 1e-4);  // -6 dB
+  EXPECT_NEAR(out[1], 0.5f * std::pow(10.0f, -1.8f), 1e-5);  // -6 dB and 30 dB more
   m.SetPan(1, 10000);
   const std::vector<float> later = MixFrames(m, kRate / 100);  // past the ramp
   EXPECT_EQ(later[later.size() - 2], 0.0f);                    // hard right: left silent

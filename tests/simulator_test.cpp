@@ -9,14 +9,14 @@
 #include <map>
 #include <sstream>
 
+#include "core/window_events.h"
 #include "input/keyboard.h"
+#include "mix_figures.h"
 #include "platform/key_names.h"
 #include "platform/wave_file.h"
-#include "mix_figures.h"
 #include "render.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
-#include "core/window_events.h"
 #include "support.h"
 
 namespace qv::test {
@@ -252,7 +252,7 @@ TEST(Script, WaitsSleepsAndWindowEvents) {
   w.machine.ShowWindow();
   w.machine.CreateKeyboard();
   for (int i = 0; i < 10; ++i) DoEvents(w.pg);
-  EXPECT_EQ(w.Find("key", "B"), -1);       // still waiting
+  EXPECT_EQ(w.Find("key", "B"), -1);    // still waiting
   PlaySound(w.pg, "clear.wav", false);  // at 10 ms
   for (int i = 0; i < 20; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.Find("key", "B"), -1);

@@ -1,11 +1,10 @@
 // sound_test.cpp -- the players and buffer helpers on the virtual machine.
-#include "sound/players.h"
-
 #include <gtest/gtest.h>
 
-#include "game/bonus_round.h"
-#include "sound/sound_bank.h"
 #include "core/window_events.h"
+#include "game/bonus_round.h"
+#include "sound/players.h"
+#include "sound/sound_bank.h"
 #include "support.h"
 
 namespace qv::test {
@@ -35,7 +34,7 @@ TEST_F(Players, ASecondOneShotSoundCutsOffTheFirstOnceItIsLoaded) {
   const auto* second = w.machine.FindBuffer(w.pg.OneShotBuffer);
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->playing);
-  EXPECT_EQ(second->pan, 0);  // every one-shot sound is centred
+  EXPECT_EQ(second->pan, 0);     // every one-shot sound is centred
   EXPECT_EQ(second->volume, 0);  // the one-shot player never sets the volume
 }
 
@@ -72,8 +71,8 @@ TEST(InterruptiblePlayer, LeftCtrlCutsItShortAndTheNextWaitsForTheRelease) {
   w.machine.ShowWindow();
   w.machine.CreateKeyboard();
   PlaySound(w.pg, "points.wav", false);  // a one-shot sound is not touched by the player
-  PlayAndWait(w.pg, "intro.wav");           // 5 s long
-  EXPECT_EQ(w.machine.Now(), 100u);         // stopped in the pass that saw the key
+  PlayAndWait(w.pg, "intro.wav");        // 5 s long
+  EXPECT_EQ(w.machine.Now(), 100u);      // stopped in the pass that saw the key
   const auto& log = w.Log();
   int load = w.Find("load", "intro.wav");
   EXPECT_EQ(log.at(static_cast<size_t>(load) + 1).op, "volume");

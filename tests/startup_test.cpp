@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "store/scramble.h"
 #include "core/window_events.h"
+#include "store/scramble.h"
 #include "support.h"
 
 namespace qv::test {
@@ -216,8 +216,8 @@ TEST_P(StoredValues, AreReadAtStartUp) {
 
 // Named by what is stored, so a failure says which case it was.
 std::string StoredCaseName(const ::testing::TestParamInfo<StoredCase>& info) {
-  static const char* const kNames[] = {"Empty",     "SentAndScrambled1500", "ClearedStore",
-                                       "SentAsTwo", "NotNumbers",           "UnscrambledDigits",
+  static const char* const kNames[] = {"Empty",       "SentAndScrambled1500", "ClearedStore",
+                                       "SentAsTwo",   "NotNumbers",           "UnscrambledDigits",
                                        "BinaryDamage"};
   return kNames[info.index];
 }

@@ -47,11 +47,11 @@ void WriteSoundSet(const std::string& dir, uint32_t ms, uint32_t empty_ms, uint3
   WriteWav(dir + "/intro.wav", intro_ms);
   // Every announcement the menus and games play.
   for (const char* f :
-       {"menuprompt.wav", "ending.wav", "clear.wav", "points.wav", "startgame.wav",
-        "calSpeakers.wav", "sendscore.wav", "exit.wav", "cal.wav", "difficulty.wav", "diff1.wav",
-        "diff2.wav", "diff3.wav", "siren.wav", "highscoreis.wav", "highscore.wav", "el.wav",
-        "win.wav", "gameover.wav", "final.wav", "bonuswelcome.wav", "go.wav", "Sendwait.wav",
-        "SendGood.wav", "senderror.wav"}) {
+       {"menuprompt.wav",   "ending.wav",    "clear.wav",    "points.wav",   "startgame.wav",
+        "calSpeakers.wav",  "sendscore.wav", "exit.wav",     "cal.wav",      "difficulty.wav",
+        "diff1.wav",        "diff2.wav",     "diff3.wav",    "siren.wav",    "highscoreis.wav",
+        "highscore.wav",    "el.wav",        "win.wav",      "gameover.wav", "final.wav",
+        "bonuswelcome.wav", "go.wav",        "Sendwait.wav", "SendGood.wav", "senderror.wav"}) {
     WriteWav(dir + "/" + f, ms);
   }
   for (int n = 0; n <= 19; ++n) WriteWav(dir + "/numbers/sn" + std::to_string(n) + ".wav", ms);

@@ -39,8 +39,8 @@ TEST(WaveFile, ReadsWhatItWritesAndTheFormatsOtherToolsWrite) {
   EXPECT_FLOAT_EQ(ReadWaveFloat(dir / "a.wav").samples[1], 1000 / 32768.0f);
 
   // 32-bit float in WAVE_FORMAT_EXTENSIBLE, as sox and capture tools write it.
-  const uint16_t ext[] = {0xFFFE, 1, 48000 & 0xFFFF, 0, 48000 * 4 & 0xFFFF, 48000 * 4 >> 16,
-                          4,      32, 22, 32, 4, 0};
+  const uint16_t ext[] = {
+      0xFFFE, 1, 48000 & 0xFFFF, 0, 48000 * 4 & 0xFFFF, 48000 * 4 >> 16, 4, 32, 22, 32, 4, 0};
   const float floats[] = {0.5f, -0.25f, 2.0f, 0.0f};
   WriteForeign(dir / "x.wav",
                Bytes(ext, sizeof ext) + Bytes("\x03\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00"

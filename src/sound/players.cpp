@@ -2,9 +2,9 @@
 // it holds the whole decoded file, and its pan, volume and frequency can always be set.
 #include "sound/players.h"
 
-#include "input/keyboard.h"
 #include "core/program.h"
 #include "core/window_events.h"
+#include "input/keyboard.h"
 
 namespace qv {
 

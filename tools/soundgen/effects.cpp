@@ -338,11 +338,20 @@ Buffer BonusMiss() {
 
 bool MakeEffect(const std::string& name, Audio& out) {
   static const std::map<std::string, std::function<Buffer()>> effects = {
-      {"gun", Gun},         {"glass", Glass},         {"land", Land},
-      {"launch", Launch},   {"recharge", Recharge},   {"warning", Warning},
-      {"empty", Empty},     {"locked", Locked},       {"siren", Siren},
-      {"bonusFall", BonusFall}, {"bonushit", BonusHit}, {"BonusLand", BonusLand},
-      {"bonusmiss", BonusMiss}};
+      {"gun", Gun},
+      {"glass", Glass},
+      {"land", Land},
+      {"launch", Launch},
+      {"recharge", Recharge},
+      {"warning", Warning},
+      {"empty", Empty},
+      {"locked", Locked},
+      {"siren", Siren},
+      {"bonusFall", BonusFall},
+      {"bonushit", BonusHit},
+      {"BonusLand", BonusLand},
+      {"bonusmiss", BonusMiss},
+  };
   const auto it = effects.find(name);
   if (it == effects.end()) return false;
   out.rate = kRate;

@@ -144,7 +144,7 @@ class SdlSystem : public System {
   CurlTransfer& transfer_;
   bool sdl_started_ = false;
   SDL_Window* window_ = nullptr;
-  uint32_t timer_event_ = 0;       // SDL user event type posted by Timer1
+  uint32_t timer_event_ = 0;      // SDL user event type posted by Timer1
   uint32_t sound_end_event_ = 0;  // posted from the audio output when a sound ends
   int timer_id_ = 0;
   bool input_last_turn_ = false;  // the last turn delivered input: this one does not sleep

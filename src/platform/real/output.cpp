@@ -232,8 +232,7 @@ class SdlOutput : public Output {
 class WaveOutput : public Output {
  public:
   // Throws WaveError when the file cannot be created.
-  WaveOutput(Mixer& mixer, const std::string& path)
-      : mixer_(mixer), file_(path, kOutputRate, 2) {
+  WaveOutput(Mixer& mixer, const std::string& path) : mixer_(mixer), file_(path, kOutputRate, 2) {
     file_.Flush();
     thread_ = std::thread([this] { Run(); });
   }

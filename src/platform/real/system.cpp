@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/scan_codes.h"
 #include "platform/real/machine.h"
 #include "platform/real/text_wrap.h"
+#include "platform/scan_codes.h"
 
 namespace qv {
 
@@ -275,7 +275,8 @@ void SdlSystem::MessageBox(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
   SpeakAloud(text);
-  struct sigaction end_now {}, old_term{}, old_int{};
+  struct sigaction end_now {
+  }, old_term{}, old_int{};
   end_now.sa_handler = EndOnSignal;
   sigaction(SIGTERM, &end_now, &old_term);
   sigaction(SIGINT, &end_now, &old_int);
@@ -323,8 +324,6 @@ void SdlSystem::SetTimerEnabled(bool enabled) {
   Tell("timer", 0, "Timer1", enabled ? "on" : "off");
 }
 
-bool SdlSystem::HasFocus() const {
-  return window_ != nullptr && SDL_GetKeyboardFocus() == window_;
-}
+bool SdlSystem::HasFocus() const { return window_ != nullptr && SDL_GetKeyboardFocus() == window_; }
 
 }  // namespace qv
