@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 #include "platform/wave_file.h"
 
 namespace {

@@ -17,13 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
+#include "platform/wave_file.h"
 
 namespace {
 
@@ -125,23 +125,7 @@ void WriteTone(const fs::path& path, int ms) {
   for (int i = 0; i < frames; ++i) {
     samples[static_cast<size_t>(i)] = static_cast<int16_t>(8000 * std::sin(i * 0.06));
   }
-  const uint32_t data = static_cast<uint32_t>(frames * 2);
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + data);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(1);
-  u32(rate);
-  u32(rate * 2);
-  u16(2);
-  u16(16);
-  out.write("data", 4);
-  u32(data);
-  out.write(reinterpret_cast<const char*>(samples.data()), data);
+  qv::WriteWave(path.string(), rate, 1, samples.data(), samples.size());
 }
 
 // Sound ends: the loop waits for a one-shot sound as the game's players do; a watcher thread

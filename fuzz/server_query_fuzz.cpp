@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(scores::IsCleanText(s.email, scores::kMaxTextLength), "an unclean address accepted");
   // What was accepted reads the same way again.
   const auto parsed = scores::ParseQuery(raw);
-  Require(parsed && parsed->at("password") == scores::kGamePassword, "accepted without the password");
+  Require(parsed && parsed->at("password") == scores::kGamePassword,
+          "accepted without the password");
   return 0;
 }

@@ -15,9 +15,10 @@ QV_SERVER_PACKAGES=(libsqlite3-dev libpq-dev)
 # window lookup, sound analysis; for the score server, cpp-httplib as its tests' HTTP client, a
 # PostgreSQL of its own and a browser for its page; a PulseAudio server to restart under the
 # game; to build and run the fuzz targets and the sanitizer build: clang, its libFuzzer and
-# sanitizer runtimes, and llvm-symbolizer.
+# sanitizer runtimes, and llvm-symbolizer; and clang-format, to check the code's layout.
 QV_TEST_PACKAGES=(libgtest-dev libcpp-httplib-dev xvfb xauth xdotool x11-utils sox postgresql
-                  chromium pulseaudio pulseaudio-utils clang libclang-rt-14-dev llvm)
+                  chromium pulseaudio pulseaudio-utils clang libclang-rt-14-dev llvm
+                  clang-format-14)
 # To build the Debian packages (scripts/package), and for the test that builds them, to check
 # them: lintian, the desktop entry, the AppStream file, the man pages, the service's exposure.
 QV_PACKAGE_PACKAGES=(dpkg-dev debhelper)

@@ -6,9 +6,8 @@
 #include <cstring>
 
 #include "core/program.h"
-#include "platform/logged.h"
 #include "platform/paths.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 #include "platform/sound_log.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"
@@ -52,7 +51,7 @@ int main(int argc, char** argv) {
   }
   qv::SoundLog log(log_file);
   log.KeepEntries(false);
-  qv::LoggedPlatform logged(real.Parts(), log, /*log_keys=*/true);
-  qv::Program pg(logged.Parts(), settings, &log);
+  log.Follow(real.Parts());
+  qv::Program pg(real.Parts(), settings, &log);
   qv::Main(pg);
 }

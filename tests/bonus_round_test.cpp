@@ -19,7 +19,7 @@ struct Round {
     for (const char* f : {"bonuswelcome.wav", "go.wav", "final.wav"}) {
       WriteWav(w.opts.sounds_dir + "/" + f, 200);
     }
-    w.platform.ShowWindow();
+    w.machine.ShowWindow();
     InitKeyboard(w.pg);
     LoadSoundBank(w.pg);
   }

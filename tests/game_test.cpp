@@ -135,8 +135,9 @@ TEST(WholeGames, AGameAcrossTheClocksWrapOrItsSignRunsAsAnyOther) {
 TEST(WholeGames, EscapeEndsAGameAndAScoreAboveTheHighScoreIsStoredHoweverTheGameEnds) {
   {
     TempDir d;
-    SimOptions o = WithScript(StartGame(1, "wait play launch.wav\ntap Escape\n"
-                                           "wait play menuprompt.wav\ntap Escape\n"));
+    SimOptions o = WithScript(StartGame(1,
+                                        "wait play launch.wav\ntap Escape\n"
+                                        "wait play menuprompt.wav\ntap Escape\n"));
     o.settings_path = d / "settings.ini";
     World w(o);
     ASSERT_EQ(w.Run(), 0);
@@ -220,8 +221,8 @@ TEST(WholeGames, ALevelEndStoresTheScoreJustHeardWithItsDifficulty) {
 // One pass of the game keys at a time, on a prepared game record.
 struct Keys : ::testing::Test {
   Keys() {
-    w.platform.ShowWindow();
-    w.platform.CreateKeyboard();
+    w.machine.ShowWindow();
+    w.machine.CreateKeyboard();
     LoadSoundBank(w.pg);
     PollKeyboard(w.pg);  // acquires the keyboard
     NewGame(w.pg);       // a game's record at its start, on difficulty 1
@@ -243,7 +244,7 @@ struct Keys : ::testing::Test {
     PollKeyboard(w.pg);
     HandleGameKeys(w.pg);
     for (int k : keys) w.machine.SetKey(k, false);
-    w.platform.ProcessEvents(std::nullopt);
+    w.machine.ProcessEvents(std::nullopt);
     PollKeyboard(w.pg);
   }
   std::vector<std::string> Plays(size_t from) {
@@ -382,8 +383,7 @@ TEST_F(Keys, LevelEndsFollowTheHighScoreAndTheLastLifeIsNotAlsoAWin) {
   EXPECT_FALSE(g.ScoreSent);
   EXPECT_EQ(w.settings.Read("quorvane", "settings", "qv"), "0");
   // The reward counts at once: the stored high score follows the score to 14000.
-  EXPECT_EQ(Unscramble(w.settings.Read("QuorVane", "Settings", "HighScore").value_or("")),
-            "14000");
+  EXPECT_EQ(Unscramble(w.settings.Read("QuorVane", "Settings", "HighScore").value_or("")), "14000");
   EXPECT_EQ(g.TargetCount, 31);  // the level-ending target is not counted
 
   // The last level, its last target landing with the last life: game over, no win.

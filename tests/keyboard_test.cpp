@@ -10,8 +10,8 @@ namespace {
 
 struct KeyboardPoll : ::testing::Test {
   KeyboardPoll() {
-    w.platform.ShowWindow();
-    w.platform.CreateKeyboard();  // as start-up leaves it: created, not acquired
+    w.machine.ShowWindow();
+    w.machine.CreateKeyboard();  // as start-up leaves it: created, not acquired
   }
   World w{SimOptions{}, false};
   Keyboard& kb = w.pg.keyboard;
@@ -64,11 +64,11 @@ TEST_F(KeyboardPoll, ATapWithinOneTurnIsSeenOnceAndOneDuringAWaitIsLost) {
   PollKeyboard(w.pg);
   EXPECT_FALSE(KeyDown(w.pg, kKeySpace));
 
-  w.platform.ProcessEvents(std::nullopt);
+  w.machine.ProcessEvents(std::nullopt);
   w.machine.SetKey(kKeySpace, true);
-  w.platform.ProcessEvents(std::nullopt);
+  w.machine.ProcessEvents(std::nullopt);
   w.machine.SetKey(kKeySpace, false);
-  w.platform.ProcessEvents(std::nullopt);
+  w.machine.ProcessEvents(std::nullopt);
   PollKeyboard(w.pg);
   EXPECT_FALSE(KeyDown(w.pg, kKeySpace));
 }

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <fstream>
 
+#include "game/shooting_game.h"
 #include "sound/sound_bank.h"
 #include "sound/spoken_numbers.h"
-#include "game/shooting_game.h"
 #include "store/scramble.h"
 #include "support.h"
 
@@ -46,28 +46,37 @@ std::string StoredHighScore1500() { return HighScoreFile("1500", 2); }
 TEST(MainMenu, ItemsWrapBothWaysAndSpeakOverTheDuckedMusic) {
   MenuRun r("tap Up\nsleep 400\ntap Down\nsleep 400\ntap Down\nsleep 400\n");
   ASSERT_EQ(r.status, 0);
-  const std::vector<std::string> expected = {
-      "volume menumusic.wav -1000", "volume exit.wav 0",        "play exit.wav",
-      "volume menumusic.wav 0",     "volume menumusic.wav -1000", "volume startgame.wav 0",
-      "play startgame.wav",         "volume menumusic.wav 0",   "volume menumusic.wav -1000",
-      "volume calSpeakers.wav 0",   "play calSpeakers.wav",     "volume menumusic.wav 0",
-      "volume ending.wav 0",        "play ending.wav"};
+  const std::vector<std::string> expected = {"volume menumusic.wav -1000",
+                                             "volume exit.wav 0",
+                                             "play exit.wav",
+                                             "volume menumusic.wav 0",
+                                             "volume menumusic.wav -1000",
+                                             "volume startgame.wav 0",
+                                             "play startgame.wav",
+                                             "volume menumusic.wav 0",
+                                             "volume menumusic.wav -1000",
+                                             "volume calSpeakers.wav 0",
+                                             "play calSpeakers.wav",
+                                             "volume menumusic.wav 0",
+                                             "volume ending.wav 0",
+                                             "play ending.wav"};
   EXPECT_EQ(r.After(), expected);
 }
 
 TEST(MainMenu, HSpeaksTheHighScoreAndSpaceWithCClearsItInTheStoreAndInMemory) {
   const std::string stored = StoredHighScore1500();
-  MenuRun r("tap H\nsleep 1500\ndown Space\ndown C\nsleep 100\nup C\nup Space\nsleep 400\n"
-            "tap H\nsleep 1500\n",
-            stored);
+  MenuRun r(
+      "tap H\nsleep 1500\ndown Space\ndown C\nsleep 100\nup C\nup Space\nsleep 400\n"
+      "tap H\nsleep 1500\n",
+      stored);
   ASSERT_EQ(r.status, 0);
-  const std::vector<std::string> said = {"play highscoreis.wav", "play numbers/sn1.wav",
+  const std::vector<std::string> said = {"play highscoreis.wav",      "play numbers/sn1.wav",
                                          "play numbers/thousand.wav", "play numbers/sn5.wav",
-                                         "play numbers/hundred.wav", "play points.wav"};
+                                         "play numbers/hundred.wav",  "play points.wav"};
   std::vector<std::string> expected = said;
-  for (const char* s : {"volume menumusic.wav -1000", "store quorvane/settings/highscore 0",
-                        "store quorvane/settings/difficulty 0", "play clear.wav",
-                        "volume menumusic.wav 0"}) {
+  for (const char* s :
+       {"volume menumusic.wav -1000", "store quorvane/settings/highscore 0",
+        "store quorvane/settings/difficulty 0", "play clear.wav", "volume menumusic.wav 0"}) {
     expected.push_back(s);
   }
   for (const char* s : {"play highscoreis.wav", "play numbers/sn0.wav", "play points.wav"}) {
@@ -80,8 +89,9 @@ TEST(MainMenu, HSpeaksTheHighScoreAndSpaceWithCClearsItInTheStoreAndInMemory) {
 }
 
 TEST(MainMenu, SendScoreRefusesTheSpeakerCheckSilencesTheMusicAndTheExitItemLeaves) {
-  MenuRun r("tap Down\nsleep 400\ntap Return\nsleep 400\ntap Down\nsleep 400\ntap Return\n"
-            "sleep 400\ntap Down\nsleep 400\ntap Return\nsleep 400\n");
+  MenuRun r(
+      "tap Down\nsleep 400\ntap Return\nsleep 400\ntap Down\nsleep 400\ntap Return\n"
+      "sleep 400\ntap Down\nsleep 400\ntap Return\nsleep 400\n");
   ASSERT_EQ(r.status, 0);
   auto after = r.After();
   auto has = [&](const std::vector<std::string>& run) {
@@ -97,10 +107,11 @@ TEST(MainMenu, SendScoreRefusesTheSpeakerCheckSilencesTheMusicAndTheExitItemLeav
 }
 
 TEST(DifficultySelection, WrapsStartsEachGameAtOneAndEscapeGivesAFreshMenu) {
-  MenuRun r("tap Return\nwait play difficulty.wav\nsleep 300\ntap Up\nsleep 400\ntap Down\n"
-            "sleep 400\ntap Escape\nwait play menuprompt.wav\nsleep 300\ntap Return\n"
-            "wait play difficulty.wav\nsleep 300\ntap Return\nwait play launch.wav\n"
-            "tap Escape\nwait play menuprompt.wav\nsleep 300\n");
+  MenuRun r(
+      "tap Return\nwait play difficulty.wav\nsleep 300\ntap Up\nsleep 400\ntap Down\n"
+      "sleep 400\ntap Escape\nwait play menuprompt.wav\nsleep 300\ntap Return\n"
+      "wait play difficulty.wav\nsleep 300\ntap Return\nwait play launch.wav\n"
+      "tap Escape\nwait play menuprompt.wav\nsleep 300\n");
   ASSERT_EQ(r.status, 0);
   std::vector<std::string> diffs;
   for (const std::string& e : r.w->Events({"play"})) {
@@ -128,8 +139,9 @@ TEST(MainMenu, SendScoreRefusesAStoredScoreThatIsNoNumberAboveZero) {
     std::ofstream(path) << (by_another_copy ? StoredHighScore1500()
                                             : "[QuorVane/Settings]\nHighScore=" +
                                                   ScrambleWithKey("1500 points", 3) + "\n");
-    SimOptions o = WithScript("wait play menuprompt.wav\nsleep 300\ntap Down\nsleep 400\n"
-                              "tap Down\nsleep 400\ntap Return\nsleep 400\ntap Escape\n");
+    SimOptions o = WithScript(
+        "wait play menuprompt.wav\nsleep 300\ntap Down\nsleep 400\n"
+        "tap Down\nsleep 400\ntap Return\nsleep 400\ntap Escape\n");
     o.settings_path = path;
     World w(o);
     if (by_another_copy) {
@@ -150,8 +162,9 @@ TEST(MainMenu, BOpensTheBonusRoundOnlyOnceAGameHasBeenWon) {
   MenuRun locked("tap B\nsleep 500\n");
   ASSERT_EQ(locked.status, 0);
   EXPECT_EQ(locked.After(), (std::vector<std::string>{"volume ending.wav 0", "play ending.wav"}));
-  MenuRun open("tap B\nwait play go.wav\nsleep 100\ntap Escape\nwait play menuprompt.wav\nsleep 300\n",
-               "[QuorVane/Settings]\nba=7\n");
+  MenuRun open(
+      "tap B\nwait play go.wav\nsleep 100\ntap Escape\nwait play menuprompt.wav\nsleep 300\n",
+      "[QuorVane/Settings]\nba=7\n");
   ASSERT_EQ(open.status, 0);
   EXPECT_GE(open.w->Find("play", "bonuswelcome.wav"), 0);
   EXPECT_GE(open.w->Find("stop", "menumusic.wav"), 0);
@@ -159,9 +172,10 @@ TEST(MainMenu, BOpensTheBonusRoundOnlyOnceAGameHasBeenWon) {
 
 TEST(MainMenu, ASentHighScoreComesBackToAFreshMenuAndIsNotOfferedAgain) {
   const std::string stored = StoredHighScore1500();
-  MenuRun r("tap Down\nsleep 400\ntap Down\nsleep 400\ntap Return\nwait play menuprompt.wav\n"
-            "sleep 300\ntap Down\nsleep 400\ntap Down\nsleep 400\ntap Return\nsleep 400\n",
-            stored);
+  MenuRun r(
+      "tap Down\nsleep 400\ntap Down\nsleep 400\ntap Return\nwait play menuprompt.wav\n"
+      "sleep 300\ntap Down\nsleep 400\ntap Down\nsleep 400\ntap Return\nsleep 400\n",
+      stored);
   ASSERT_EQ(r.status, 0);
   const auto after = r.After();
   const std::vector<std::string> sent = {"play Sendwait.wav", "play SendGood.wav",
@@ -200,7 +214,7 @@ TEST(WholeSession, AWonGameThenTheBonusRoundScoresHitsLessMisses) {
   EXPECT_EQ(w.pg.game.Score, score);
   // The words spoken after "final.wav" are those of that score.
   World speaker;
-  speaker.platform.ShowWindow();
+  speaker.machine.ShowWindow();
   LoadSoundBank(speaker.pg);
   const size_t from = speaker.Log().size();
   SpeakNumber(speaker.pg, score);

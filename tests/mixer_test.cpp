@@ -1,16 +1,13 @@
 // mixer_test.cpp -- the mixer heard sample by sample: the pan law, ramps instead of clicks,
-// positions that survive a stop, ends, loops and rates; and the wave files it plays.
+// positions that survive a stop, ends, loops and rates.
 #include "platform/mixer.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "platform/wave_file.h"
-#include "support.h"
 
 namespace qv {
 namespace {
@@ -51,8 +48,8 @@ TEST(Mixer, PanKeepsTheNearChannelAtTheVolumeAndLowersOnlyTheFarOne) {
   m.SetPan(1, -3000);
   m.Play(1, true);
   const std::vector<float> out = MixFrames(m, 64);
-  EXPECT_NEAR(out[0], 0.5f * std::pow(10.0f, -0.3f), 1e-4);   // -6 dB
-  EXPECT_NEAR(out[1], 0.5f * std::pow(10.0f, -1.8f), 1e-5);   // -6 dB and 30 dB more
+  EXPECT_NEAR(out[0], 0.5f * std::pow(10.0f, -0.3f), 1e-4);  // -6 dB
+  EXPECT_NEAR(out[1], 0.5f * std::pow(10.0f, -1.8f), 1e-5);  // -6 dB and 30 dB more
   m.SetPan(1, 10000);
   const std::vector<float> later = MixFrames(m, kRate / 100);  // past the ramp
   EXPECT_EQ(later[later.size() - 2], 0.0f);                    // hard right: left silent
@@ -121,40 +118,6 @@ TEST(Mixer, LoopsWrapAndTheFrequencySetsTheRate) {
   // Interpolated between frames: sample values follow the ramp 50, 52, 54...
   const std::vector<float> out = MixFrames(m, 3);
   EXPECT_NEAR(out[2] * 32768.0f, 52.0f, 0.01f);
-}
-
-TEST(WaveFile, ReadsWhatItWritesAndTheFormatsOtherToolsWrite) {
-  test::TempDir dir;
-  const int16_t pcm16[] = {0, 1000, -1000, 32767, -32768, 7};
-  WriteWave(dir / "a.wav", 22050, 2, pcm16, 3);
-  const Pcm a = ReadWave(dir / "a.wav");
-  EXPECT_EQ(a.rate, 22050u);
-  EXPECT_EQ(a.channels, 2);
-  ASSERT_EQ(a.frames, 3u);
-  EXPECT_EQ(std::memcmp(a.samples.get(), pcm16, sizeof pcm16), 0);
-  EXPECT_FLOAT_EQ(ReadWaveFloat(dir / "a.wav").samples[1], 1000 / 32768.0f);
-
-  // 32-bit float in WAVE_FORMAT_EXTENSIBLE, with a chunk before its data, as writers of
-  // captures and sox produce it.
-  std::ofstream f(dir / "x.wav", std::ios::binary);
-  auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-  const float samples[] = {0.5f, -0.25f, 2.0f, 0.0f};
-  f.write("RIFF", 4), u32(4 + 48 + 12 + 8 + sizeof samples), f.write("WAVEfmt ", 8), u32(40);
-  u16(0xFFFE), u16(1), u32(48000), u32(48000 * 4), u16(4), u16(32), u16(22), u16(32), u32(4);
-  u16(3), f.write("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 14);
-  f.write("LIST", 4), u32(4), f.write("INFO", 4);
-  f.write("data", 4), u32(sizeof samples), f.write(reinterpret_cast<const char*>(samples), sizeof samples);
-  f.close();
-  const WaveFormat w = ReadWaveFormat(dir / "x.wav");
-  EXPECT_TRUE(w.is_float);
-  EXPECT_EQ(w.frames, 4u);
-  EXPECT_EQ(w.rate, 48000u);
-  const Pcm x = ReadWave(dir / "x.wav");
-  EXPECT_EQ(x.samples[0], 16384);
-  EXPECT_EQ(x.samples[1], -8192);
-  EXPECT_EQ(x.samples[2], 32767);  // clipped to full scale
-  EXPECT_THROW(ReadWave(dir / "missing.wav"), WaveError);
 }
 
 }  // namespace

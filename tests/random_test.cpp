@@ -65,7 +65,7 @@ TEST(RandomIntReseeded, GivesLaunchFrequenciesInRange) {
   int lo = 40000, hi = 0;
   for (int i = 0; i < 20000; ++i) {
     // A fresh seed each time, as the clock moves on between launches.
-    w.platform.ProcessEvents(std::nullopt);
+    w.machine.ProcessEvents(std::nullopt);
     int f = RandomIntReseeded(w.pg, 28999, 14000);
     ASSERT_GE(f, 14000);
     ASSERT_LE(f, 28999);

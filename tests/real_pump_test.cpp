@@ -1,5 +1,6 @@
-// real_pump_test.cpp -- the real event pump on a display (a private Xvfb when none is set): a turn with nothing due
-// sleeps, yet a key, the loop's deadline and a playing sound's end each end it in time.
+// real_pump_test.cpp -- the real event pump on a display (a private Xvfb when none is set): a turn
+// with nothing due sleeps, yet a key, the loop's deadline and a playing sound's end each end it in
+// time.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 #include <thread>
 
 #include "display.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 #include "support.h"
 
 namespace qv {

@@ -11,7 +11,7 @@
 
 #include "http_test_server.h"
 #include "input/keyboard.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 #include "store/scramble.h"
 #include "submit/submit_score.h"
 #include "support.h"
@@ -45,9 +45,8 @@ std::string FormDecode(const std::string& text) {
 
 struct RealSubmit : ::testing::Test {
   RealSubmit()
-      : machine(WithSounds(dir)),
-        logged(Platform{machine, machine, machine, curl}, log),
-        pg(logged.Parts(), settings, &log) {
+      : machine(WithSounds(dir)), pg(Platform{machine, machine, machine, curl}, settings, &log) {
+    log.Follow(Platform{machine, machine, machine, curl});
     machine.SetTurnHook([] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
     machine.ShowWindow();
     InitKeyboard(pg);
@@ -72,10 +71,9 @@ struct RealSubmit : ::testing::Test {
   }
 
   TempDir dir;
+  SoundLog log;  // before the parts that tell it, so that it outlives them
   VirtualPlatform machine;
   CurlTransfer curl;
-  SoundLog log;
-  LoggedPlatform logged;
   IniStore settings;
   Program pg;
 };

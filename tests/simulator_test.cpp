@@ -9,14 +9,14 @@
 #include <map>
 #include <sstream>
 
+#include "core/window_events.h"
 #include "input/keyboard.h"
+#include "mix_figures.h"
 #include "platform/key_names.h"
 #include "platform/wave_file.h"
-#include "mix_figures.h"
 #include "render.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
-#include "core/window_events.h"
 #include "support.h"
 
 namespace qv::test {
@@ -161,18 +161,18 @@ TEST(Render, ResumesAndRestartsWhereTheMachineSays) {
     for (size_t i = 0; i < frames; ++i) left.push_back(stems[0][2 * i]);
   });
   auto run = [&](int ms) {
-    for (int i = 0; i < ms; ++i) render.ProcessEvents(std::nullopt);
+    for (int i = 0; i < ms; ++i) machine.ProcessEvents(std::nullopt);
   };
   // The file's frame heard at a millisecond, read back from the ramp.
   auto frame_at = [&](int ms) { return left[static_cast<size_t>(ms) * 441 / 10] * 32768 / 10; };
-  const BufferId id = render.CreateBuffer("ramp.wav");
-  render.Play(id, kPlayOnce);
+  const BufferId id = machine.CreateBuffer("ramp.wav");
+  machine.Play(id, kPlayOnce);
   run(40);
-  render.Stop(id);
+  machine.Stop(id);
   run(20);
-  render.Play(id, kPlayOnce);
+  machine.Play(id, kPlayOnce);
   run(80);  // the last 60 ms of the file, then silence
-  render.Play(id, kPlayOnce);
+  machine.Play(id, kPlayOnce);
   run(30);
   EXPECT_NEAR(frame_at(20), 441, 2);
   EXPECT_EQ(left[55 * 441 / 10], 0.0f);  // stopped
@@ -249,10 +249,10 @@ TEST(Script, ParsesEveryCommandAndRejectsBadLines) {
 
 TEST(Script, WaitsSleepsAndWindowEvents) {
   World w(WithScript("wait play clear.wav\nsleep 20\ndown B\nblur\nsleep 5\nfocus\nclose\n"));
-  w.platform.ShowWindow();
-  w.platform.CreateKeyboard();
+  w.machine.ShowWindow();
+  w.machine.CreateKeyboard();
   for (int i = 0; i < 10; ++i) DoEvents(w.pg);
-  EXPECT_EQ(w.Find("key", "B"), -1);       // still waiting
+  EXPECT_EQ(w.Find("key", "B"), -1);    // still waiting
   PlaySound(w.pg, "clear.wav", false);  // at 10 ms
   for (int i = 0; i < 20; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.Find("key", "B"), -1);
@@ -278,8 +278,8 @@ TEST(Script, AWaitAfterATapHearsWhatThePressDid) {
   // Runs 100 ms of the script, playing gun.wav at `gun` ms and clear.wav at 10 ms.
   auto run = [](const std::string& script, int gun) {
     World w(WithScript(script + "down H\n"));
-    w.platform.ShowWindow();
-    w.platform.CreateKeyboard();
+    w.machine.ShowWindow();
+    w.machine.CreateKeyboard();
     for (int t = 1; t <= 100; ++t) {
       DoEvents(w.pg);
       if (t == gun) PlaySound(w.pg, "gun.wav", false);
@@ -298,20 +298,20 @@ TEST(Bot, AnswersLaunchesFallsAndTheWarning) {
   SimOptions o;
   o.bot_ms = 120;
   World w(o);
-  w.platform.ShowWindow();
+  w.machine.ShowWindow();
   LoadSoundBank(w.pg);
   auto run = [&](int ms) {
     for (int i = 0; i < ms; ++i) DoEvents(w.pg);
   };
-  w.platform.SetPan(w.pg.bank.LaunchSound, -10000);
-  w.platform.Play(w.pg.bank.LaunchSound, kPlayOnce);  // at 0
-  w.platform.SetPan(w.pg.bank.BonusFallSound, 0);
-  w.platform.Play(w.pg.bank.BonusFallSound, kPlayOnce);  // at 0
+  w.machine.SetPan(w.pg.bank.LaunchSound, -10000);
+  w.machine.Play(w.pg.bank.LaunchSound, kPlayOnce);  // at 0
+  w.machine.SetPan(w.pg.bank.BonusFallSound, 0);
+  w.machine.Play(w.pg.bank.BonusFallSound, kPlayOnce);  // at 0
   run(50);
-  w.platform.SetPan(w.pg.bank.BonusFallSound, 10000);  // a jump while falling, at 50
-  w.platform.Play(w.pg.bank.WarningSound, kPlayOnce);
+  w.machine.SetPan(w.pg.bank.BonusFallSound, 10000);  // a jump while falling, at 50
+  w.machine.Play(w.pg.bank.WarningSound, kPlayOnce);
   run(300);
-  w.platform.SetPan(w.pg.bank.LaunchSound, 0);  // not falling: no answer
+  w.machine.SetPan(w.pg.bank.LaunchSound, 0);  // not falling: no answer
   run(300);
   std::vector<std::string> keys;
   for (const LogEntry& e : w.Log()) {

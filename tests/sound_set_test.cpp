@@ -20,14 +20,14 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qvsound::integratedLoudness;
-using qvsound::peakDbfs;
-using qvsound::voicedRmsDbfs;
+using qvsound::IntegratedLoudness;
+using qvsound::PeakDbfs;
+using qvsound::VoicedRmsDbfs;
 
 enum class Kind { Speech, Number, Effect, Music };
 
 // Every wave file the game plays, by its path under sounds/.
-const std::map<std::string, Kind>& expectedSounds() {
+const std::map<std::string, Kind>& ExpectedSounds() {
   static const std::map<std::string, Kind> sounds = [] {
     std::map<std::string, Kind> m;
     for (const char* name : {"intro",    "menuprompt", "startgame", "calSpeakers",  "sendscore",
@@ -61,7 +61,7 @@ struct Wave {
 };
 
 // Reads a wave file with the game's reader; on a broken file, records a failure.
-Wave readWave(const fs::path& path) {
+Wave ReadSound(const fs::path& path) {
   Wave w;
   try {
     w.format = qv::ReadWaveFormat(path.string());
@@ -79,22 +79,22 @@ Wave readWave(const fs::path& path) {
 }
 
 // All expected sounds, read once for the whole suite.
-const std::map<std::string, Wave>& waves() {
+const std::map<std::string, Wave>& Waves() {
   static const std::map<std::string, Wave> all = [] {
     std::map<std::string, Wave> m;
-    for (const auto& [name, kind] : expectedSounds())
-      if (fs::exists(kSoundDir / name)) m[name] = readWave(kSoundDir / name);
+    for (const auto& [name, kind] : ExpectedSounds())
+      if (fs::exists(kSoundDir / name)) m[name] = ReadSound(kSoundDir / name);
     return m;
   }();
   return all;
 }
 
-double loudness(const Wave& w) { return integratedLoudness(w.ch, w.rate); }
+double Loudness(const Wave& w) { return IntegratedLoudness(w.ch, w.rate); }
 
 // "Silence" here is any sample quieter than -40 dBFS.
 constexpr double kSilence = 0.01;
 
-double leadingSilence(const std::vector<double>& x, int rate) {
+double LeadingSilence(const std::vector<double>& x, int rate) {
   std::size_t i = 0;
   while (i < x.size() && std::fabs(x[i]) < kSilence) ++i;
   return double(i) / rate;
@@ -106,7 +106,7 @@ TEST(SoundSet, FolderHoldsExactlyTheSoundsTheGamePlays) {
     if (entry.is_regular_file())
       found.insert(entry.path().lexically_relative(kSoundDir).generic_string());
   std::set<std::string> expected;
-  for (const auto& [name, kind] : expectedSounds()) expected.insert(name);
+  for (const auto& [name, kind] : ExpectedSounds()) expected.insert(name);
   EXPECT_EQ(expected.size(), 72u);
   for (const auto& name : expected) EXPECT_TRUE(found.count(name)) << "missing: sounds/" << name;
   for (const auto& name : found)
@@ -116,8 +116,8 @@ TEST(SoundSet, FolderHoldsExactlyTheSoundsTheGamePlays) {
 // Plain 16-bit PCM, and every file starts and ends within 64 of zero: a sound that starts or
 // stops with a step clicks.
 TEST(SoundSet, EveryFileIsPlainMono16BitPcmAt22050StartingAndEndingAtZero) {
-  ASSERT_EQ(waves().size(), expectedSounds().size());
-  for (const auto& [name, w] : waves()) {
+  ASSERT_EQ(Waves().size(), ExpectedSounds().size());
+  for (const auto& [name, w] : Waves()) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(w.plain);
     EXPECT_FALSE(w.format.is_float);
@@ -133,13 +133,13 @@ TEST(SoundSet, EveryFileIsPlainMono16BitPcmAt22050StartingAndEndingAtZero) {
 }
 
 TEST(SoundSet, LengthsFitHowTheGamePlaysThem) {
-  const auto& all = waves();
-  ASSERT_EQ(all.size(), expectedSounds().size());
+  const auto& all = Waves();
+  ASSERT_EQ(all.size(), ExpectedSounds().size());
   // The launch sound plays at up to 28999 Hz and must outlast a 1500 ms flight.
   EXPECT_GE(all.at("launch.wav").seconds() * 22050.0 / 28999.0, 1.5);
   EXPECT_GE(all.at("bonusFall.wav").seconds(), 3.2);
   EXPECT_LT(all.at("intro.wav").seconds(), 60.0);
-  for (const auto& [name, kind] : expectedSounds()) {
+  for (const auto& [name, kind] : ExpectedSounds()) {
     const Wave& w = all.at(name);
     SCOPED_TRACE(name);
     if (kind == Kind::Music) {
@@ -149,8 +149,8 @@ TEST(SoundSet, LengthsFitHowTheGamePlaysThem) {
       // Number words are joined into readings: short, and no gap at either end.
       EXPECT_LE(w.seconds(), 0.9);
       std::vector<double> reversed(w.ch[0].rbegin(), w.ch[0].rend());
-      EXPECT_LE(leadingSilence(w.ch[0], w.rate), 0.030);
-      EXPECT_LE(leadingSilence(reversed, w.rate), 0.030);
+      EXPECT_LE(LeadingSilence(w.ch[0], w.rate), 0.030);
+      EXPECT_LE(LeadingSilence(reversed, w.rate), 0.030);
     }
   }
   std::printf(
@@ -165,7 +165,7 @@ TEST(SoundSet, LengthsFitHowTheGamePlaysThem) {
 struct Range {
   double low = 1e9, high = -1e9;
   std::string quietest, loudest;
-  void add(double level, const std::string& name) {
+  void Add(double level, const std::string& name) {
     if (level < low) low = level, quietest = name;
     if (level > high) high = level, loudest = name;
   }
@@ -175,26 +175,26 @@ struct Range {
 // by the RMS of its voiced 50 ms windows, effects and music by BS.1770 integrated loudness. Music
 // is compared with each group of cues by that group's measure.
 TEST(SoundSet, LevelsLeaveHeadroomKeepSpeechEvenAndMusicUnderneath) {
-  ASSERT_EQ(waves().size(), expectedSounds().size());
-  Range speech, effects, musicLufs, musicRms;
-  double loudestPeak = -200.0;
+  ASSERT_EQ(Waves().size(), ExpectedSounds().size());
+  Range speech, effects, music_lufs, music_rms;
+  double loudest_peak = -200.0;
   std::uintmax_t bytes = 0;
-  for (const auto& [name, kind] : expectedSounds()) {
-    const Wave& w = waves().at(name);
-    const double peak = peakDbfs(w.ch);
+  for (const auto& [name, kind] : ExpectedSounds()) {
+    const Wave& w = Waves().at(name);
+    const double peak = PeakDbfs(w.ch);
     EXPECT_LE(peak, -1.0) << name;
-    loudestPeak = std::max(loudestPeak, peak);
+    loudest_peak = std::max(loudest_peak, peak);
     switch (kind) {
       case Kind::Speech:
       case Kind::Number:
-        speech.add(voicedRmsDbfs(w.ch, w.rate), name);
+        speech.Add(VoicedRmsDbfs(w.ch, w.rate), name);
         break;
       case Kind::Effect:
-        effects.add(loudness(w), name);
+        effects.Add(Loudness(w), name);
         break;
       case Kind::Music:
-        musicLufs.add(loudness(w), name);
-        musicRms.add(voicedRmsDbfs(w.ch, w.rate), name);
+        music_lufs.Add(Loudness(w), name);
+        music_rms.Add(VoicedRmsDbfs(w.ch, w.rate), name);
         break;
     }
     bytes += fs::file_size(kSoundDir / name);
@@ -202,14 +202,14 @@ TEST(SoundSet, LevelsLeaveHeadroomKeepSpeechEvenAndMusicUnderneath) {
   EXPECT_LE(speech.high - speech.low, 2.0)
       << "speech files differ too much in loudness: " << speech.quietest << " " << speech.low
       << " dBFS, " << speech.loudest << " " << speech.high << " dBFS";
-  EXPECT_LE(musicRms.high, speech.low - 8.0) << "music not far enough under the speech";
-  EXPECT_LE(musicLufs.high, effects.low - 8.0) << "music not far enough under the effects";
+  EXPECT_LE(music_rms.high, speech.low - 8.0) << "music not far enough under the speech";
+  EXPECT_LE(music_lufs.high, effects.low - 8.0) << "music not far enough under the effects";
   EXPECT_LT(bytes, 20u * 1024 * 1024);
   std::printf(
       "speech voiced RMS %.2f (%s) .. %.2f (%s) dBFS, music %.2f..%.2f dBFS; effects %.2f..%.2f "
       "LUFS, music %.2f..%.2f LUFS; highest peak %.2f dBFS; %.2f MB\n",
-      speech.low, speech.quietest.c_str(), speech.high, speech.loudest.c_str(), musicRms.low,
-      musicRms.high, effects.low, effects.high, musicLufs.low, musicLufs.high, loudestPeak,
+      speech.low, speech.quietest.c_str(), speech.high, speech.loudest.c_str(), music_rms.low,
+      music_rms.high, effects.low, effects.high, music_lufs.low, music_lufs.high, loudest_peak,
       double(bytes) / 1e6);
 }
 
@@ -219,7 +219,7 @@ TEST(SoundSet, LevelsLeaveHeadroomKeepSpeechEvenAndMusicUnderneath) {
 TEST(SoundSet, MusicLoopsSeamlessly) {
   for (const char* name : {"menumusic.wav", "level1.wav", "level2.wav", "BonusMusic.wav"}) {
     SCOPED_TRACE(name);
-    const std::vector<double>& x = waves().at(name).ch.at(0);
+    const std::vector<double>& x = Waves().at(name).ch.at(0);
     const std::size_t n = x.size(), near = 441;  // 20 ms
     ASSERT_GT(n, 10 * near);
     double steps = 0.0;
@@ -239,7 +239,7 @@ TEST(SoundSet, MusicLoopsSeamlessly) {
 
 // The speaker check says "left" from the left only, "centre" from both and "right" from the right.
 TEST(SoundSet, SpeakerCheckPlacesEachWordOnItsSide) {
-  const Wave& w = waves().at("cal.wav");
+  const Wave& w = Waves().at("cal.wav");
   ASSERT_EQ(w.ch.size(), 2u);
   // Split into words at gaps of at least 200 ms where both channels are silent.
   std::vector<std::pair<std::size_t, std::size_t>> words;
@@ -255,17 +255,17 @@ TEST(SoundSet, SpeakerCheckPlacesEachWordOnItsSide) {
     }
   }
   ASSERT_EQ(words.size(), 3u);
-  auto peakOf = [&](int c, std::pair<std::size_t, std::size_t> span) {
+  auto peak_of = [&](int c, std::pair<std::size_t, std::size_t> span) {
     double p = 0.0;
     for (std::size_t i = span.first; i < span.second; ++i) p = std::max(p, std::fabs(w.ch[c][i]));
     return p;
   };
-  EXPECT_GT(peakOf(0, words[0]), 0.1);
-  EXPECT_LT(peakOf(1, words[0]), kSilence);
-  EXPECT_NEAR(peakOf(0, words[1]), peakOf(1, words[1]), 0.01);
-  EXPECT_GT(peakOf(0, words[1]), 0.1);
-  EXPECT_LT(peakOf(0, words[2]), kSilence);
-  EXPECT_GT(peakOf(1, words[2]), 0.1);
+  EXPECT_GT(peak_of(0, words[0]), 0.1);
+  EXPECT_LT(peak_of(1, words[0]), kSilence);
+  EXPECT_NEAR(peak_of(0, words[1]), peak_of(1, words[1]), 0.01);
+  EXPECT_GT(peak_of(0, words[1]), 0.1);
+  EXPECT_LT(peak_of(0, words[2]), kSilence);
+  EXPECT_GT(peak_of(1, words[2]), 0.1);
 }
 
 // A lost game and a won one with the bonus round, rendered through the game's mixer at the
@@ -277,7 +277,7 @@ TEST(SoundSet, GamesHeardThroughTheMixerKeepSpeechAndCuesClearAndNeverClip) {
   const qv::Sessions s = qv::MeasureLostAndWon(kSoundDir.string(), d / "settings.ini");
   std::vector<double> over, onset;
   const qv::PhraseFigure* worst = nullptr;
-  const qv::LaunchFigure *latest = nullptr, *leastSided = nullptr;
+  const qv::LaunchFigure *latest = nullptr, *least_sided = nullptr;
   for (const qv::MixFigures* f : {&s.lost, &s.won}) {
     EXPECT_EQ(f->status, 0) << "a session did not end as its script says";
     EXPECT_EQ(f->full_scale, 0u) << "peak " << f->peak_db << " dBFS at " << f->peak_ms << " ms";
@@ -288,29 +288,29 @@ TEST(SoundSet, GamesHeardThroughTheMixerKeepSpeechAndCuesClearAndNeverClip) {
     for (const qv::LaunchFigure& l : f->launches) {
       onset.push_back(l.over_music_db);
       if (!latest || l.over_music_db < latest->over_music_db) latest = &l;
-      if (l.pan != 0 && (!leastSided || l.near_over_far_db < leastSided->near_over_far_db))
-        leastSided = &l;
+      if (l.pan != 0 && (!least_sided || l.near_over_far_db < least_sided->near_over_far_db))
+        least_sided = &l;
     }
   }
   ASSERT_GE(over.size(), 25u);
   ASSERT_GE(onset.size(), 200u);
-  ASSERT_TRUE(leastSided);
+  ASSERT_TRUE(least_sided);
   EXPECT_GE(qv::Median(over), 18.0);
   EXPECT_GE(worst->over_db, 10.0) << worst->words << " at " << worst->ms << " ms";
   EXPECT_GE(qv::Median(onset), 6.0);
   EXPECT_GE(latest->over_music_db, 0.0) << "launch at " << latest->ms << " ms";
-  EXPECT_GE(leastSided->near_over_far_db, 6.0) << "launch at " << leastSided->ms << " ms";
+  EXPECT_GE(least_sided->near_over_far_db, 6.0) << "launch at " << least_sided->ms << " ms";
   std::printf(
       "speech over play: median %.1f dB, lowest %.1f; launch over the music: median %.1f "
       "dB, lowest %.1f; near over far: lowest %.1f dB; peaks %.2f and %.2f dBFS\n",
       qv::Median(over), worst->over_db, qv::Median(onset), latest->over_music_db,
-      leastSided->near_over_far_db, s.lost.peak_db, s.won.peak_db);
+      least_sided->near_over_far_db, s.lost.peak_db, s.won.peak_db);
 }
 
 constexpr double kTestRate = 22050;
 
 // A 997 Hz sine of the given length and amplitude at kTestRate.
-std::vector<double> sine(double seconds, double amplitude) {
+std::vector<double> Sine(double seconds, double amplitude) {
   std::vector<double> x(std::size_t(seconds * kTestRate));
   for (std::size_t i = 0; i < x.size(); ++i)
     x[i] = amplitude * std::sin(2 * qvsound::kPi * 997.0 * double(i) / kTestRate);
@@ -318,7 +318,7 @@ std::vector<double> sine(double seconds, double amplitude) {
 }
 
 // Pieces laid end to end.
-std::vector<double> join(std::initializer_list<std::vector<double>> pieces) {
+std::vector<double> Join(std::initializer_list<std::vector<double>> pieces) {
   std::vector<double> x;
   for (const auto& p : pieces) x.insert(x.end(), p.begin(), p.end());
   return x;
@@ -329,18 +329,18 @@ std::vector<double> join(std::initializer_list<std::vector<double>> pieces) {
 // sound is gated away; a sound shorter than one 400 ms block is still measured.
 TEST(SoundSet, LoudnessMeasureMatchesKnownFigures) {
   const double rate = kTestRate;
-  EXPECT_NEAR(integratedLoudness({sine(3, 1.0)}, rate), -3.01, 0.05);
-  EXPECT_NEAR(integratedLoudness({sine(3, 0.1)}, rate), -23.01, 0.05);
-  EXPECT_NEAR(integratedLoudness({sine(3, 0.1), sine(3, 0.1)}, rate), -20.0, 0.05);
+  EXPECT_NEAR(IntegratedLoudness({Sine(3, 1.0)}, rate), -3.01, 0.05);
+  EXPECT_NEAR(IntegratedLoudness({Sine(3, 0.1)}, rate), -23.01, 0.05);
+  EXPECT_NEAR(IntegratedLoudness({Sine(3, 0.1), Sine(3, 0.1)}, rate), -20.0, 0.05);
   std::vector<double> padded(std::size_t(4 * rate), 0.0);
-  const auto tone = sine(2, 0.1);
+  const auto tone = Sine(2, 0.1);
   std::copy(tone.begin(), tone.end(), padded.begin() + std::ptrdiff_t(rate));
   // Only the blocks that straddle the edges pull it down; without gating it would read -26.02.
-  const double gated = integratedLoudness({padded}, rate);
+  const double gated = IntegratedLoudness({padded}, rate);
   EXPECT_GT(gated, -24.0);
   EXPECT_LT(gated, -23.0);
-  EXPECT_NEAR(integratedLoudness({sine(0.2, 0.1)}, rate), -23.01, 0.3);
-  EXPECT_LT(integratedLoudness({std::vector<double>(22050, 0.0)}, rate), -150.0);
+  EXPECT_NEAR(IntegratedLoudness({Sine(0.2, 0.1)}, rate), -23.01, 0.3);
+  EXPECT_LT(IntegratedLoudness({std::vector<double>(22050, 0.0)}, rate), -150.0);
 }
 
 // The voiced-window RMS on signals whose figure is known: a sine of amplitude A reads
@@ -349,19 +349,19 @@ TEST(SoundSet, LoudnessMeasureMatchesKnownFigures) {
 // shorter than one window is still measured. Windows straddling an edge may hold some silence, so
 // the figures are met to within 0.05 dB (0.1 dB where a window straddles two levels).
 TEST(SoundSet, VoicedRmsMeasureMatchesKnownFigures) {
-  const double rate = kTestRate, a = 0.25, sineDb = 20.0 * std::log10(a / std::sqrt(2.0));
+  const double rate = kTestRate, a = 0.25, sine_db = 20.0 * std::log10(a / std::sqrt(2.0));
   const auto silence = [](double seconds) {
     return std::vector<double>(std::size_t(seconds * kTestRate), 0.0);
   };
-  EXPECT_NEAR(voicedRmsDbfs({sine(10, a)}, rate), sineDb, 0.01);
-  EXPECT_NEAR(voicedRmsDbfs({join({silence(5.01), sine(10, a), silence(5)})}, rate), sineDb, 0.05);
+  EXPECT_NEAR(VoicedRmsDbfs({Sine(10, a)}, rate), sine_db, 0.01);
+  EXPECT_NEAR(VoicedRmsDbfs({Join({silence(5.01), Sine(10, a), silence(5)})}, rate), sine_db, 0.05);
   // Loud, 20 dB down, 40 dB down: the mean of the first two powers.
-  const auto steps = join({sine(5, a), sine(5, a / 10), sine(5, a / 100)});
-  EXPECT_NEAR(voicedRmsDbfs({steps}, rate), sineDb + 10.0 * std::log10(1.01 / 2.0), 0.1);
-  EXPECT_NEAR(voicedRmsDbfs({sine(2, a), sine(2, a)}, rate), sineDb + 3.01, 0.01);
-  EXPECT_NEAR(voicedRmsDbfs({sine(2, a), silence(2)}, rate), sineDb, 0.01);
-  EXPECT_NEAR(voicedRmsDbfs({sine(0.02, a)}, rate), sineDb, 0.1);
-  EXPECT_LT(voicedRmsDbfs({silence(1)}, rate), -150.0);
+  const auto steps = Join({Sine(5, a), Sine(5, a / 10), Sine(5, a / 100)});
+  EXPECT_NEAR(VoicedRmsDbfs({steps}, rate), sine_db + 10.0 * std::log10(1.01 / 2.0), 0.1);
+  EXPECT_NEAR(VoicedRmsDbfs({Sine(2, a), Sine(2, a)}, rate), sine_db + 3.01, 0.01);
+  EXPECT_NEAR(VoicedRmsDbfs({Sine(2, a), silence(2)}, rate), sine_db, 0.01);
+  EXPECT_NEAR(VoicedRmsDbfs({Sine(0.02, a)}, rate), sine_db, 0.1);
+  EXPECT_LT(VoicedRmsDbfs({silence(1)}, rate), -150.0);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // sound_test.cpp -- the players and buffer helpers on the virtual machine.
-#include "sound/players.h"
-
 #include <gtest/gtest.h>
 
-#include "game/bonus_round.h"
-#include "sound/sound_bank.h"
 #include "core/window_events.h"
+#include "game/bonus_round.h"
+#include "sound/players.h"
+#include "sound/sound_bank.h"
 #include "support.h"
 
 namespace qv::test {
@@ -13,8 +12,8 @@ namespace {
 
 struct Players : ::testing::Test {
   Players() {
-    w.platform.ShowWindow();
-    w.platform.CreateKeyboard();
+    w.machine.ShowWindow();
+    w.machine.CreateKeyboard();
   }
   // Runs the window system for ms passes, polling the keyboard as a loop would.
   void Pass(int ms) {
@@ -35,7 +34,7 @@ TEST_F(Players, ASecondOneShotSoundCutsOffTheFirstOnceItIsLoaded) {
   const auto* second = w.machine.FindBuffer(w.pg.OneShotBuffer);
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(second->playing);
-  EXPECT_EQ(second->pan, 0);  // every one-shot sound is centred
+  EXPECT_EQ(second->pan, 0);     // every one-shot sound is centred
   EXPECT_EQ(second->volume, 0);  // the one-shot player never sets the volume
 }
 
@@ -69,11 +68,11 @@ TEST_F(Players, OneShotSoundGoesOnUnderAnInterruptiblePlayer) {
 
 TEST(InterruptiblePlayer, LeftCtrlCutsItShortAndTheNextWaitsForTheRelease) {
   World w(WithScript("sleep 100\ntap LeftCtrl 50\n"));
-  w.platform.ShowWindow();
-  w.platform.CreateKeyboard();
+  w.machine.ShowWindow();
+  w.machine.CreateKeyboard();
   PlaySound(w.pg, "points.wav", false);  // a one-shot sound is not touched by the player
-  PlayAndWait(w.pg, "intro.wav");           // 5 s long
-  EXPECT_EQ(w.machine.Now(), 100u);         // stopped in the pass that saw the key
+  PlayAndWait(w.pg, "intro.wav");        // 5 s long
+  EXPECT_EQ(w.machine.Now(), 100u);      // stopped in the pass that saw the key
   const auto& log = w.Log();
   int load = w.Find("load", "intro.wav");
   EXPECT_EQ(log.at(static_cast<size_t>(load) + 1).op, "volume");
@@ -89,19 +88,19 @@ TEST(InterruptiblePlayer, LeftCtrlCutsItShortAndTheNextWaitsForTheRelease) {
 TEST_F(Players, StopKeepsThePositionAndRewindStartsAgain) {
   LoadSoundBank(w.pg);
   BufferId music = w.pg.bank.Music[0];
-  w.platform.Play(music, kPlayLooping);
+  w.machine.Play(music, kPlayLooping);
   Pass(150);
   StopSound(w.pg, music);
   double stopped_at = w.machine.FindBuffer(music)->position();
   EXPECT_NEAR(stopped_at, 150 * 22.05, 1e-6);
   Pass(100);
   EXPECT_EQ(w.machine.FindBuffer(music)->position(), stopped_at);
-  w.platform.Play(music, kPlayLooping);
+  w.machine.Play(music, kPlayLooping);
   Pass(10);
   EXPECT_NEAR(w.machine.FindBuffer(music)->position(), 160 * 22.05, 1e-6);
-  EXPECT_EQ(w.platform.GetStatus(music), kStatusPlaying | kStatusLooping);
-  w.platform.Stop(music);
-  w.platform.SetCurrentPosition(music, 0);
+  EXPECT_EQ(w.machine.GetStatus(music), kStatusPlaying | kStatusLooping);
+  w.machine.Stop(music);
+  w.machine.SetCurrentPosition(music, 0);
   EXPECT_EQ(w.machine.FindBuffer(music)->position(), 0);
 
   BufferId none = 0;
@@ -128,15 +127,15 @@ TEST_F(Players, ALaunchAtTheHighestRateStillSoundsThroughAFlight) {
   // Playback advances by the frequency: 200 ms at 22050 Hz lasts ~152 ms at 28999 Hz.
   BufferId b = 0;
   LoadSound(w.pg, b, "launch.wav");
-  w.platform.SetFrequency(b, 28999);
-  w.platform.Play(b, kPlayOnce);
+  w.machine.SetFrequency(b, 28999);
+  w.machine.Play(b, kPlayOnce);
   int passes = 0;
-  while (w.platform.GetStatus(b) == kStatusPlaying) {
+  while (w.machine.GetStatus(b) == kStatusPlaying) {
     Pass(1);
     ++passes;
   }
   EXPECT_EQ(passes, 153);
-  w.platform.Play(b, kPlayOnce);  // an ended buffer starts again from the beginning
+  w.machine.Play(b, kPlayOnce);  // an ended buffer starts again from the beginning
   EXPECT_EQ(w.machine.FindBuffer(b)->position(), 0);
 }
 

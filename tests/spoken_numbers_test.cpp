@@ -15,7 +15,7 @@ namespace {
 
 struct Spoken : ::testing::Test {
   Spoken() {
-    w.platform.ShowWindow();
+    w.machine.ShowWindow();
     LoadSoundBank(w.pg);
   }
   // The samples one call plays, without folder and extension, separated by spaces.

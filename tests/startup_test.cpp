@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "store/scramble.h"
 #include "core/window_events.h"
+#include "store/scramble.h"
 #include "support.h"
 
 namespace qv::test {
@@ -216,8 +216,8 @@ TEST_P(StoredValues, AreReadAtStartUp) {
 
 // Named by what is stored, so a failure says which case it was.
 std::string StoredCaseName(const ::testing::TestParamInfo<StoredCase>& info) {
-  static const char* const kNames[] = {"Empty",     "SentAndScrambled1500", "ClearedStore",
-                                       "SentAsTwo", "NotNumbers",           "UnscrambledDigits",
+  static const char* const kNames[] = {"Empty",       "SentAndScrambled1500", "ClearedStore",
+                                       "SentAsTwo",   "NotNumbers",           "UnscrambledDigits",
                                        "BinaryDamage"};
   return kNames[info.index];
 }
@@ -235,13 +235,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Timer1, TicksEvery500msOnlyWhileEnabled) {
   World w;
-  w.platform.ShowWindow();
+  w.machine.ShowWindow();
   for (int i = 0; i < 2000; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.pg.TimerTicks, 0);
-  w.platform.SetTimerEnabled(true);
+  w.machine.SetTimerEnabled(true);
   for (int i = 0; i < 1600; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.pg.TimerTicks, 3);
-  w.platform.SetTimerEnabled(false);
+  w.machine.SetTimerEnabled(false);
   for (int i = 0; i < 2000; ++i) DoEvents(w.pg);
   EXPECT_EQ(w.pg.TimerTicks, 3);
   EXPECT_EQ(w.Events({"timer"}), (std::vector<std::string>{"timer Timer1", "timer Timer1"}));

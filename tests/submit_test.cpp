@@ -18,7 +18,7 @@ struct Sender {
     for (const char* f : {"Sendwait.wav", "SendGood.wav", "senderror.wav"}) {
       WriteWav(w.opts.sounds_dir + "/" + f, 200);
     }
-    w.platform.ShowWindow();
+    w.machine.ShowWindow();
     InitKeyboard(w.pg);
     unsetenv("QUORVANE_SCORE_HOST");
     // Stored as the game stores them, straight into the file so the log shows only the game's.

@@ -2,10 +2,10 @@
 #include "support.h"
 
 #include <cmath>
-#include <fstream>
 #include <random>
 #include <stdexcept>
 
+#include "platform/wave_file.h"
 #include "startup/startup.h"
 #include "store/scramble.h"
 
@@ -24,33 +24,15 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-void Put32(std::ofstream& f, uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); }
-void Put16(std::ofstream& f, uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); }
-}  // namespace
-
 void WriteWav(const std::string& path, uint32_t ms, uint32_t rate, uint16_t channels) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   const uint32_t frames = static_cast<uint32_t>(static_cast<uint64_t>(rate) * ms / 1000);
-  const uint32_t data = frames * channels * 2;
-  std::ofstream f(path, std::ios::binary);
-  f.write("RIFF", 4);
-  Put32(f, 36 + data);
-  f.write("WAVEfmt ", 8);
-  Put32(f, 16);
-  Put16(f, 1);
-  Put16(f, channels);
-  Put32(f, rate);
-  Put32(f, rate * channels * 2);
-  Put16(f, static_cast<uint16_t>(channels * 2));
-  Put16(f, 16);
-  f.write("data", 4);
-  Put32(f, data);
+  std::vector<int16_t> samples(size_t{frames} * channels);
   for (uint32_t i = 0; i < frames; ++i) {
     auto s = static_cast<int16_t>(3000 * std::sin(2 * M_PI * 440.0 * i / rate));
-    for (uint16_t c = 0; c < channels; ++c) Put16(f, static_cast<uint16_t>(s));
+    for (uint16_t c = 0; c < channels; ++c) samples[size_t{i} * channels + c] = s;
   }
-  if (!f) throw std::runtime_error("cannot write " + path);
+  WriteWave(path, rate, channels, samples.data(), frames);
 }
 
 const std::vector<std::string> kBankFiles = {
@@ -65,11 +47,11 @@ void WriteSoundSet(const std::string& dir, uint32_t ms, uint32_t empty_ms, uint3
   WriteWav(dir + "/intro.wav", intro_ms);
   // Every announcement the menus and games play.
   for (const char* f :
-       {"menuprompt.wav", "ending.wav", "clear.wav", "points.wav", "startgame.wav",
-        "calSpeakers.wav", "sendscore.wav", "exit.wav", "cal.wav", "difficulty.wav", "diff1.wav",
-        "diff2.wav", "diff3.wav", "siren.wav", "highscoreis.wav", "highscore.wav", "el.wav",
-        "win.wav", "gameover.wav", "final.wav", "bonuswelcome.wav", "go.wav", "Sendwait.wav",
-        "SendGood.wav", "senderror.wav"}) {
+       {"menuprompt.wav",   "ending.wav",    "clear.wav",    "points.wav",   "startgame.wav",
+        "calSpeakers.wav",  "sendscore.wav", "exit.wav",     "cal.wav",      "difficulty.wav",
+        "diff1.wav",        "diff2.wav",     "diff3.wav",    "siren.wav",    "highscoreis.wav",
+        "highscore.wav",    "el.wav",        "win.wav",      "gameover.wav", "final.wav",
+        "bonuswelcome.wav", "go.wav",        "Sendwait.wav", "SendGood.wav", "senderror.wav"}) {
     WriteWav(dir + "/" + f, ms);
   }
   for (int n = 0; n <= 19; ++n) WriteWav(dir + "/numbers/sn" + std::to_string(n) + ".wav", ms);
@@ -90,9 +72,10 @@ World::World(SimOptions options, bool write_sounds)
     : opts(Prepare(std::move(options), dir, write_sounds)),
       machine(opts),
       driver(machine, log, opts),
-      platform(machine.Parts(), log),
       settings(opts.settings_path),
-      pg(platform.Parts(), settings, &log) {}
+      pg(machine.Parts(), settings, &log) {
+  log.Follow(machine.Parts());
+}
 
 int World::Run() {
   try {

@@ -9,7 +9,6 @@
 
 #include "core/program.h"
 #include "driver.h"
-#include "platform/logged.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
 #include "store/ini_store.h"
@@ -41,7 +40,8 @@ extern const std::vector<std::string> kBankFiles;
 void WriteSoundSet(const std::string& dir, uint32_t ms = 200, uint32_t empty_ms = 300,
                    uint32_t intro_ms = 5000);
 
-// One virtual run: sounds in a temp folder, the machine, its log and a program object.
+// One virtual run: sounds in a temp folder, the machine, its log following it from the start,
+// and a program object.
 struct World {
   explicit World(SimOptions options = {}, bool write_sounds = true);
 
@@ -59,7 +59,6 @@ struct World {
   SoundLog log;
   VirtualPlatform machine;
   SimDriver driver;
-  LoggedPlatform platform;
   IniStore settings;
   Program pg;
 };

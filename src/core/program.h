@@ -42,8 +42,8 @@ struct SoundBank {
 };
 
 struct Program {
-  // log: where the settings store records its stores (the platform's own events are logged
-  // by the wrapper around it); null when nothing is logged.
+  // log: where the settings store records its stores (the platform's own events reach the log
+  // as one of the platform's observers); null when nothing is logged.
   Program(Platform platform, IniStore& settings_file, SoundLog* sound_log = nullptr)
       : system(platform.system),
         input(platform.input),

@@ -5,12 +5,12 @@
 namespace qv {
 
 enum class Screen {
-  MainMenu,           // the main menu, entered afresh
-  NewGame,            // a new game's set-up, then the difficulty selection
-  SelectDifficulty,   // the difficulty selection before a game
-  Game,               // the game itself, once the difficulty is chosen
-  BonusRound,         // the bonus round
-  Exit,               // ExitGame: save, say goodbye, end
+  MainMenu,          // the main menu, entered afresh
+  NewGame,           // a new game's set-up, then the difficulty selection
+  SelectDifficulty,  // the difficulty selection before a game
+  Game,              // the game itself, once the difficulty is chosen
+  BonusRound,        // the bonus round
+  Exit,              // ExitGame: save, say goodbye, end
 };
 
 }  // namespace qv

@@ -81,8 +81,7 @@ Screen MainMenu(Program& pg) {
           // Only a high score that has not been sent yet, and whose stored score reads back
           // as one; a sent one comes back to a fresh menu, a failed one to this loop, with
           // the music stopped until the menu is entered again.
-          if (pg.game.HighScore > 0 && !pg.game.ScoreSent &&
-              IsSendable(ReadStoredHighScore(pg))) {
+          if (pg.game.HighScore > 0 && !pg.game.ScoreSent && IsSendable(ReadStoredHighScore(pg))) {
             pg.sound.Stop(pg.bank.MenuMusic);
             if (SubmitScore(pg)) return Screen::MainMenu;
           } else {

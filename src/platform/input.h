@@ -4,12 +4,16 @@
 
 #include <cstdint>
 
+#include "platform/observer.h"
+
 namespace qv {
 
 // Outcome of a keyboard read.
 enum class KeyRead { Ok, NotAcquired, InputLost, OtherError };
 
-class Input {
+// The real keyboard tells its observers "key" for each change a read is the first to see; the
+// simulator logs the keys its script and bot set itself.
+class Input : public virtual Observable {
  public:
   virtual ~Input() = default;
 

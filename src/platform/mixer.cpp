@@ -199,8 +199,8 @@ void Mixer::Mix(float* out, size_t frames) {
     }
     // A tail is done once it has faded to silence or reached its end.
     std::erase_if(tails_, [](const Render& t) {
-      return t.pcm == nullptr || (t.gain[0] == 0.0f && t.gain[1] == 0.0f && t.delta[0] == 0.0f &&
-                                  t.delta[1] == 0.0f);
+      return t.pcm == nullptr ||
+             (t.gain[0] == 0.0f && t.gain[1] == 0.0f && t.delta[0] == 0.0f && t.delta[1] == 0.0f);
     });
     if (ended) on_end = on_end_;
   }

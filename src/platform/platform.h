@@ -15,6 +15,20 @@ struct Platform {
   Input& input;
   Sound& sound;
   Transfer& transfer;
+
+  // Lets the observer hear every part (once, where parts are one object).
+  void Watch(PlatformObserver& observer) const {
+    system.Watch(observer);
+    input.Watch(observer);
+    sound.Watch(observer);
+    transfer.Watch(observer);
+  }
+  void Unwatch(PlatformObserver& observer) const {
+    system.Unwatch(observer);
+    input.Unwatch(observer);
+    sound.Unwatch(observer);
+    transfer.Unwatch(observer);
+  }
 };
 
 }  // namespace qv

@@ -21,4 +21,15 @@ void SoundLog::Add(LogEntry e) {
   if (keep_) entries_.push_back(std::move(e));
 }
 
+void SoundLog::Follow(Platform platform) {
+  System& system = platform.system;
+  const uint32_t start = system.TickCount();
+  clock_ = [&system, start] { return system.TickCount() - start; };
+  platform.Watch(*this);
+}
+
+void SoundLog::Saw(const PlatformEvent& event) {
+  Add(std::string(event.op), event.id, std::string(event.subject), std::string(event.value));
+}
+
 }  // namespace qv

@@ -1,5 +1,7 @@
 // sound_log.h -- the sound log: one line per platform event, "MS OP ID SUBJECT VALUE" with tabs.
-// The simulator writes it to standard output; the real program to $QUORVANE_SOUND_LOG.
+// The simulator writes it to standard output; the real program to $QUORVANE_SOUND_LOG. It hears
+// the platform as one of its observers; the settings store and the simulator's script and bot
+// add their own entries.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace qv {
 
@@ -21,18 +25,21 @@ struct LogEntry {
 // Formats one entry as its log line, without the newline.
 std::string FormatLogEntry(const LogEntry& e);
 
-class SoundLog {
+class SoundLog : public PlatformObserver {
  public:
   // out may be null: then entries are only kept and passed to the listener.
   explicit SoundLog(std::FILE* out = nullptr) : out_(out) {}
 
   void Add(LogEntry e);
-  // Adds an entry stamped with the clock's time (0 until a clock is set).
+  // Adds an entry stamped with the time since it began to follow a platform (0 before).
   void Add(const std::string& op, int id, const std::string& subject, const std::string& value) {
     Add(LogEntry{clock_ ? clock_() : 0, op, id, subject, value});
   }
-  // The time entries are stamped with: milliseconds since the program started.
-  void SetClock(std::function<uint32_t()> clock) { clock_ = std::move(clock); }
+  // Hears every part of the platform from now on, and stamps entries with the milliseconds
+  // since now by its clock: called once, as the program starts.
+  void Follow(Platform platform);
+  // An operation of the platform, logged as it tells it.
+  void Saw(const PlatformEvent& event) override;
   const std::vector<LogEntry>& Entries() const { return entries_; }
   // Called after every entry is added (the simulator's script waits and bot listen here).
   void SetListener(std::function<void(const LogEntry&)> listener) {

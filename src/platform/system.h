@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/observer.h"
+
 namespace qv {
 
 // A platform call that failed and that no caller handles (a missing wave file, a failing
@@ -26,13 +28,18 @@ struct WindowEvents {
   int timer_ticks = 0;           // Timer1 ticks due since the last turn
 };
 
-class System {
+// Observers hear "timer" (after SetTimerEnabled), "message" and "exit" (before the box and the
+// end, which do not come back at once), and the HTTP transfer's end from the turn that first
+// sees it.
+class System : public virtual Observable {
  public:
   virtual ~System() = default;
 
-  // Milliseconds of the system clock; wraps modulo 2^32. Read afresh at each use by the loops.
+  // Milliseconds of the system clock; wraps modulo 2^32. Read afresh at each use by the
+  // game's clocks (a target's flight, the launch timer) and by the sound log's stamps.
   virtual uint32_t TickCount() = 0;
-  // A seed taken from the time of day, for the random generator (Main, and each launch).
+  // A seed taken from the time of day, for the random generator: Main seeds it once, and
+  // RandomIntReseeded again at each launch.
   virtual uint32_t ClockSeed() = 0;
   // Creates and shows the game's empty window. Called once, by Main, before any device.
   virtual void ShowWindow() = 0;
@@ -43,12 +50,16 @@ class System {
   // one that delivered input does not wait, so the loop sees every event at its next pass.
   virtual WindowEvents ProcessEvents(std::optional<uint32_t> due) = 0;
   // A modal box with an OK button, captioned "QuorVane"; the text also goes to standard error
-  // (and is spoken where speech is at hand). Called just before the program ends with an
-  // error, and at start-up when the settings file cannot be used: the game then plays on.
+  // (and is spoken where speech is at hand). Called by Main and StartUp just before the
+  // program ends with an error (a failure no one handles, no sound device), and by
+  // ReadStartupSettings when the settings file cannot be used: the game then plays on.
   virtual void MessageBox(const std::string& text) = 0;
-  // Ends the program at once with this exit status, releasing every platform object.
+  // Ends the program at once with this exit status, releasing every platform object. Called by
+  // Main and StartUp after an error's message box (status 1), by ExitGame when the player
+  // leaves and by Form_Unload when the window is closed (status 0).
   [[noreturn]] virtual void Terminate(int status) = 0;
-  // Switches Timer1 (kTimerPeriodMs) on or off; called by the score submission's wait.
+  // Switches Timer1 (kTimerPeriodMs) on or off; called by SubmitScore around its wait for
+  // the transfer.
   virtual void SetTimerEnabled(bool enabled) = 0;
 };
 

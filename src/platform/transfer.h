@@ -4,17 +4,24 @@
 
 #include <string>
 
+#include "platform/observer.h"
+
 namespace qv {
 
-class Transfer {
+// Observers hear "http" with "start" when a transfer starts, and "end STATUS" when the backend
+// first sees it over (in a turn of the window system, or when asked).
+class Transfer : public virtual Observable {
  public:
   virtual ~Transfer() = default;
 
   // Starts a GET of url ("http://host[:port]/path?query"), abandoning one still running.
+  // Called by SubmitScore.
   virtual void StartTransfer(const std::string& url) = 0;
   // True while the transfer runs; it advances in the turns of the window system and here.
+  // Called by SubmitScore's wait at each pass.
   virtual bool TransferExecuting() = 0;
   // The HTTP status of the finished transfer; 0 when it failed (no host, refused, time-out).
+  // Called by SubmitScore once the transfer is over.
   virtual int TransferStatus() = 0;
 };
 

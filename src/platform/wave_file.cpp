@@ -100,8 +100,9 @@ float SampleAt(const unsigned char* p, const WaveFormat& w) {
     case 16:
       return static_cast<int16_t>(Le16(p)) / 32768.0f;
     case 24: {
-      const int32_t v = static_cast<int32_t>((p[0] << 8) | (p[1] << 16) |
-                                             (static_cast<uint32_t>(p[2]) << 24)) >> 8;
+      const int32_t v =
+          static_cast<int32_t>((p[0] << 8) | (p[1] << 16) | (static_cast<uint32_t>(p[2]) << 24)) >>
+          8;
       return static_cast<float>(v) / 8388608.0f;
     }
     default: {
@@ -120,8 +121,8 @@ int16_t ToInt16(float v) {
 // The raw data chunk.
 std::vector<unsigned char> ReadData(std::FILE* f, const Layout& l) {
   std::vector<unsigned char> raw(l.data_bytes);
-  if (std::fseek(f, l.data_at, SEEK_SET) != 0 || std::fread(raw.data(), 1, raw.size(), f) !=
-                                                       raw.size()) {
+  if (std::fseek(f, l.data_at, SEEK_SET) != 0 ||
+      std::fread(raw.data(), 1, raw.size(), f) != raw.size()) {
     throw WaveError("cannot read the sound data");
   }
   return raw;
@@ -151,7 +152,8 @@ Pcm ReadWave(const std::string& path) {
     }
     if constexpr (std::endian::native == std::endian::big) {
       for (size_t i = 0; i < count; ++i) {
-        out.samples[i] = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(out.samples[i])));
+        out.samples[i] =
+            static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(out.samples[i])));
       }
     }
     return out;
@@ -171,7 +173,8 @@ PcmFloat ReadWaveFloat(const std::string& path) {
   out.channels = l.format.channels;
   const size_t step = l.format.bits / 8u;
   out.samples.resize(size_t{l.format.frames} * out.channels);
-  for (size_t i = 0; i < out.samples.size(); ++i) out.samples[i] = SampleAt(&raw[i * step], l.format);
+  for (size_t i = 0; i < out.samples.size(); ++i)
+    out.samples[i] = SampleAt(&raw[i * step], l.format);
   return out;
 }
 
@@ -256,6 +259,17 @@ void WaveWriter::Append(const float* samples, size_t frames) {
   std::vector<int16_t> converted(frames * channels_);
   std::transform(samples, samples + converted.size(), converted.begin(), ToInt16);
   Append(converted.data(), frames);
+}
+
+void WaveWriter::Flush() {
+  if (f_ == nullptr || !ok_) return;
+  try {
+    ok_ = std::fseek(f_, 0, SEEK_SET) == 0;
+    if (ok_) WriteHeader(f_, rate_, channels_, frames_);
+    ok_ = ok_ && std::fseek(f_, 0, SEEK_END) == 0 && std::fflush(f_) == 0;
+  } catch (const WaveError&) {
+    ok_ = false;
+  }
 }
 
 void WaveWriter::Close() {

@@ -70,6 +70,10 @@ class WaveWriter {
   void Append(const int16_t* samples, size_t frames);
   // Floats rounded to 16 bits as WriteWave does.
   void Append(const float* samples, size_t frames);
+  // Completes the header for what has been appended so far and flushes, so that the file reads
+  // whole while the writing goes on (a capture read as it grows, a program killed mid-way).
+  // An error is kept for Close.
+  void Flush();
   // Completes the header and closes the file. Throws WaveError.
   void Close();
 

@@ -1,12 +1,10 @@
-// players.cpp -- the players and buffer-variable helpers.
-//
-// The old description fields (flags, a 44100-byte size, the 3D algorithm) have no meaning for
-// our buffers: they are sized from the file, and pan, volume and frequency always work.
+// players.cpp -- the players and buffer-variable helpers. A buffer is made from its file alone:
+// it holds the whole decoded file, and its pan, volume and frequency can always be set.
 #include "sound/players.h"
 
-#include "input/keyboard.h"
 #include "core/program.h"
 #include "core/window_events.h"
+#include "input/keyboard.h"
 
 namespace qv {
 
@@ -59,10 +57,10 @@ void PlayAndWait(Program& pg, const std::string& file_name) {
   pg.sound.Release(buffer);
 }
 
-void PlayFromStart(Program& pg, BufferId buffer, std::optional<int> pan, int flags) {
+void PlayFromStart(Program& pg, BufferId buffer, std::optional<int> pan, PlayMode mode) {
   pg.sound.SetCurrentPosition(buffer, 0);
   if (pan) pg.sound.SetPan(buffer, *pan);
-  pg.sound.Play(buffer, flags);
+  pg.sound.Play(buffer, mode);
 }
 
 void StopSound(Program& pg, BufferId buffer) {

@@ -28,7 +28,7 @@ void PlaySound(Program& pg, const std::string& file_name, bool wait);
 void PlayAndWait(Program& pg, const std::string& file_name);
 // Rewinds a bank buffer, places it at pan when one is given, and plays it (once, or looping).
 void PlayFromStart(Program& pg, BufferId buffer, std::optional<int> pan = std::nullopt,
-                   int flags = kPlayOnce);
+                   PlayMode mode = kPlayOnce);
 // Stops the buffer if the variable holds one; it keeps its position.
 void StopSound(Program& pg, BufferId buffer);
 // Stops and releases the buffer if the variable holds one; the variable becomes empty.

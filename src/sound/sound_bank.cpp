@@ -1,8 +1,8 @@
 // sound_bank.cpp -- loading the bank in its fixed order.
 #include "sound/sound_bank.h"
 
-#include "sound/players.h"
 #include "core/program.h"
+#include "sound/players.h"
 
 namespace qv {
 

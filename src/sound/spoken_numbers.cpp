@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "sound/players.h"
 #include "core/program.h"
+#include "sound/players.h"
 
 namespace qv {
 

@@ -41,8 +41,6 @@ void StartUp(Program& pg) {
     pg.system.MessageBox(kSoundDriverMessage);
     pg.system.Terminate(1);
   }
-  // The old cooperative level, primary buffer and 3D listener have no counterpart here: the
-  // device mixes every buffer as it is.
   // Set up the keyboard without acquiring it: the first poll finds it unacquired, repeats
   // the set-up and acquires it.
   if (!pg.input.CreateKeyboard()) throw PlatformError("Cannot set up the keyboard.");

@@ -10,7 +10,6 @@
 
 #include "core/program.h"
 #include "driver.h"
-#include "platform/logged.h"
 #include "platform/paths.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
@@ -113,12 +112,14 @@ int main(int argc, char** argv) {
   log.KeepEntries(false);
   qv::VirtualPlatform machine(options);
   qv::SimDriver driver(machine, log, options);
-  qv::Render render(machine, options.sounds_dir, [&](const auto& stems, size_t frames) {
-    if (file) file->Add(stems, frames);
-  });
-  qv::LoggedPlatform platform(file ? render.Parts() : machine.Parts(), log);
+  log.Follow(machine.Parts());
+  std::optional<qv::Render> render;
+  if (file) {
+    render.emplace(machine, options.sounds_dir,
+                   [&](const auto& stems, size_t frames) { file->Add(stems, frames); });
+  }
   qv::IniStore settings(options.settings_path);
-  qv::Program pg(platform.Parts(), settings, &log);
+  qv::Program pg(machine.Parts(), settings, &log);
   int status = 0;
   try {
     qv::Main(pg);

@@ -9,7 +9,6 @@
 #include <set>
 
 #include "core/program.h"
-#include "platform/logged.h"
 #include "platform/wave_file.h"
 #include "render.h"
 #include "startup/startup.h"
@@ -120,12 +119,12 @@ MixFigures MeasureMix(const SimOptions& options) {
   SoundLog log;
   VirtualPlatform machine(options);
   SimDriver driver(machine, log, options);
+  log.Follow(machine.Parts());
   Render render(
       machine, options.sounds_dir,
       [&](const auto& stems, size_t frames) { analysis.Add(stems, frames); }, kStems, StemOf);
-  LoggedPlatform platform(render.Parts(), log);
   IniStore settings(options.settings_path);
-  Program pg(platform.Parts(), settings, &log);
+  Program pg(machine.Parts(), settings, &log);
   MixFigures out;
   try {
     Main(pg);

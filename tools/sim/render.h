@@ -1,7 +1,7 @@
-// render.h -- the simulator's render: every buffer operation the program makes also drives a
-// voice of the game's own mixer (the real output's units and pan law), and each virtual
-// millisecond mixes its share of 44.1 kHz stereo frames. A whole session can then be heard and
-// measured without a sound server, as fast as the machine mixes.
+// render.h -- the simulator's render: it watches the virtual machine's buffers and plays each on
+// a voice of the game's own mixer (the real output's units and pan law), and at the end of each
+// virtual millisecond mixes its share of 44.1 kHz stereo frames. A whole session can then be
+// heard and measured without a sound server, as fast as the machine mixes.
 #pragma once
 
 #include <cstdint>
@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "platform/mixer.h"
-#include "platform/platform.h"
+#include "platform/observer.h"
 #include "platform/virtual/virtual_platform.h"
 
 namespace qv {
 
 constexpr uint32_t kRenderRate = 44100;
 
-class Render : public System, public Sound {
+class Render : public PlatformObserver {
  public:
   // Which stem a file plays through (0 .. stems - 1). Separate stems let a measure set speech
   // against the rest; what is heard is their sum.
@@ -27,36 +27,23 @@ class Render : public System, public Sound {
   // Receives each millisecond's frames: one block of interleaved stereo floats per stem.
   using Sink = std::function<void(const std::vector<std::vector<float>>& stems, size_t frames)>;
 
+  // Watches the machine from now on, and takes its turn-end hook.
   Render(VirtualPlatform& machine, std::string sounds_dir, Sink sink, int stems = 1,
          StemOf stem_of = {});
+  ~Render() override;
+  Render(const Render&) = delete;
+  Render& operator=(const Render&) = delete;
 
-  // The machine with this render in front of its system and sound parts.
-  Platform Parts() { return Platform{*this, machine_, *this, machine_}; }
-
-  uint32_t TickCount() override { return machine_.TickCount(); }
-  uint32_t ClockSeed() override { return machine_.ClockSeed(); }
-  void ShowWindow() override { machine_.ShowWindow(); }
-  // Lets the machine take its turn, then mixes the millisecond that has passed.
-  WindowEvents ProcessEvents(std::optional<uint32_t> due) override;
-  void MessageBox(const std::string& text) override { machine_.MessageBox(text); }
-  [[noreturn]] void Terminate(int status) override;
-  void SetTimerEnabled(bool enabled) override { machine_.SetTimerEnabled(enabled); }
-
-  bool OpenSoundDevice() override { return machine_.OpenSoundDevice(); }
-  BufferId CreateBuffer(const std::string& file) override;
-  void Play(BufferId id, int flags) override;
-  void Stop(BufferId id) override;
-  void SetCurrentPosition(BufferId id, uint32_t byte_offset) override;
-  void SetVolume(BufferId id, int hundredths_db) override;
-  void SetPan(BufferId id, int pan) override;
-  void SetFrequency(BufferId id, int hertz) override;
-  int GetStatus(BufferId id) override { return machine_.GetStatus(id); }
-  void Release(BufferId id) override;
+  // A buffer operation of the machine, mirrored on its voice.
+  void Saw(const PlatformEvent& event) override;
 
   // Frames mixed so far.
   uint64_t Frames() const { return frames_; }
 
  private:
+  // Mixes the millisecond the machine's turn has just ended.
+  void MixTurn();
+  void Play(BufferId id, bool looping);
   Mixer& MixerOf(BufferId id) { return *mixers_[static_cast<size_t>(stem_[id])]; }
 
   VirtualPlatform& machine_;
@@ -65,6 +52,7 @@ class Render : public System, public Sound {
   StemOf stem_of_;
   std::vector<std::unique_ptr<Mixer>> mixers_;
   std::map<BufferId, int> stem_;                               // buffer -> its stem
+  std::map<BufferId, bool> playing_;                           // as the machine plays it
   std::map<std::string, std::shared_ptr<const Pcm>> decoded_;  // each file read once
   std::vector<std::vector<float>> blocks_;                     // one millisecond per stem
   uint64_t ms_ = 0;

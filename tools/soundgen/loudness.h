@@ -15,7 +15,7 @@ inline constexpr double kPi = 3.14159265358979323846;
 struct Biquad {
   double b0, b1, b2, a1, a2;
   double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-  double step(double x) {
+  double Step(double x) {
     double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
     x2 = x1;
     x1 = x;
@@ -27,10 +27,10 @@ struct Biquad {
 
 // The two K-weighting stages (a high shelf modelling the head, then a high pass), derived for any
 // sample rate from their analogue prototypes; at 48 kHz they give the coefficients of BS.1770.
-inline Biquad kShelf(double rate) {
-  const double f0 = 1681.974450955533, gainDb = 3.999843853973347, q = 0.7071752369554196;
+inline Biquad KWeightingShelf(double rate) {
+  const double f0 = 1681.974450955533, gain_db = 3.999843853973347, q = 0.7071752369554196;
   const double k = std::tan(kPi * f0 / rate);
-  const double vh = std::pow(10.0, gainDb / 20.0);
+  const double vh = std::pow(10.0, gain_db / 20.0);
   const double vb = std::pow(vh, 0.4996667741545416);
   const double a0 = 1.0 + k / q + k * k;
   return Biquad{(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0,
@@ -38,7 +38,7 @@ inline Biquad kShelf(double rate) {
                 (1.0 - k / q + k * k) / a0};
 }
 
-inline Biquad kHighPass(double rate) {
+inline Biquad KWeightingHighPass(double rate) {
   const double f0 = 38.13547087602444, q = 0.5003270373238773;
   const double k = std::tan(kPi * f0 / rate);
   const double a0 = 1.0 + k / q + k * k;
@@ -50,14 +50,14 @@ inline Biquad kHighPass(double rate) {
 // more than 10 LU below the mean of the rest. A sound shorter than one block is measured as a
 // single block over its whole length, so that short clicks and single words still get a figure.
 // Returns -200 for digital silence.
-inline double integratedLoudness(const std::vector<std::vector<double>>& channels, double rate) {
+inline double IntegratedLoudness(const std::vector<std::vector<double>>& channels, double rate) {
   if (channels.empty() || channels[0].empty()) return -200.0;
   const std::size_t n = channels[0].size();
   std::vector<double> power(n, 0.0);  // K-weighted power summed over channels, sample by sample
   for (const auto& ch : channels) {
-    Biquad s = kShelf(rate), h = kHighPass(rate);
+    Biquad s = KWeightingShelf(rate), h = KWeightingHighPass(rate);
     for (std::size_t i = 0; i < n; ++i) {
-      const double y = h.step(s.step(ch[i]));
+      const double y = h.Step(s.Step(ch[i]));
       power[i] += y * y;
     }
   }
@@ -74,7 +74,7 @@ inline double integratedLoudness(const std::vector<std::vector<double>>& channel
       blocks.push_back((prefix[start + block] - prefix[start]) / static_cast<double>(block));
   }
   auto lufs = [](double z) { return -0.691 + 10.0 * std::log10(z); };
-  auto gatedMean = [&](double gate) {
+  auto gated_mean = [&](double gate) {
     double sum = 0.0;
     int count = 0;
     for (double z : blocks)
@@ -84,9 +84,9 @@ inline double integratedLoudness(const std::vector<std::vector<double>>& channel
       }
     return count ? sum / count : 0.0;
   };
-  const double ungated = gatedMean(-70.0);
+  const double ungated = gated_mean(-70.0);
   if (ungated <= 0.0) return -200.0;
-  const double mean = gatedMean(lufs(ungated) - 10.0);
+  const double mean = gated_mean(lufs(ungated) - 10.0);
   return mean > 0.0 ? lufs(mean) : -200.0;
 }
 
@@ -104,7 +104,7 @@ inline double integratedLoudness(const std::vector<std::vector<double>>& channel
 // Returns -200 for digital silence.
 inline constexpr double kVoicedRangeDb = 30.0;
 
-inline double voicedRmsDbfs(const std::vector<std::vector<double>>& channels, double rate) {
+inline double VoicedRmsDbfs(const std::vector<std::vector<double>>& channels, double rate) {
   if (channels.empty() || channels[0].empty()) return -200.0;
   const std::size_t n = channels[0].size();
   const std::size_t len =
@@ -129,7 +129,7 @@ inline double voicedRmsDbfs(const std::vector<std::vector<double>>& channels, do
 }
 
 // Highest absolute sample over all channels, in dBFS (-200 for digital silence).
-inline double peakDbfs(const std::vector<std::vector<double>>& channels) {
+inline double PeakDbfs(const std::vector<std::vector<double>>& channels) {
   double peak = 0.0;
   for (const auto& ch : channels)
     for (double v : ch) peak = std::max(peak, std::fabs(v));

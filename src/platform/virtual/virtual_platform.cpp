@@ -34,10 +34,12 @@ WindowEvents VirtualPlatform::ProcessEvents(std::optional<uint32_t>) {
       static_cast<int32_t>(now_ - transfer_ends_) >= 0) {
     transfer_running_ = false;
     transfer_status_ = options_.http_status;
+    Tell("http", 0, transfer_url_, "end " + std::to_string(transfer_status_));
   }
   AdvanceSounds();
   ev.close_requested = close_pending_;
   close_pending_ = false;
+  if (turn_end_hook_) turn_end_hook_();
   return ev;
 }
 
@@ -58,10 +60,12 @@ void VirtualPlatform::AdvanceSounds() {
 }
 
 void VirtualPlatform::MessageBox(const std::string& text) {
+  Tell("message", 0, text, "");
   std::fprintf(stderr, "QuorVane: %s\n", text.c_str());
 }
 
 void VirtualPlatform::Terminate(int status) {
+  Tell("exit", 0, "", std::to_string(status));
   buffers_.clear();
   throw ProgramEnded{status};
 }
@@ -69,6 +73,7 @@ void VirtualPlatform::Terminate(int status) {
 void VirtualPlatform::SetTimerEnabled(bool enabled) {
   if (enabled && !timer_enabled_) next_timer_tick_ = now_ + kTimerPeriodMs;
   timer_enabled_ = enabled;
+  Tell("timer", 0, "Timer1", enabled ? "on" : "off");
 }
 
 bool VirtualPlatform::CreateKeyboard() {
@@ -124,6 +129,7 @@ BufferId VirtualPlatform::CreateBuffer(const std::string& file) {
   b.frequency = static_cast<int>(info.rate);
   BufferId id = next_id_++;
   buffers_[id] = b;
+  Tell("load", id, file, "");
   return id;
 }
 
@@ -134,27 +140,47 @@ VirtualPlatform::Buffer& VirtualPlatform::Get(BufferId id) {
   return it->second;
 }
 
+void VirtualPlatform::TellBuffer(std::string_view op, BufferId id, std::string_view value) {
+  Tell(op, id, Get(id).file, value);
+}
+
 const VirtualPlatform::Buffer* VirtualPlatform::FindBuffer(BufferId id) const {
   auto it = buffers_.find(id);
   return it == buffers_.end() ? nullptr : &it->second;
 }
 
-void VirtualPlatform::Play(BufferId id, int flags) {
+void VirtualPlatform::Play(BufferId id, PlayMode mode) {
   Buffer& b = Get(id);
   b.playing = true;
-  b.looping = (flags & kPlayLooping) != 0;
+  b.looping = mode == kPlayLooping;
+  TellBuffer("play", id, b.looping ? "loop" : "once");
 }
 
-void VirtualPlatform::Stop(BufferId id) { Get(id).playing = false; }
+void VirtualPlatform::Stop(BufferId id) {
+  Get(id).playing = false;
+  TellBuffer("stop", id, "");
+}
 
 void VirtualPlatform::SetCurrentPosition(BufferId id, uint32_t byte_offset) {
   Buffer& b = Get(id);
   b.position_milli = std::min<uint64_t>(byte_offset / b.bytes_per_frame, b.frames) * 1000;
+  TellBuffer("position", id, std::to_string(byte_offset));
 }
 
-void VirtualPlatform::SetVolume(BufferId id, int hundredths_db) { Get(id).volume = hundredths_db; }
-void VirtualPlatform::SetPan(BufferId id, int pan) { Get(id).pan = pan; }
-void VirtualPlatform::SetFrequency(BufferId id, int hertz) { Get(id).frequency = hertz; }
+void VirtualPlatform::SetVolume(BufferId id, int hundredths_db) {
+  Get(id).volume = hundredths_db;
+  TellBuffer("volume", id, std::to_string(hundredths_db));
+}
+
+void VirtualPlatform::SetPan(BufferId id, int pan) {
+  Get(id).pan = pan;
+  TellBuffer("pan", id, std::to_string(pan));
+}
+
+void VirtualPlatform::SetFrequency(BufferId id, int hertz) {
+  Get(id).frequency = hertz;
+  TellBuffer("frequency", id, std::to_string(hertz));
+}
 
 int VirtualPlatform::GetStatus(BufferId id) {
   const Buffer& b = Get(id);
@@ -162,16 +188,17 @@ int VirtualPlatform::GetStatus(BufferId id) {
 }
 
 void VirtualPlatform::Release(BufferId id) {
-  Get(id);
+  const std::string file = Get(id).file;
   buffers_.erase(id);
+  Tell("release", id, file, "");
 }
 
-void VirtualPlatform::StartTransfer(const std::string&) {
+void VirtualPlatform::StartTransfer(const std::string& url) {
   transfer_running_ = true;
   transfer_status_ = 0;
   transfer_ends_ = now_ + static_cast<uint32_t>(options_.http_delay_ms);
+  transfer_url_ = url;
+  Tell("http", 0, url, "start");
 }
-
-bool VirtualPlatform::TransferExecuting() { return transfer_running_; }
 
 }  // namespace qv

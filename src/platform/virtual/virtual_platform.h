@@ -53,7 +53,7 @@ class VirtualPlatform : public System, public Input, public Sound, public Transf
 
   bool OpenSoundDevice() override { return !options_.no_device; }
   BufferId CreateBuffer(const std::string& file) override;
-  void Play(BufferId id, int flags) override;
+  void Play(BufferId id, PlayMode mode) override;
   void Stop(BufferId id) override;
   void SetCurrentPosition(BufferId id, uint32_t byte_offset) override;
   void SetVolume(BufferId id, int hundredths_db) override;
@@ -63,11 +63,14 @@ class VirtualPlatform : public System, public Input, public Sound, public Transf
   void Release(BufferId id) override;
 
   void StartTransfer(const std::string& url) override;
-  bool TransferExecuting() override;
+  bool TransferExecuting() override { return transfer_running_; }
   int TransferStatus() override { return transfer_status_; }
 
   // Run at each virtual millisecond, after the clock has advanced: the script and the bot.
   void SetTurnHook(std::function<void()> hook) { turn_hook_ = std::move(hook); }
+  // Run at the end of each turn, once the sounds have advanced: the simulator's render mixes
+  // the millisecond that has passed.
+  void SetTurnEndHook(std::function<void()> hook) { turn_end_hook_ = std::move(hook); }
   // A key held down or released now; the window's focus; a close of the window.
   void SetKey(int scan_code, bool down);
   void SetFocus(bool focused);
@@ -96,6 +99,8 @@ class VirtualPlatform : public System, public Input, public Sound, public Transf
 
  private:
   Buffer& Get(BufferId id);
+  // Tells the observers an operation on a buffer.
+  void TellBuffer(std::string_view op, BufferId id, std::string_view value);
   void AdvanceSounds();
 
   VirtualOptions options_;
@@ -103,6 +108,7 @@ class VirtualPlatform : public System, public Input, public Sound, public Transf
   bool window_shown_ = false;
   bool close_pending_ = false;
   std::function<void()> turn_hook_;
+  std::function<void()> turn_end_hook_;
 
   // Keyboard.
   uint8_t keys_[256] = {};
@@ -123,6 +129,7 @@ class VirtualPlatform : public System, public Input, public Sound, public Transf
   // Transfer.
   bool transfer_running_ = false;
   uint32_t transfer_ends_ = 0;
+  std::string transfer_url_;
   int transfer_status_ = 0;
 };
 

@@ -1,7 +1,7 @@
 // output.cpp -- the outputs: a PulseAudio stream (PipeWire's PulseAudio server too) that mixes
 // in the server's own request for more, SDL's audio device for the rest (ALSA), and the wave
 // writer that stands in for both in tests.
-#include "platform/sdl_openal/output.h"
+#include "platform/real/output.h"
 
 #include <SDL.h>
 #include <pulse/pulseaudio.h>
@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "platform/mixer.h"
+#include "platform/wave_file.h"
 
 namespace qv {
 
@@ -231,8 +231,9 @@ class SdlOutput : public Output {
 // leaves a file every reader takes.
 class WaveOutput : public Output {
  public:
-  WaveOutput(Mixer& mixer, std::FILE* file) : mixer_(mixer), file_(file) {
-    WriteHeader();
+  // Throws WaveError when the file cannot be created.
+  WaveOutput(Mixer& mixer, const std::string& path) : mixer_(mixer), file_(path, kOutputRate, 2) {
+    file_.Flush();
     thread_ = std::thread([this] { Run(); });
   }
   ~WaveOutput() override {
@@ -242,62 +243,26 @@ class WaveOutput : public Output {
     }
     wake_.notify_all();
     thread_.join();
-    std::fclose(file_);
   }
   bool Lost() override { return false; }
 
  private:
-  void WriteHeader() {
-    auto u32 = [&](uint32_t v) {
-      const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                  static_cast<unsigned char>(v >> 16),
-                                  static_cast<unsigned char>(v >> 24)};
-      std::fwrite(b, 1, 4, file_);
-    };
-    auto u16 = [&](uint16_t v) {
-      const unsigned char b[2] = {static_cast<unsigned char>(v),
-                                  static_cast<unsigned char>(v >> 8)};
-      std::fwrite(b, 1, 2, file_);
-    };
-    const uint32_t data = static_cast<uint32_t>(frames_ * 4);
-    std::fseek(file_, 0, SEEK_SET);
-    std::fwrite("RIFF", 1, 4, file_);
-    u32(36 + data);
-    std::fwrite("WAVEfmt ", 1, 8, file_);
-    u32(16);
-    u16(1);  // integer PCM
-    u16(2);
-    u32(kOutputRate);
-    u32(kOutputRate * 4);
-    u16(4);
-    u16(16);
-    std::fwrite("data", 1, 4, file_);
-    u32(data);
-    std::fseek(file_, 0, SEEK_END);
-    std::fflush(file_);
-  }
-
   void Run() {
     RaiseThisThread();  // as a device's thread would be, so its pace holds on a busy machine
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const auto period = std::chrono::duration<double>(double{kOutputPeriodFrames} / kOutputRate);
     std::vector<float> mix(2 * size_t{kOutputPeriodFrames});
-    std::vector<int16_t> samples(mix.size());
     std::unique_lock lock(mutex_);
     while (!stop_) {
       lock.unlock();
       const double due = std::chrono::duration<double>(Clock::now() - start) / period;
       while (static_cast<double>(periods_) < due) {
         mixer_.Mix(mix.data(), kOutputPeriodFrames);
-        for (size_t i = 0; i < mix.size(); ++i) {
-          samples[i] = static_cast<int16_t>(std::lrint(std::clamp(mix[i], -1.0f, 1.0f) * 32767));
-        }
-        std::fwrite(samples.data(), sizeof(int16_t), samples.size(), file_);
+        file_.Append(mix.data(), kOutputPeriodFrames);
         ++periods_;
-        frames_ += kOutputPeriodFrames;
       }
-      WriteHeader();
+      file_.Flush();
       lock.lock();
       wake_.wait_until(lock, start + std::chrono::duration_cast<Clock::duration>(
                                          period * static_cast<double>(periods_)));
@@ -305,9 +270,8 @@ class WaveOutput : public Output {
   }
 
   Mixer& mixer_;
-  std::FILE* file_;
+  WaveWriter file_;  // closed, its header complete, when the output goes
   uint64_t periods_ = 0;
-  uint64_t frames_ = 0;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;
@@ -319,9 +283,11 @@ class WaveOutput : public Output {
 std::unique_ptr<Output> OpenOutput(Mixer& mixer) {
   const char* capture = std::getenv(kCaptureVariable);
   if (capture != nullptr && capture[0] != '\0') {
-    std::FILE* file = std::fopen(capture, "wb");
-    if (file == nullptr) return nullptr;
-    return std::make_unique<WaveOutput>(mixer, file);
+    try {
+      return std::make_unique<WaveOutput>(mixer, capture);
+    } catch (const WaveError&) {
+      return nullptr;
+    }
   }
   // A player who names one of SDL's outputs (SDL_AUDIODRIVER=alsa) gets it.
   if (std::getenv("SDL_AUDIODRIVER") == nullptr) {

@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "platform/mixer.h"
-#include "platform/sdl_openal/machine.h"
-#include "platform/sdl_openal/output.h"
+#include "platform/real/machine.h"
+#include "platform/real/output.h"
 #include "platform/wave_file.h"
 
 namespace qv {
@@ -80,38 +80,49 @@ BufferId SdlSound::CreateBuffer(const std::string& file) {
   const BufferId id = next_id_++;
   buffers_.emplace(id, Buffer{file, 2u * pcm->channels, pcm->frames, static_cast<int>(pcm->rate)});
   mixer_->Add(id, std::move(pcm));
+  Tell("load", id, file, "");
   return id;
 }
 
-void SdlSound::Play(BufferId id, int flags) {
+void SdlSound::TellBuffer(std::string_view op, BufferId id, std::string_view value) {
+  Tell(op, id, buffers_.at(id).file, value);
+}
+
+void SdlSound::Play(BufferId id, PlayMode mode) {
   Find(id, "play");
-  mixer_->Play(id, (flags & kPlayLooping) != 0);
+  mixer_->Play(id, mode == kPlayLooping);
+  TellBuffer("play", id, mode == kPlayLooping ? "loop" : "once");
 }
 
 void SdlSound::Stop(BufferId id) {
   Find(id, "stop");
   mixer_->Stop(id);
+  TellBuffer("stop", id, "");
 }
 
 void SdlSound::SetCurrentPosition(BufferId id, uint32_t byte_offset) {
   const Buffer& b = Find(id, "position");
   mixer_->SetPosition(id, byte_offset / b.frame_bytes);
+  TellBuffer("position", id, std::to_string(byte_offset));
 }
 
 void SdlSound::SetVolume(BufferId id, int hundredths_db) {
   Find(id, "volume");
   mixer_->SetVolume(id, hundredths_db);
+  TellBuffer("volume", id, std::to_string(hundredths_db));
 }
 
 void SdlSound::SetPan(BufferId id, int pan) {
   Find(id, "pan");
   mixer_->SetPan(id, pan);
+  TellBuffer("pan", id, std::to_string(pan));
 }
 
 void SdlSound::SetFrequency(BufferId id, int hertz) {
   Buffer& b = Find(id, "frequency");
   mixer_->SetFrequency(id, hertz);
   if (hertz > 0) b.rate = hertz;
+  TellBuffer("frequency", id, std::to_string(hertz));
 }
 
 int SdlSound::GetStatus(BufferId id) {
@@ -122,9 +133,10 @@ int SdlSound::GetStatus(BufferId id) {
 }
 
 void SdlSound::Release(BufferId id) {
-  Find(id, "release");
+  const std::string file = Find(id, "release").file;
   mixer_->Remove(id);
   buffers_.erase(id);
+  Tell("release", id, file, "");
 }
 
 std::optional<uint32_t> SdlSound::MsToNextEnd() {

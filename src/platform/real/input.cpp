@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sdl_openal/keymap.h"
-#include "platform/sdl_openal/machine.h"
+#include "platform/key_names.h"
+#include "platform/real/keymap.h"
+#include "platform/real/machine.h"
 
 namespace qv {
 
@@ -40,6 +41,11 @@ KeyRead SdlInput::ReadKeyboard(uint8_t state[256]) {
     if (code != 0) state[code] = 0x80;
   }
   pressed.fill(false);  // a key tapped within the last turn is seen by this read alone
+  for (size_t k = 0; k < seen_.size(); ++k) {
+    if (state[k] == seen_[k]) continue;
+    seen_[k] = state[k];
+    Tell("key", 0, KeyName(static_cast<int>(k)), state[k] != 0 ? "down" : "up");
+  }
   return KeyRead::Ok;
 }
 

@@ -2,7 +2,7 @@
 // advanced by each turn of the event pump.
 #include <curl/curl.h>
 
-#include "platform/sdl_openal/machine.h"
+#include "platform/real/machine.h"
 
 namespace qv {
 
@@ -34,10 +34,16 @@ void CurlTransfer::Abandon() {
 void CurlTransfer::StartTransfer(const std::string& url) {
   Abandon();
   status_ = 0;
+  url_ = url;
+  // Told first: the first drive below may already see the end.
+  Tell("http", 0, url_, "start");
   static const bool curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   if (curl_ready && multi_ == nullptr) multi_ = curl_multi_init();
   CURL* easy = curl_ready && multi_ != nullptr ? curl_easy_init() : nullptr;
-  if (easy == nullptr) return;  // reads as a failed transfer: not running, status 0
+  if (easy == nullptr) {  // reads as a failed transfer: not running, status 0
+    Tell("http", 0, url_, "end 0");
+    return;
+  }
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_DEFAULT_PROTOCOL, "http");
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 10000L);
@@ -46,6 +52,7 @@ void CurlTransfer::StartTransfer(const std::string& url) {
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DiscardBody);
   if (curl_multi_add_handle(static_cast<CURLM*>(multi_), easy) != CURLM_OK) {
     curl_easy_cleanup(easy);
+    Tell("http", 0, url_, "end 0");
     return;
   }
   easy_ = easy;
@@ -67,6 +74,7 @@ void CurlTransfer::Drive() {
     }
     status_ = static_cast<int>(code);
     Abandon();
+    Tell("http", 0, url_, "end " + std::to_string(status_));
     break;  // msg belonged to the handle just freed
   }
 }

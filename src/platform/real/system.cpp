@@ -14,15 +14,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/real/machine.h"
+#include "platform/real/text_wrap.h"
 #include "platform/scan_codes.h"
-#include "platform/sdl_openal/machine.h"
-#include "platform/sdl_openal/text_wrap.h"
 
 namespace qv {
 
 namespace {
 
-constexpr int kWindowWidth = 312;  // the old 4680 x 3195 twips
+// The window shows nothing, the game being heard: it is there to hold the keyboard, small but
+// large enough to find and click on.
+constexpr int kWindowWidth = 312;
 constexpr int kWindowHeight = 213;
 // The longest a turn of the pump sleeps with nothing due: a loop that told it nothing still
 // comes round once a second.
@@ -269,10 +271,12 @@ WindowEvents SdlSystem::ProcessEvents(std::optional<uint32_t> due) {
 }
 
 void SdlSystem::MessageBox(const std::string& text) {
+  Tell("message", 0, text, "");
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
   SpeakAloud(text);
-  struct sigaction end_now {}, old_term{}, old_int{};
+  struct sigaction end_now {
+  }, old_term{}, old_int{};
   end_now.sa_handler = EndOnSignal;
   sigaction(SIGTERM, &end_now, &old_term);
   sigaction(SIGINT, &end_now, &old_int);
@@ -288,38 +292,38 @@ void SdlSystem::MessageBox(const std::string& text) {
 }
 
 void SdlSystem::Terminate(int status) {
+  Tell("exit", 0, "", std::to_string(status));
   Close();
   std::fflush(nullptr);
   std::exit(status);
 }
 
 void SdlSystem::SetTimerEnabled(bool enabled) {
-  if (!enabled) {
-    if (timer_id_ != 0) SDL_RemoveTimer(timer_id_);
+  if (!enabled && timer_id_ != 0) {
+    SDL_RemoveTimer(timer_id_);
     timer_id_ = 0;
-    return;
   }
-  if (timer_id_ != 0) return;
-  if (!sdl_started_) {
-    if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+  if (enabled && timer_id_ == 0) {
+    if (!sdl_started_) {
+      if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+        throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
+      }
+      sdl_started_ = true;
+    }
+    if (timer_event_ == 0) {
+      const Uint32 type = SDL_RegisterEvents(1);
+      if (type == static_cast<Uint32>(-1)) throw PlatformError("Cannot start the timer");
+      timer_event_ = type;
+    }
+    timer_id_ = SDL_AddTimer(kTimerPeriodMs, PostTimerEvent,
+                             reinterpret_cast<void*>(static_cast<uintptr_t>(timer_event_)));
+    if (timer_id_ == 0) {
       throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
     }
-    sdl_started_ = true;
   }
-  if (timer_event_ == 0) {
-    const Uint32 type = SDL_RegisterEvents(1);
-    if (type == static_cast<Uint32>(-1)) throw PlatformError("Cannot start the timer");
-    timer_event_ = type;
-  }
-  timer_id_ = SDL_AddTimer(kTimerPeriodMs, PostTimerEvent,
-                           reinterpret_cast<void*>(static_cast<uintptr_t>(timer_event_)));
-  if (timer_id_ == 0) {
-    throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
-  }
+  Tell("timer", 0, "Timer1", enabled ? "on" : "off");
 }
 
-bool SdlSystem::HasFocus() const {
-  return window_ != nullptr && SDL_GetKeyboardFocus() == window_;
-}
+bool SdlSystem::HasFocus() const { return window_ != nullptr && SDL_GetKeyboardFocus() == window_; }
 
 }  // namespace qv

@@ -1,5 +1,5 @@
 // keymap.cpp -- the SDL scan code to set-1 code table.
-#include "platform/sdl_openal/keymap.h"
+#include "platform/real/keymap.h"
 
 #include <SDL_scancode.h>
 

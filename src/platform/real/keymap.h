@@ -1,5 +1,6 @@
 // keymap.h -- SDL scan codes (USB usage numbers) to the PC set-1 codes the game's keyboard
-// array is indexed by (extended keys are 0x80 + their code, as DirectInput numbers them).
+// array is indexed by (a key the keyboard sends with an E0 prefix, such as the arrows, is
+// 0x80 + its code).
 #pragma once
 
 #include <cstdint>

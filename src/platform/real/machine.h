@@ -32,7 +32,7 @@ class SdlSound : public Sound {
 
   bool OpenSoundDevice() override;
   BufferId CreateBuffer(const std::string& file) override;
-  void Play(BufferId id, int flags) override;
+  void Play(BufferId id, PlayMode mode) override;
   void Stop(BufferId id) override;
   void SetCurrentPosition(BufferId id, uint32_t byte_offset) override;
   void SetVolume(BufferId id, int hundredths_db) override;
@@ -68,6 +68,7 @@ class SdlSound : public Sound {
   };
 
   Buffer& Find(BufferId id, const char* operation);
+  void TellBuffer(std::string_view op, BufferId id, std::string_view value);
 
   std::string sounds_dir_;
   std::function<void()> on_end_;
@@ -101,6 +102,7 @@ class CurlTransfer : public Transfer {
 
   void* multi_ = nullptr;  // CURLM*
   void* easy_ = nullptr;   // CURL* of the running transfer
+  std::string url_;        // of the last transfer started
   bool running_ = false;
   int status_ = 0;
 };
@@ -142,7 +144,7 @@ class SdlSystem : public System {
   CurlTransfer& transfer_;
   bool sdl_started_ = false;
   SDL_Window* window_ = nullptr;
-  uint32_t timer_event_ = 0;       // SDL user event type posted by Timer1
+  uint32_t timer_event_ = 0;      // SDL user event type posted by Timer1
   uint32_t sound_end_event_ = 0;  // posted from the audio output when a sound ends
   int timer_id_ = 0;
   bool input_last_turn_ = false;  // the last turn delivered input: this one does not sleep
@@ -161,6 +163,7 @@ class SdlInput : public Input {
   SdlSystem& system_;
   bool created_ = false;
   bool acquired_ = false;
+  std::array<uint8_t, 256> seen_{};  // each key as the last read saw it, for the observers
 };
 
 // The whole real machine.
