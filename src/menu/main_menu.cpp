@@ -110,6 +110,10 @@ Screen MainMenu(Program& pg) {
       pg.keyboard.KeyLatch[kKeyB] = true;
       if (BonusRoundOpen(pg)) return Screen::BonusRound;
     }
+    if (KeyPressed(pg, kKeyF1)) {
+      pg.keyboard.KeyLatch[kKeyF1] = true;
+      return Screen::SoundTour;
+    }
   }
 }
 
