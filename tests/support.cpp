@@ -5,6 +5,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "menu/sound_tour.h"
 #include "platform/wave_file.h"
 #include "startup/startup.h"
 #include "store/scramble.h"
@@ -54,6 +55,7 @@ void WriteSoundSet(const std::string& dir, uint32_t ms, uint32_t empty_ms, uint3
         "bonuswelcome.wav", "go.wav",        "Sendwait.wav", "SendGood.wav", "senderror.wav"}) {
     WriteWav(dir + "/" + f, ms);
   }
+  for (const TourItem& item : SoundTourItems()) WriteWav(dir + "/" + item.words, ms);
   for (int n = 0; n <= 19; ++n) WriteWav(dir + "/numbers/sn" + std::to_string(n) + ".wav", ms);
   for (int n = 20; n <= 90; n += 10) WriteWav(dir + "/numbers/sn" + std::to_string(n) + ".wav", ms);
   WriteWav(dir + "/numbers/hundred.wav", ms);

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Regenerates every wave file under sounds/ (and sounds/numbers/) from this script and tools/soundgen/.
+# Regenerates every wave file under sounds/ (and sounds/numbers/, sounds/tour/) from this script and
+# tools/soundgen/.
 #
 # How each group is made:
 #  - Speech: festival speaks our own lines with the HTS voice cmu_us_slt_arctic_hts (chosen for the
@@ -64,7 +65,7 @@ g++ -std=c++20 -O2 -I "$ROOT/src" -o "$WORK/soundgen" "$ROOT"/tools/soundgen/*.c
 SG="$WORK/soundgen"
 
 if [ "${1:-}" = measure ]; then
-    "$SG" measure "$OUT"/*.wav "$OUT"/numbers/*.wav
+    "$SG" measure "$OUT"/*.wav "$OUT"/numbers/*.wav "$OUT"/tour/*.wav
     exit 0
 fi
 
@@ -126,6 +127,46 @@ speak "$OUT/Sendwait.wav" "Sending your score. Please wait."
 speak "$OUT/SendGood.wav" "Your score has been sent."
 speak "$OUT/senderror.wav" "Sorry, the score could not be sent."
 speak "$OUT/ending.wav" "Thanks for playing. Goodbye!"
+
+# The sound tour (F1 in the main menu): the keys, then each game sound named before it plays.
+mkdir -p "$OUT/tour"
+speak "$OUT/tour/welcome.wav" "The sound tour. First the keys, then every sound of the game. \
+Press any key to go on to the next part, or escape to go back to the main menu."
+speak "$OUT/tour/menu_keys.wav" "In the main menu, the up and down arrows move through the items, \
+and return chooses one. The H key speaks the high score. \
+The B key starts the bonus round, once you have won a game. \
+Space and C together clear the high score. F1 starts this tour, and escape quits the game."
+speak "$OUT/tour/game_keys.wav" "In a game, fire with the left arrow to the left, the up arrow \
+to the centre, and the right arrow to the right. On the hard difficulty, space reloads the gun. \
+The S key speaks your score, H the high score, and L the lives you have left. \
+Escape ends the game."
+speak "$OUT/tour/music_keys.wav" "In the menus and in a game, page up and page down make the music \
+louder or softer, and the M key turns it off and on. The game remembers your setting."
+speak "$OUT/tour/controller.wav" "With a game controller, the direction pad fires to the left, \
+the centre and the right, and moves through the menus. A is return, B is escape, X reloads, \
+and Y speaks your score. The shoulder buttons make the music louder or softer, \
+and the back button starts this tour."
+speak "$OUT/tour/siren.wav" "A game starts with this siren."
+speak "$OUT/tour/launch_left.wav" "A target launched on the left."
+speak "$OUT/tour/launch_centre.wav" "A target launched in the centre."
+speak "$OUT/tour/launch_right.wav" "A target launched on the right."
+speak "$OUT/tour/gun.wav" "Your gun, firing."
+speak "$OUT/tour/hit.wav" "A hit."
+speak "$OUT/tour/landing.wav" "A landing. The target got through, and you lose a life."
+speak "$OUT/tour/locked.wav" "The gun is locked. After a miss on the normal and hard \
+difficulties, it stays locked until the next target."
+speak "$OUT/tour/magazine_empty.wav" "The magazine is empty. Press space to reload."
+speak "$OUT/tour/no_shot.wav" "Fire with the magazine empty: no shot is fired."
+speak "$OUT/tour/reloaded.wav" "Reloaded."
+speak "$OUT/tour/bonus_round.wav" "The bonus round. Eleven targets fall, one after another. \
+Each hit scores a point and makes the target jump. A wrong key costs a point."
+speak "$OUT/tour/bonus_left.wav" "A target falling on the left."
+speak "$OUT/tour/bonus_centre.wav" "A target falling in the centre."
+speak "$OUT/tour/bonus_right.wav" "A target falling on the right."
+speak "$OUT/tour/bonus_hit.wav" "A hit in the bonus round: the target jumps."
+speak "$OUT/tour/bonus_miss.wav" "A wrong key in the bonus round."
+speak "$OUT/tour/bonus_landing.wav" "A bonus target landing."
+speak "$OUT/tour/end.wav" "That is every sound. Back to the main menu."
 
 speak "$WORK/left.wav" "Left."
 speak "$WORK/centre.wav" "Centre."

@@ -1,7 +1,7 @@
 // program.h -- everything the running program owns: the four parts of the platform it talks
 // to, the settings file, the game record, the keyboard arrays, the sound bank, the one-shot
-// buffer, the timer counter and the random generator. One object per run (a fresh one per
-// test); there are no globals.
+// buffer, the timer counter, the player's music level and the random generator. One object per
+// run (a fresh one per test); there are no globals.
 #pragma once
 
 #include <array>
@@ -65,6 +65,12 @@ struct Program {
   BufferId OneShotBuffer = 0;  // the one-shot player's buffer; each PlaySound replaces it
   uint8_t TimerTicks = 0;      // Timer1's tick counter; only Timer1_Timer adds to it
   uint8_t MenuItem = 0;        // the main menu's selected item, 0..3
+  // The player's music level, on top of the volumes the game sets its music to: hundredths of a
+  // decibel (0 down to -3000), and whether the music is muted. Read at start-up, stored at once.
+  int32_t MusicVolume = 0;
+  bool MusicMuted = false;
+  // The volume the menus last gave their music (0, ducked, silenced), before the player's level.
+  int MenuMusicVolume = 0;
   Random rng;
   // What Form_Unload runs before the program ends: a game in play sets it, so that closing
   // the window keeps the game's better score. Null outside a game.

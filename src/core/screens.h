@@ -10,6 +10,7 @@ enum class Screen {
   SelectDifficulty,  // the difficulty selection before a game
   Game,              // the game itself, once the difficulty is chosen
   BonusRound,        // the bonus round
+  SoundTour,         // the spoken tour of the keys and the game's sounds
   Exit,              // ExitGame: save, say goodbye, end
 };
 

@@ -10,6 +10,7 @@
 #include "game/shooting_game.h"
 #include "game/target.h"
 #include "input/keyboard.h"
+#include "sound/music_volume.h"
 #include "sound/players.h"
 
 namespace qv {
@@ -54,6 +55,7 @@ Screen RunBonusRound(Program& pg) {
       }
       // Right after a launch, so a key held through the wait counts as a press at once.
       HandleBonusKeys(pg);
+      HandleMusicKeys(pg);
       if (g.TargetInFlight) {
         uint32_t fallen = Since(pg, g.FlightStart);
         g.FlightElapsed = static_cast<int32_t>(fallen);

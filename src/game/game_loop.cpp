@@ -7,6 +7,7 @@
 #include "game/shooting_game.h"
 #include "game/target.h"
 #include "input/keyboard.h"
+#include "sound/music_volume.h"
 #include "sound/players.h"
 #include "store/settings.h"
 
@@ -56,6 +57,7 @@ Screen RunGame(Program& pg) {
       LaunchTarget(pg);
     }
     HandleGameKeys(pg);
+    HandleMusicKeys(pg);
     if (g.TargetInFlight) {
       g.FlightElapsed = static_cast<int32_t>(Since(pg, g.FlightStart));
       if (static_cast<uint32_t>(g.FlightElapsed) > static_cast<uint32_t>(g.FlightLimit)) {

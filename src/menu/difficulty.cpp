@@ -5,6 +5,7 @@
 #include "core/window_events.h"
 #include "input/keyboard.h"
 #include "menu/main_menu.h"
+#include "sound/music_volume.h"
 #include "sound/players.h"
 
 namespace qv {
@@ -12,9 +13,9 @@ namespace qv {
 namespace {
 
 void AnnounceDifficulty(Program& pg) {
-  pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
+  SetMenuMusicVolume(pg, kDucked);
   PlaySound(pg, "diff" + std::to_string(pg.game.Difficulty) + ".wav", true);
-  pg.sound.SetVolume(pg.bank.MenuMusic, 0);
+  SetMenuMusicVolume(pg, 0);
 }
 
 }  // namespace
@@ -24,12 +25,13 @@ Screen SelectDifficulty(Program& pg) {
   GameState& g = pg.game;
   g.Difficulty = 1;
   bool selecting = true;
-  pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
+  SetMenuMusicVolume(pg, kDucked);
   PlayAndWait(pg, "difficulty.wav");
-  pg.sound.SetVolume(pg.bank.MenuMusic, 0);
+  SetMenuMusicVolume(pg, 0);
   while (selecting) {
     PollKeyboard(pg);
     DoEvents(pg);
+    HandleMusicKeys(pg);
     if (KeyPressed(pg, kKeyUp)) {
       g.Difficulty = g.Difficulty == 1 ? 3 : g.Difficulty - 1;
       AnnounceDifficulty(pg);

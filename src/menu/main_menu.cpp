@@ -8,6 +8,7 @@
 #include "core/window_events.h"
 #include "game/shooting_game.h"
 #include "input/keyboard.h"
+#include "sound/music_volume.h"
 #include "sound/players.h"
 #include "store/high_score.h"
 #include "store/settings.h"
@@ -21,17 +22,17 @@ constexpr int kSilenced = -10000;  // the music out of the way of the speaker ch
 
 // Plays a centred file to its end with the menu music at `music_volume`, then restores it.
 void SayOver(Program& pg, const char* file, int music_volume) {
-  pg.sound.SetVolume(pg.bank.MenuMusic, music_volume);
+  SetMenuMusicVolume(pg, music_volume);
   PlaySound(pg, file, true);
-  pg.sound.SetVolume(pg.bank.MenuMusic, 0);
+  SetMenuMusicVolume(pg, 0);
 }
 
 // Space and C together: the high score is cleared, in the store and in memory.
 void ClearStoredHighScore(Program& pg) {
-  pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
+  SetMenuMusicVolume(pg, kDucked);
   ClearHighScore(pg);
   PlaySound(pg, "clear.wav", true);
-  pg.sound.SetVolume(pg.bank.MenuMusic, 0);
+  SetMenuMusicVolume(pg, 0);
 }
 
 // The bonus round opens once a game has been won: "ba" holds 7. Anything else, or a value
@@ -48,9 +49,9 @@ bool BonusRoundOpen(Program& pg) {
 void AnnounceMenuItem(Program& pg, uint8_t item) {
   static const char* const kItems[] = {"startgame.wav", "calSpeakers.wav", "sendscore.wav",
                                        "exit.wav"};
-  pg.sound.SetVolume(pg.bank.MenuMusic, kDucked);
+  SetMenuMusicVolume(pg, kDucked);
   PlayAndWait(pg, kItems[item & 3]);
-  pg.sound.SetVolume(pg.bank.MenuMusic, 0);
+  SetMenuMusicVolume(pg, 0);
 }
 
 Screen MainMenu(Program& pg) {
@@ -61,6 +62,7 @@ Screen MainMenu(Program& pg) {
   for (;;) {
     PollKeyboard(pg);
     DoEvents(pg);
+    HandleMusicKeys(pg);
     if (KeyPressed(pg, kKeySpace) && KeyPressed(pg, kKeyC)) ClearStoredHighScore(pg);
     if (KeyPressed(pg, kKeyUp)) {
       pg.MenuItem = pg.MenuItem == 0 ? 3 : pg.MenuItem - 1;
@@ -107,6 +109,10 @@ Screen MainMenu(Program& pg) {
     if (KeyPressed(pg, kKeyB)) {
       pg.keyboard.KeyLatch[kKeyB] = true;
       if (BonusRoundOpen(pg)) return Screen::BonusRound;
+    }
+    if (KeyPressed(pg, kKeyF1)) {
+      pg.keyboard.KeyLatch[kKeyF1] = true;
+      return Screen::SoundTour;
     }
   }
 }

@@ -10,7 +10,7 @@ namespace qv {
 
 namespace {
 
-constexpr std::array<std::pair<const char*, int>, 13> kKeyNames = {{
+constexpr std::array<std::pair<const char*, int>, 17> kKeyNames = {{
     {"Escape", kKeyEscape},
     {"Return", kKeyReturn},
     {"LeftCtrl", kKeyLeftCtrl},
@@ -24,6 +24,10 @@ constexpr std::array<std::pair<const char*, int>, 13> kKeyNames = {{
     {"Left", kKeyLeft},
     {"Right", kKeyRight},
     {"Down", kKeyDown},
+    {"PageUp", kKeyPageUp},
+    {"PageDown", kKeyPageDown},
+    {"M", kKeyM},
+    {"F1", kKeyF1},
 }};
 
 bool SameIgnoringCase(const std::string& a, const char* b) {

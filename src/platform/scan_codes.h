@@ -15,11 +15,15 @@ enum ScanCode : int {
   kKeyL = 38,
   kKeyC = 46,
   kKeyB = 48,
+  kKeyM = 50,
   kKeySpace = 57,
+  kKeyF1 = 59,
   kKeyUp = 200,
+  kKeyPageUp = 201,
   kKeyLeft = 203,
   kKeyRight = 205,
   kKeyDown = 208,
+  kKeyPageDown = 209,
 };
 
 // Timer1 ticks this often while enabled; the score submission gives up after 21 ticks.

@@ -2,6 +2,7 @@
 #include "sound/sound_bank.h"
 
 #include "core/program.h"
+#include "sound/music_volume.h"
 #include "sound/players.h"
 
 namespace qv {
@@ -24,6 +25,8 @@ void LoadSoundBank(Program& pg) {
   LoadSound(pg, b.Music[2], "BonusMusic.wav");
   LoadSound(pg, b.BonusLandSound, "BonusLand.wav");
   LoadSound(pg, b.BonusMissSound, "bonusmiss.wav");
+  // The music at the player's level, when it is not the files' own.
+  if (pg.MusicVolume != 0 || pg.MusicMuted) ApplyMusicLevel(pg);
 }
 
 }  // namespace qv

@@ -5,7 +5,8 @@ namespace qv {
 
 struct Program;
 
-// Loads all sixteen, in a fixed order, playing nothing. Called once by StartUp.
+// Loads all sixteen, in a fixed order, playing nothing, and sets the music to the player's
+// level. Called once by StartUp.
 void LoadSoundBank(Program& pg);
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 #include "game/bonus_round.h"
 #include "game/shooting_game.h"
 #include "menu/main_menu.h"
+#include "menu/sound_tour.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
 #include "store/settings.h"
@@ -66,6 +67,9 @@ void StartUp(Program& pg) {
         break;
       case Screen::BonusRound:
         screen = StartBonusRound(pg);
+        break;
+      case Screen::SoundTour:
+        screen = SoundTour(pg);
         break;
       case Screen::Exit:
         ExitGame(pg);

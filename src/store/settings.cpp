@@ -7,6 +7,7 @@
 #include "core/program.h"
 #include "store/high_score.h"
 #include "store/ini_store.h"
+#include "store/music_settings.h"
 
 namespace qv {
 
@@ -77,6 +78,7 @@ void ReadStartupSettings(Program& pg) {
   }
   pg.game.ScoreSent = ReadScoreSent(pg);
   pg.game.HighScore = ReadHighScore(pg);
+  ReadMusicSettings(pg);
 }
 
 void SaveSettings(Program& pg) {

@@ -42,7 +42,7 @@ void StoreSetting(Program& pg, const std::string& app, const std::string& sectio
 
 // Start-up: checks the settings file first (one that cannot be read, or is far too large, is
 // reported in the message box and left alone: the game plays on and stores nothing), then
-// reads the score-sent marker and the high score.
+// reads the score-sent marker, the high score and the player's music level.
 void ReadStartupSettings(Program& pg);
 // The end of a game (Escape, game over, the win, the window closed) and each level end: a
 // score above the high score becomes the high score, stored with its difficulty. A lower

@@ -1,4 +1,5 @@
-// input.cpp -- the keyboard on SDL2: its state read while the window has the focus.
+// input.cpp -- the keyboard on SDL2: its state, with the keys the game controllers' buttons stand
+// for, read while the window has the focus.
 #include <SDL.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 namespace qv {
 
 bool SdlInput::CreateKeyboard() {
+  // Controllers press keys too; they are listened to once the window is there.
+  if (system_.Window() != nullptr) system_.GameControllers().Start();
   created_ = true;
   acquired_ = false;
   return true;
@@ -34,9 +37,12 @@ KeyRead SdlInput::ReadKeyboard(uint8_t state[256]) {
   int count = 0;
   const Uint8* keys = SDL_GetKeyboardState(&count);
   auto& pressed = system_.PressedThisTurn();
+  std::array<bool, 512> held{};  // the keys the controllers' buttons hold down
+  system_.GameControllers().AddHeldKeys(held);
   count = std::min(count, static_cast<int>(pressed.size()));
   for (int i = 0; i < count; ++i) {
-    if (keys[i] == 0 && !pressed[static_cast<size_t>(i)]) continue;
+    const auto k = static_cast<size_t>(i);
+    if (keys[i] == 0 && !pressed[k] && !held[k]) continue;
     const uint8_t code = SetOneFromSdlScancode(i);
     if (code != 0) state[code] = 0x80;
   }

@@ -1,5 +1,6 @@
 // machine.h -- the real machine behind the seam, one class per part: the SDL2 window, event
-// pump and timer (system.cpp), the SDL2 keyboard (input.cpp), sound buffers on the game's own
+// pump and timer (system.cpp), the SDL2 keyboard and game controllers (input.cpp,
+// controller.cpp), sound buffers on the game's own
 // mixer played through PulseAudio or SDL's audio (sound.cpp, output.cpp) and the libcurl
 // transfer (transfer.cpp); RealPlatform owns one of each.
 #pragma once
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/real/controller.h"
 
 struct SDL_Window;
 union SDL_Event;
@@ -128,6 +130,8 @@ class SdlSystem : public System {
   SDL_Window* Window() const { return window_; }
   bool HasFocus() const;
   std::array<bool, 512>& PressedThisTurn() { return pressed_this_turn_; }
+  // The game controllers, whose buttons the keyboard reads as keys.
+  Controllers& GameControllers() { return controllers_; }
   // Everything Terminate releases, without ending the process; safe to run twice.
   void Close();
 
@@ -139,6 +143,9 @@ class SdlSystem : public System {
   // Takes one event into this turn's result; true when it is one the loop must see at once
   // (a key, focus, close, a timer tick), which ends the turn.
   bool Deliver(const SDL_Event& event, WindowEvents& events);
+  // The same for a controller's event (controller.cpp): one plugged in or out is opened or
+  // closed; a button is input, as a key is.
+  bool DeliverController(const SDL_Event& event);
 
   SdlSound& sound_;
   CurlTransfer& transfer_;
@@ -149,6 +156,7 @@ class SdlSystem : public System {
   int timer_id_ = 0;
   bool input_last_turn_ = false;  // the last turn delivered input: this one does not sleep
   std::array<bool, 512> pressed_this_turn_{};
+  Controllers controllers_;
 };
 
 class SdlInput : public Input {

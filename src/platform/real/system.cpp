@@ -205,6 +205,11 @@ bool SdlSystem::Deliver(const SDL_Event& event, WindowEvents& events) {
     case SDL_KEYUP:
       input_last_turn_ = true;
       return true;
+    case SDL_CONTROLLERDEVICEADDED:
+    case SDL_CONTROLLERDEVICEREMOVED:
+    case SDL_CONTROLLERBUTTONDOWN:
+    case SDL_CONTROLLERBUTTONUP:
+      return DeliverController(event);
     default:
       if (sound_end_event_ != 0 && event.type == sound_end_event_) return true;
       // A tick that was already queued when the timer went off does not count.
