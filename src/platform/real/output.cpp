@@ -53,6 +53,11 @@ void RaiseThisThread() {
 // threads. The server asks for half the buffer at a time: 10 ms of buffer, so 5-10 ms from mix
 // to output, and 200 wake-ups a second (SDL's PulseAudio output, at the same latency, let the
 // server ask in quarters and woke 750 times a second, for a third more CPU).
+//
+// When the server runs dry (a compile beside the game can delay the server's own main thread,
+// which carries every client's sound, past 10 ms), the buffer grows to 16 ms, still about 13 ms
+// from mix to output, for as long as the machine stays busy; after 30 s without running dry it
+// goes back to 10 ms. The server changes a stream's buffer in place: no gap, no reopening.
 class PulseOutput : public Output {
  public:
   static std::unique_ptr<Output> Open(Mixer& mixer) {
@@ -113,13 +118,8 @@ class PulseOutput : public Output {
     if (stream_ == nullptr) return false;
     pa_stream_set_state_callback(stream_, OnStreamState, this);
     pa_stream_set_write_callback(stream_, OnWrite, this);
-    constexpr uint32_t kFrameBytes = 2 * sizeof(float);
-    pa_buffer_attr buffer{};
-    buffer.maxlength = static_cast<uint32_t>(-1);
-    buffer.tlength = uint32_t{kOutputPeriodFrames} * kFrameBytes;
-    buffer.prebuf = static_cast<uint32_t>(-1);
-    buffer.minreq = uint32_t{kOutputPeriodFrames} / 2 * kFrameBytes;
-    buffer.fragsize = static_cast<uint32_t>(-1);
+    pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
+    const pa_buffer_attr buffer = Buffer(kOutputPeriodFrames);
     if (pa_stream_connect_playback(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY, nullptr,
                                    nullptr) < 0) {
       return false;
@@ -132,7 +132,31 @@ class PulseOutput : public Output {
     }
   }
 
+  // A buffer of this many frames, asked for half at a time.
+  static pa_buffer_attr Buffer(uint32_t frames) {
+    pa_buffer_attr buffer{};
+    buffer.maxlength = static_cast<uint32_t>(-1);
+    buffer.tlength = frames * kFrameBytes;
+    buffer.prebuf = static_cast<uint32_t>(-1);
+    buffer.minreq = frames / 2 * kFrameBytes;
+    buffer.fragsize = static_cast<uint32_t>(-1);
+    return buffer;
+  }
+  // On libpulse's thread: asks the server for a buffer of this many frames from now on.
+  void Resize(uint32_t frames) {
+    buffer_frames_ = frames;
+    const pa_buffer_attr buffer = Buffer(frames);
+    if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &buffer, nullptr, nullptr)) {
+      pa_operation_unref(op);
+    }
+  }
+
   // On libpulse's thread, as every callback below.
+  static void OnUnderflow(pa_stream* /*stream*/, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    output->frames_since_underflow_ = 0;
+    if (output->buffer_frames_ != kBusyFrames) output->Resize(kBusyFrames);
+  }
   static void OnContextState(pa_context* context, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
     if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) output->lost_ = true;
@@ -149,7 +173,10 @@ class PulseOutput : public Output {
       RaiseThisThread();
       output->raised_ = true;
     }
-    constexpr size_t kFrameBytes = 2 * sizeof(float);
+    if (output->buffer_frames_ == kBusyFrames) {
+      output->frames_since_underflow_ += bytes / kFrameBytes;
+      if (output->frames_since_underflow_ >= kQuietFrames) output->Resize(kOutputPeriodFrames);
+    }
     while (bytes >= kFrameBytes) {
       void* data = nullptr;
       size_t size = bytes;
@@ -165,12 +192,19 @@ class PulseOutput : public Output {
     }
   }
 
+  static constexpr uint32_t kFrameBytes = 2 * sizeof(float);
+  static constexpr uint32_t kBusyFrames = kOutputRate * 16 / 1000;
+  static constexpr uint64_t kQuietFrames = uint64_t{kOutputRate} * 30;
+
   Mixer& mixer_;
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
   std::atomic<bool> lost_{false};
-  bool raised_ = false;  // touched by libpulse's thread only
+  // Touched by libpulse's thread only, or under its lock.
+  bool raised_ = false;
+  uint32_t buffer_frames_ = kOutputPeriodFrames;
+  uint64_t frames_since_underflow_ = 0;
 };
 
 // The default device through SDL, where there is no PulseAudio server (ALSA, or PipeWire's own
