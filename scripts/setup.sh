@@ -24,8 +24,9 @@ QV_TEST_PACKAGES=(libgtest-dev libcpp-httplib-dev xvfb xauth xdotool x11-utils s
 QV_PACKAGE_PACKAGES=(dpkg-dev debhelper)
 QV_TEST_PACKAGES+=("${QV_PACKAGE_PACKAGES[@]}" lintian desktop-file-utils appstream man-db systemd)
 # The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
-# monitor parec records, load the machine with stress-ng, and load the score server with wrk.
-QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils stress-ng wrk)
+# monitor parec records, load the machine with stress-ng, load the score server with wrk, and
+# run inside a D-Bus session bus of their own, as a desktop session has.
+QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils stress-ng wrk dbus-daemon)
 # To regenerate the sound set (tools/make_sounds.sh): speech, sample work, music.
 QV_SOUND_PACKAGES=(festival festvox-us-slt-hts sox libsox-fmt-all fluidsynth fluid-soundfont-gm g++)
 

@@ -1,5 +1,6 @@
 // real_backend_test.cpp -- the real backend on this machine, where it has no virtual twin: unit
-// conversions, the key table, a machine with no audio output, and HTTP transfers.
+// conversions, the key table, a machine with no audio output, the environment the window's
+// start-up leaves, and HTTP transfers.
 #include <SDL_keyboard.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "display.h"
 #include "http_test_server.h"
 #include "platform/real/keymap.h"
 #include "platform/real/machine.h"
@@ -110,6 +112,37 @@ TEST(RealSound, WithNoAudioOutputTheDeviceDoesNotOpen) {
     EXPECT_THROW(none.sound.CreateBuffer("short.wav"), PlatformError);  // before the device
     EXPECT_FALSE(none.sound.OpenSoundDevice());
     EXPECT_THROW(none.sound.CreateBuffer("short.wav"), PlatformError);
+  }
+  for (const auto& [name, was] : saved) {
+    was ? setenv(name.c_str(), was->c_str(), 1) : unsetenv(name.c_str());
+  }
+}
+
+// Settings made only for SDL's start-up (an empty Compose table, no D-Bus autolaunch) are put
+// back once the window is up: the message box's process and spd-say must not inherit them.
+TEST(RealWindow, LeavesTheEnvironmentAsItFoundIt) {
+  ASSERT_TRUE(test::EnsureDisplay()) << "no display, and Xvfb could not be started";
+  test::TempDir dir;
+  const std::pair<const char*, const char*> start[] = {
+      {"XCOMPOSEFILE", "/usr/share/X11/locale/en_US.UTF-8/Compose"},
+      {"DBUS_SESSION_BUS_ADDRESS", nullptr},
+      {"XDG_RUNTIME_DIR", nullptr},
+      {"QUORVANE_SOUND_CAPTURE", nullptr}};
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const auto& [name, value] : start) {
+    const char* was = std::getenv(name);
+    saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  setenv("QUORVANE_SOUND_CAPTURE", (dir / "out.wav").c_str(), 1);
+  {
+    RealPlatform real(dir.path().string());
+    real.system.ShowWindow();
+    EXPECT_NE(real.system.Window(), nullptr);
+    EXPECT_TRUE(real.sound.OpenSoundDevice());
+    EXPECT_STREQ(std::getenv("XCOMPOSEFILE"), start[0].second);
+    EXPECT_EQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr);
+    real.system.Close();
   }
   for (const auto& [name, was] : saved) {
     was ? setenv(name.c_str(), was->c_str(), 1) : unsetenv(name.c_str());

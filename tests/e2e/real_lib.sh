@@ -25,11 +25,11 @@ cleanup() {
 }
 
 # Makes WORK and starts Xvfb on a display it picks itself (-displayfd), so parallel runs and
-# other X servers on this machine never collide.
+# other X servers on this machine never collide. Arguments go to Xvfb.
 start_x() {
   WORK=$(mktemp -d /tmp/qv_e2e.XXXXXX)
   trap cleanup EXIT
-  Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.err" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp "$@" 3>"$WORK/display" >"$WORK/xvfb.err" 2>&1 &
   QV_PIDS+=($!)
   local i
   for i in $(seq 100); do

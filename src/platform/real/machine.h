@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/real/controller.h"
@@ -33,6 +34,12 @@ class SdlSound : public Sound {
   SdlSound& operator=(const SdlSound&) = delete;
 
   bool OpenSoundDevice() override;
+  // Starts opening the output on a thread of its own, so that a sound server's answers come
+  // while the window is being made; OpenSoundDevice, and anything that needs the output, waits
+  // for it. SDL's audio is left to OpenSoundDevice: SDL may start only one part at a time.
+  void StartOpening();
+  // Waits for StartOpening's thread, if one runs.
+  void FinishOpening();
   BufferId CreateBuffer(const std::string& file) override;
   void Play(BufferId id, PlayMode mode) override;
   void Stop(BufferId id) override;
@@ -76,6 +83,7 @@ class SdlSound : public Sound {
   std::function<void()> on_end_;
   std::unique_ptr<Mixer> mixer_;
   std::unique_ptr<Output> output_;
+  std::thread opening_;  // StartOpening's, which sets output_ before it ends
   std::map<BufferId, Buffer> buffers_;
   BufferId next_id_ = 1;
 };

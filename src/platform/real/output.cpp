@@ -314,7 +314,7 @@ class WaveOutput : public Output {
 
 }  // namespace
 
-std::unique_ptr<Output> OpenOutput(Mixer& mixer) {
+std::unique_ptr<Output> OpenOutput(Mixer& mixer, bool sdl_too) {
   const char* capture = std::getenv(kCaptureVariable);
   if (capture != nullptr && capture[0] != '\0') {
     try {
@@ -327,7 +327,7 @@ std::unique_ptr<Output> OpenOutput(Mixer& mixer) {
   if (std::getenv("SDL_AUDIODRIVER") == nullptr) {
     if (std::unique_ptr<Output> pulse = PulseOutput::Open(mixer)) return pulse;
   }
-  return SdlOutput::Open(mixer);
+  return sdl_too ? SdlOutput::Open(mixer) : nullptr;
 }
 
 }  // namespace qv

@@ -30,7 +30,9 @@ class Output {
 // Opens the output and starts pulling from the mixer, which must outlive it: the wave writer
 // when QUORVANE_SOUND_CAPTURE names a file, else a stream on the PulseAudio server, else SDL's
 // default audio device (SDL's alone when SDL_AUDIODRIVER names one). Nothing when none can be
-// opened. Called by the sound when it opens its device, and again after a loss.
-std::unique_ptr<Output> OpenOutput(Mixer& mixer);
+// opened. Called by the sound when it opens its device, and again after a loss. Without sdl_too
+// SDL's audio is not tried (nothing where it alone would do): SDL must not start its audio on
+// one thread while another starts its video.
+std::unique_ptr<Output> OpenOutput(Mixer& mixer, bool sdl_too = true);
 
 }  // namespace qv

@@ -23,6 +23,7 @@ SdlSound::SdlSound(std::string sounds_dir) : sounds_dir_(std::move(sounds_dir)) 
 SdlSound::~SdlSound() { Close(); }
 
 bool SdlSound::OpenSoundDevice() {
+  FinishOpening();
   if (output_ != nullptr) return true;
   if (mixer_ == nullptr) {
     mixer_ = std::make_unique<Mixer>(kOutputRate);
@@ -32,12 +33,26 @@ bool SdlSound::OpenSoundDevice() {
   return output_ != nullptr;
 }
 
+void SdlSound::StartOpening() {
+  if (output_ != nullptr || opening_.joinable()) return;
+  if (mixer_ == nullptr) {
+    mixer_ = std::make_unique<Mixer>(kOutputRate);
+    mixer_->SetEndListener(on_end_);
+  }
+  opening_ = std::thread([this] { output_ = OpenOutput(*mixer_, /*sdl_too=*/false); });
+}
+
+void SdlSound::FinishOpening() {
+  if (opening_.joinable()) opening_.join();
+}
+
 void SdlSound::SetEndListener(std::function<void()> listener) {
   on_end_ = std::move(listener);
   if (mixer_ != nullptr) mixer_->SetEndListener(on_end_);
 }
 
 void SdlSound::KeepDevice() {
+  FinishOpening();
   if (output_ == nullptr || !output_->Lost()) return;
   // The voices wait in the mixer, where they were, while no output pulls from it.
   output_.reset();
@@ -52,6 +67,7 @@ void SdlSound::KeepDevice() {
 
 void SdlSound::Close() {
   // The output first: its thread mixes until it is closed.
+  FinishOpening();
   output_.reset();
   buffers_.clear();
   mixer_.reset();

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "platform/real/machine.h"
 #include "platform/real/text_wrap.h"
@@ -85,6 +87,44 @@ void SpeakAloud(const std::string& text) {
   _exit(0);  // spd-say is not installed, or it has been started
 }
 
+// Sets an environment variable (nothing when value is null) until the end of the scope, then
+// puts it back as it was, so that no program the game starts later (the message box's,
+// spd-say) inherits the setting.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (value == nullptr) return;
+    set_ = true;
+    if (const char* was = std::getenv(name)) was_ = was;
+    setenv(name, value, 1);
+  }
+  ~ScopedVariable() {
+    if (!set_) return;
+    was_ ? setenv(name_, was_->c_str(), 1) : unsetenv(name_);
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  bool set_ = false;
+  std::optional<std::string> was_;
+};
+
+// Waits, at the end of its scope, for the output that opens on a thread of its own.
+struct OpeningDone {
+  SdlSound& sound;
+  ~OpeningDone() { sound.FinishOpening(); }
+};
+
+// The per-user bus of systemd's user session, which libdbus finds on its own without
+// DBUS_SESSION_BUS_ADDRESS.
+bool UserBusExists() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime != nullptr && runtime[0] != '\0' &&
+         access((std::string(runtime) + "/bus").c_str(), F_OK) == 0;
+}
+
 }  // namespace
 
 SdlSystem::SdlSystem(SdlSound& sound, CurlTransfer& transfer)
@@ -118,12 +158,9 @@ void SdlSystem::ShowWindow() {
   // The window's one black fill would otherwise go through an OpenGL renderer, whose loading
   // costs tens of milliseconds before the first sound.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
-    throw PlatformError(std::string("Cannot open the game window: ") + SDL_GetError());
-  }
-  sdl_started_ = true;
   // A sound played once that ends wakes the pump at once, whenever it ends: the loop waiting
-  // for it looks again straight away instead of at its next deadline.
+  // for it looks again straight away instead of at its next deadline. Set before the output
+  // starts opening below.
   if (sound_end_event_ == 0) {
     const Uint32 type = SDL_RegisterEvents(1);
     if (type != static_cast<Uint32>(-1)) {
@@ -135,6 +172,25 @@ void SdlSystem::ShowWindow() {
       });
     }
   }
+  // The game reads keys, never text, yet SDL opens an X input method, and libX11's own one
+  // parses the locale's whole Compose table (5,700 lines for UTF-8 locales), about 8 ms of
+  // every start: an empty table while SDL starts.
+  const ScopedVariable no_compose("XCOMPOSEFILE", "/dev/null");
+  // Without a session bus, SDL's input-method look-up makes libdbus fork and run dbus-launch
+  // to start one, which lives on after the game and gives it nothing (no input method or
+  // screen saver is there to answer). Where none is, SDL is told so.
+  const bool no_bus = std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr && !UserBusExists();
+  const ScopedVariable no_autolaunch("DBUS_SESSION_BUS_ADDRESS", no_bus ? "none:" : nullptr);
+  // The sound server answers while SDL starts; the variables above go back as they were only
+  // once the output is open, so that nothing reads the environment while it changes.
+  sound_.StartOpening();
+  const OpeningDone opened{sound_};
+  // Only what the window needs (its events with it): Timer1 starts SDL's timer when the
+  // submission first needs it.
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    throw PlatformError(std::string("Cannot open the game window: ") + SDL_GetError());
+  }
+  sdl_started_ = true;
   // Without a display SDL falls back to a driver that draws nowhere and never has the keyboard:
   // the game would talk on with no way to answer it. Better to say so and stop.
   const char* driver = SDL_GetCurrentVideoDriver();
@@ -309,8 +365,8 @@ void SdlSystem::SetTimerEnabled(bool enabled) {
     timer_id_ = 0;
   }
   if (enabled && timer_id_ == 0) {
-    if (!sdl_started_) {
-      if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+    if (SDL_WasInit(SDL_INIT_TIMER) == 0) {
+      if (SDL_InitSubSystem(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
         throw PlatformError(std::string("Cannot start the timer: ") + SDL_GetError());
       }
       sdl_started_ = true;
