@@ -2,6 +2,7 @@
 #include "display.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -44,7 +45,13 @@ bool StartOn(int n) {
   const pid_t pid = fork();
   if (pid == 0) {
     const std::string display = ":" + std::to_string(n);
-    if (std::freopen("/dev/null", "w", stderr) == nullptr) _exit(127);
+    // A test that dies without its exit handlers (a sanitizer's report) must not leave the
+    // server behind, nor holding the pipe ctest waits on.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (std::freopen("/dev/null", "w", stdout) == nullptr ||
+        std::freopen("/dev/null", "w", stderr) == nullptr) {
+      _exit(127);
+    }
     execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
            static_cast<char*>(nullptr));
     _exit(127);

@@ -41,7 +41,10 @@ struct Player : PlatformObserver {
     if (e.op == "volume") volumes.push_back(std::string(e.subject) + " " + std::string(e.value));
     if (e.op == "play" && e.subject == "gun.wav") shots.push_back(pans["gun.wav"]);
     if (e.op == "play" && e.subject == "glass.wav") hits.insert(pans["glass.wav"]);
-    if (on_play && e.op == "play") on_play(std::string(e.subject));
+    if (on_play && e.op == "play") {
+      const auto handler = on_play;  // the handler may clear on_play while it runs
+      handler(std::string(e.subject));
+    }
     if (!rules.empty() && e.op == rules.front().op && e.subject == rules.front().subject &&
         (rules.front().value.empty() || e.value == rules.front().value)) {
       const std::function<void()> then = rules.front().then;
