@@ -113,8 +113,8 @@ class PulseOutput : public Output {
   }
 
   bool MakeStream() {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kOutputRate, 2};
-    stream_ = pa_stream_new(context_, "QuorVane", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kOutputRate, 2};
+    stream_ = pa_stream_new(context_, "QuorVane", &format, nullptr);
     if (stream_ == nullptr) return false;
     pa_stream_set_state_callback(stream_, OnStreamState, this);
     pa_stream_set_write_callback(stream_, OnWrite, this);
