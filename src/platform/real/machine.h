@@ -69,6 +69,9 @@ class SdlSound : public Sound {
   void KeepDevice();
 
  private:
+  // The mixer, made once, before the output that pulls from it.
+  void MakeMixer();
+
   struct Buffer {
     std::string file;
     uint32_t frame_bytes = 2;  // bytes of one frame of the file's data, all channels

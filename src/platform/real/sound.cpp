@@ -22,23 +22,23 @@ SdlSound::SdlSound(std::string sounds_dir) : sounds_dir_(std::move(sounds_dir)) 
 
 SdlSound::~SdlSound() { Close(); }
 
+void SdlSound::MakeMixer() {
+  if (mixer_ != nullptr) return;
+  mixer_ = std::make_unique<Mixer>(kOutputRate);
+  mixer_->SetEndListener(on_end_);
+}
+
 bool SdlSound::OpenSoundDevice() {
   FinishOpening();
   if (output_ != nullptr) return true;
-  if (mixer_ == nullptr) {
-    mixer_ = std::make_unique<Mixer>(kOutputRate);
-    mixer_->SetEndListener(on_end_);
-  }
+  MakeMixer();
   output_ = OpenOutput(*mixer_);
   return output_ != nullptr;
 }
 
 void SdlSound::StartOpening() {
   if (output_ != nullptr || opening_.joinable()) return;
-  if (mixer_ == nullptr) {
-    mixer_ = std::make_unique<Mixer>(kOutputRate);
-    mixer_->SetEndListener(on_end_);
-  }
+  MakeMixer();
   opening_ = std::thread([this] { output_ = OpenOutput(*mixer_, /*sdl_too=*/false); });
 }
 
