@@ -108,6 +108,17 @@ find_window() {
   timeout 10 xdotool search --sync --name "$1" | head -n1
 }
 
+# skip_to_menu LOG: once the introduction plays, focuses the game's window, skips the
+# introduction with Space and waits until the main menu's prompt has been spoken.
+skip_to_menu() {
+  local win
+  wait_log "$1" play intro.wav
+  win=$(find_window "^Quor Vane$")
+  xdotool windowfocus --sync "$win" || fail "cannot focus the window"
+  xdotool key space
+  wait_log "$1" release menuprompt.wav 30
+}
+
 # The window id of the message box, captioned "QuorVane", into BOX; fails when none comes up.
 # xdotool's search cannot read the title SDL gives its X11 message box (WM_NAME in an encoding
 # it does not decode), so the box is found in xwininfo's window tree (Debian's x11-utils).

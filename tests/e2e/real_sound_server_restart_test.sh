@@ -36,11 +36,7 @@ start_pulse
 stage_program "$PROGRAM" "$SOURCE_DIR" restart
 QV_REAL_OUTPUT=1 run_program restart
 LOG="$WORK/restart.log"
-wait_log "$LOG" play intro.wav
-WIN=$(find_window "^Quor Vane$")
-xdotool windowfocus --sync "$WIN" || fail "cannot focus the window"
-xdotool key space
-wait_log "$LOG" release menuprompt.wav 30
+skip_to_menu "$LOG"
 BEFORE=$(sink_peak)
 awk -v p="${BEFORE:-0}" 'BEGIN { exit !(p > 0.01) }' || fail "no menu music before the restart ($BEFORE)"
 
