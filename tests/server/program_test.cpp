@@ -74,14 +74,8 @@ TEST(Program, RefusesToStartOnADatabaseItCannotWrite) {
       Program first({"--listen", "127.0.0.1:0", "--db", db});
       std::optional<int> port = first.WaitForPort();
       ASSERT_TRUE(port) << first.Errors();
-      if (folder) {
-        first.Signal(SIGTERM);  // a clean stop removes the WAL files
-      } else {
-        httplib::Client client("127.0.0.1", *port);
-        client.set_url_encode(false);
-        ASSERT_TRUE(client.Get(SubmissionPath(1, "5", "Ann", "")));
-        first.Signal(SIGKILL);
-      }
+      ASSERT_TRUE(LocalClient(*port).Get(SubmissionPath(1, "5", "Ann", "")));
+      first.Signal(folder ? SIGTERM : SIGKILL);  // a clean stop removes the WAL files
       first.Wait(std::chrono::seconds(10));
     }
     // Run as nobody when the tests run as root, for whom no permission holds.
@@ -123,8 +117,7 @@ TEST(Program, KeepsEverySubmissionItAcceptedWhenStoppedOrKilled) {
     std::vector<std::thread> clients;
     for (int c = 0; c < 2; ++c) {
       clients.emplace_back([&, c] {
-        httplib::Client client("127.0.0.1", *port);
-        client.set_url_encode(false);
+        httplib::Client client = LocalClient(*port);
         for (int i = 0; !give_up; ++i) {
           ++sent;
           auto reply = client.Get(SubmissionPath(1 + c, std::to_string(i), "client", ""));
@@ -156,8 +149,7 @@ TEST(Program, KeepsEverySubmissionItAcceptedWhenStoppedOrKilled) {
     Program again({"--listen", "127.0.0.1:0", "--db", db});
     std::optional<int> again_port = again.WaitForPort();
     ASSERT_TRUE(again_port) << again.Errors();
-    httplib::Client client("127.0.0.1", *again_port);
-    auto page = client.Get("/scores/?format=json");
+    auto page = LocalClient(*again_port).Get("/scores/?format=json");
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find(R"({"rank":1,"name":"client")"), std::string::npos);

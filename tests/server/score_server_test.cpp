@@ -2,7 +2,6 @@
 // the same cases on SQLite and on PostgreSQL.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 
 #include "support.h"
@@ -258,34 +257,24 @@ TEST_P(ScoreServerTest, AnswersServiceUnavailableWhileTheDatabaseFails) {
 INSTANTIATE_TEST_SUITE_P(Sqlite, ScoreServerTest, testing::Values(Backend::kSqlite));
 INSTANTIATE_TEST_SUITE_P(Postgres, ScoreServerTest, testing::Values(Backend::kPostgres));
 
-// The database file, its WAL and its shared-memory file deleted under a running server: what
-// the server then acknowledges must be in the database it opens at its next start, and it
-// makes no file of its own meanwhile.
+// The database file, its WAL and its shared-memory file deleted under a running server: it
+// acknowledges nothing more, so nothing acknowledged is lost, and makes no file of its own; the
+// next start makes a fresh one.
 TEST(SqliteFile, AnswersUnavailableOnceItsFileIsDeletedAndMakesNoOther) {
   TempDir dir;
   const std::string path = dir.path() / "scores.db";
-  std::vector<std::string> acknowledged;
   {
     auto store = OpenStore(path);
     RunningServer server(*store);
     ASSERT_EQ(server.Get(SubmissionPath(1, "10", "before", "")).status, 200);
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
     for (int i = 0; i < 20; ++i) {
-      Reply reply = server.Get(SubmissionPath(1, std::to_string(i), "after", ""));
-      if (reply.status / 100 == 2) acknowledged.push_back(std::to_string(i));
-      EXPECT_EQ(reply.status, 503);
+      EXPECT_EQ(server.Get(SubmissionPath(1, std::to_string(i), "after", "")).status, 503) << i;
     }
     EXPECT_EQ(server.Get("/scores/").status, 503);
     EXPECT_FALSE(std::filesystem::exists(path));
   }
-  auto restarted = OpenStore(path);
-  auto rows = SqliteRows(path);
-  for (const std::string& score : acknowledged) {
-    EXPECT_TRUE(
-        std::any_of(rows.begin(), rows.end(),
-                    [&](const StoredRow& row) { return std::to_string(row.score) == score; }))
-        << "acknowledged, then lost: " << score;
-  }
+  EXPECT_NO_THROW(OpenStore(path));
 }
 
 TEST(PostgresRecovery, ServesAgainOnceTheDatabaseIsBack) {

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -69,9 +70,8 @@ RunningServer::RunningServer(ScoreStore& store, HttpOptions options)
     server_.Run(
         [this](const Request& request, Answer answer) { routes_->Handle(request, answer); });
   });
-  client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
+  client_ = std::make_unique<httplib::Client>(LocalClient(port_));
   client_->set_keep_alive(true);
-  client_->set_url_encode(false);  // send each path exactly as the test wrote it
 }
 
 RunningServer::~RunningServer() {
@@ -81,10 +81,16 @@ RunningServer::~RunningServer() {
   routes_.reset();
 }
 
+httplib::Client LocalClient(int port) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_url_encode(false);
+  return client;
+}
+
 Reply RunningServer::Get(const std::string& path) {
   auto result = client_->Get(path);
   if (!result) return {};
-  return {result->status, result->body};
+  return {result->status, result->body, {}};
 }
 
 namespace {
@@ -296,13 +302,13 @@ bool ReadMore(int fd, std::string& into, std::chrono::steady_clock::time_point d
 
 }  // namespace
 
-RawClient::Answer RawClient::Read(bool head, std::chrono::milliseconds within) {
+Reply RawClient::Read(bool head, std::chrono::milliseconds within) {
   auto deadline = std::chrono::steady_clock::now() + within;
   std::size_t end;
   while ((end = pending_.find("\r\n\r\n")) == std::string::npos) {
     if (!ReadMore(fd_, pending_, deadline)) return {};
   }
-  Answer answer;
+  Reply answer;
   answer.headers = pending_.substr(0, end + 4);
   answer.status = std::atoi(answer.headers.substr(answer.headers.find(' ') + 1).c_str());
   std::size_t length = 0;
@@ -320,14 +326,11 @@ RawClient::Answer RawClient::Read(bool head, std::chrono::milliseconds within) {
 
 bool RawClient::ClosedWithin(std::chrono::milliseconds within) {
   auto deadline = std::chrono::steady_clock::now() + within;
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd wait{fd_, POLLIN, 0};
-    if (poll(&wait, 1, 10) > 0) {
-      char buffer[4096];
-      if (recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
-    }
+  while (ReadMore(fd_, pending_, deadline)) {
   }
-  return false;
+  char byte;  // the end of the stream, or a reset, is still there to be read; silence is not
+  ssize_t got = recv(fd_, &byte, 1, MSG_DONTWAIT);
+  return got == 0 || (got < 0 && errno != EAGAIN);
 }
 
 Program::Program(const std::vector<std::string>& args, bool as_nobody) {

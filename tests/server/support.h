@@ -46,7 +46,11 @@ std::string SubmissionPath(int level, const std::string& score, const std::strin
 struct Reply {
   int status = 0;  // 0 when no answer came
   std::string body;
+  std::string headers;  // the whole head, from a RawClient only
 };
+
+// A client of 127.0.0.1:port that sends each path exactly as the test wrote it.
+httplib::Client LocalClient(int port);
 
 // The routes of the program on a store, served from this process on 127.0.0.1 and a free port,
 // with the program's connection settings unless others are given.
@@ -119,13 +123,8 @@ class RawClient {
   // Sends all of it; false when the connection fails first.
   bool Send(std::string_view bytes);
   // Reads one answer (its body too, unless it answers a HEAD); status 0 when none came whole
-  // within the time or the connection ended. `headers` holds the answer's head.
-  struct Answer {
-    int status = 0;
-    std::string headers;
-    std::string body;
-  };
-  Answer Read(bool head = false, std::chrono::milliseconds within = std::chrono::seconds(5));
+  // within the time or the connection ended.
+  Reply Read(bool head = false, std::chrono::milliseconds within = std::chrono::seconds(5));
   // True when the server closes the connection within the time, once any answer is read.
   bool ClosedWithin(std::chrono::milliseconds within);
 
