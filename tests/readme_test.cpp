@@ -3,6 +3,7 @@
 // table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <set>
@@ -15,29 +16,24 @@
 namespace qv {
 namespace {
 
-// The cells of a table row "| a | b |", trimmed.
-std::vector<std::string> Cells(const std::string& row) {
-  std::vector<std::string> cells;
-  std::stringstream in(row.substr(1));
-  std::string cell;
-  while (std::getline(in, cell, '|')) {
-    const size_t b = cell.find_first_not_of(' '), e = cell.find_last_not_of(' ');
-    cells.push_back(b == std::string::npos ? "" : cell.substr(b, e - b + 1));
+// The parts of s between delim, each trimmed of spaces.
+std::vector<std::string> Split(const std::string& s, char delim) {
+  std::vector<std::string> parts;
+  std::stringstream in(s);
+  for (std::string part; std::getline(in, part, delim);) {
+    const size_t b = part.find_first_not_of(' '), e = part.find_last_not_of(' ');
+    parts.push_back(b == std::string::npos ? "" : part.substr(b, e - b + 1));
   }
-  return cells;
+  return parts;
 }
 
 // The key names in a cell: "Up, Down", "Space and C together", "Page Up, Page Down".
 std::vector<std::string> KeysIn(std::string cell) {
   if (const size_t t = cell.find(" together"); t != std::string::npos) cell.erase(t);
   for (size_t a; (a = cell.find(" and ")) != std::string::npos;) cell.replace(a, 5, ",");
-  std::vector<std::string> names;
-  std::stringstream in(cell);
-  std::string name;
-  while (std::getline(in, name, ',')) {
-    std::erase(name, ' ');  // "Page Up" is PageUp, "Left Ctrl" LeftCtrl
-    if (!name.empty()) names.push_back(name);
-  }
+  std::vector<std::string> names = Split(cell, ',');
+  for (std::string& name : names) std::erase(name, ' ');  // "Page Up" is PageUp
+  std::erase(names, "");
   return names;
 }
 
@@ -52,13 +48,11 @@ TEST(Readme, EveryKeyInItsTablesIsOneTheGameReadsAndTheOtherWayRound) {
       key_column = -1;
       continue;
     }
-    const std::vector<std::string> cells = Cells(line);
-    if (key_column < 0) {  // a table's head: the column headed "Key", if any
-      for (size_t c = 0; c < cells.size(); ++c) {
-        if (cells[c] == "Key") key_column = static_cast<int>(c);
-      }
-      if (key_column < 0) key_column = -2;  // a table without keys
-      if (key_column >= 0) ++tables;
+    const std::vector<std::string> cells = Split(line.substr(1), '|');
+    if (key_column == -1) {  // a table's head: the column headed "Key"; -2 when none is
+      const auto key = std::find(cells.begin(), cells.end(), "Key");
+      key_column = key == cells.end() ? -2 : static_cast<int>(key - cells.begin());
+      tables += key_column >= 0;
       continue;
     }
     if (key_column == -2 || cells.at(0).starts_with("---")) continue;

@@ -5,7 +5,6 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -27,19 +26,21 @@
 namespace qv {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Hears the game's sound operations on its own thread and answers some of them with the
-// controller's buttons, as a player would: each rule runs on the first matching operation.
+// Hears the game's sound operations, from its creation to its end, and answers some of them with
+// the controller's buttons, as a player would: each rule runs on the first matching operation.
 struct Player : PlatformObserver {
   struct Rule {
-    std::string op, subject, value;  // value: any when empty
-    std::function<void()> then;
+    std::string op, subject, value;                               // value: any when empty
+    std::vector<std::pair<SDL_GameControllerButton, bool>> then;  // button, down
   };
+  Player(Platform parts, SDL_Joystick* pad) : parts(parts), pad(pad) { parts.Watch(*this); }
+  ~Player() override { parts.Unwatch(*this); }
+
+  void Button(SDL_GameControllerButton b, bool down) { SDL_JoystickSetVirtualButton(pad, b, down); }
   void Saw(const PlatformEvent& e) override {
     if (e.op == "pan") pans[std::string(e.subject)] = std::stoi(std::string(e.value));
-    if (e.op == "volume") volumes.push_back(std::string(e.subject) + " " + std::string(e.value));
-    if (e.op == "play" && e.subject == "gun.wav") shots.push_back(pans["gun.wav"]);
+    if (e.op == "volume") volumes.insert(std::string(e.subject) + " " + std::string(e.value));
+    if (e.op == "play" && e.subject == "gun.wav") ++shots;
     if (e.op == "play" && e.subject == "glass.wav") hits.insert(pans["glass.wav"]);
     if (on_play && e.op == "play") {
       const auto handler = on_play;  // the handler may clear on_play while it runs
@@ -47,101 +48,67 @@ struct Player : PlatformObserver {
     }
     if (!rules.empty() && e.op == rules.front().op && e.subject == rules.front().subject &&
         (rules.front().value.empty() || e.value == rules.front().value)) {
-      const std::function<void()> then = rules.front().then;
+      for (const auto& [button, down] : rules.front().then) Button(button, down);
       rules.erase(rules.begin());
-      then();
     }
   }
+
+  Platform parts;
+  SDL_Joystick* pad;
   std::vector<Rule> rules;
   std::function<void(const std::string&)> on_play;
   std::map<std::string, int> pans;  // the last pan set on each file
-  std::vector<std::string> volumes;
-  std::vector<int> shots;  // the gun's pan at each shot
-  std::set<int> hits;      // the sides the glass was heard on
+  std::set<std::string> volumes;    // "file value" of every volume set
+  size_t shots = 0;
+  std::set<int> hits;  // the sides the glass was heard on
 };
 
-class RealController : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(test::EnsureDisplay()) << "no display, and Xvfb could not be started";
-    // Should the buttons not reach the game, its loops would wait for them for ever.
-    std::thread([] {
-      std::this_thread::sleep_for(std::chrono::seconds(120));
-      std::fprintf(stderr, "the controller's presses never arrived\n");
-      std::_Exit(1);
-    }).detach();
-    test::WriteSoundSet(dir_.path().string());
-    setenv("QUORVANE_SOUND_CAPTURE", (dir_ / "out.wav").c_str(), 1);
-    machine_ = std::make_unique<RealPlatform>(dir_.path().string());
-    pg_ = std::make_unique<Program>(machine_->Parts(), settings_);
-    machine_->system.ShowWindow();
-    // No window manager gives the window the keyboard: it takes it.
-    SDL_SetWindowInputFocus(machine_->system.Window());
-    const auto start = Clock::now();
-    while (!machine_->system.HasFocus() && Clock::now() - start < std::chrono::seconds(3)) {
-      machine_->system.ProcessEvents(machine_->system.TickCount() + 10);
-    }
-    ASSERT_TRUE(machine_->system.HasFocus());
-    ASSERT_TRUE(pg_->sound.OpenSoundDevice());
-    InitKeyboard(*pg_);
-    LoadSoundBank(*pg_);
-    machine_->Parts().Watch(player_);
-    // Plugged in now, with the game running.
-    SDL_VirtualJoystickDesc desc{};
-    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-    desc.naxes = SDL_CONTROLLER_AXIS_MAX;
-    desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-    desc.name = "test pad";
-    const int index = SDL_JoystickAttachVirtualEx(&desc);
-    ASSERT_GE(index, 0) << SDL_GetError();
-    pad_ = SDL_JoystickOpen(index);
-    ASSERT_NE(pad_, nullptr) << SDL_GetError();
-  }
+TEST(RealController, TheDpadMovesThroughTheMenuAndFiresLeftCentreAndRightInAGame) {
+  ASSERT_TRUE(test::EnsureDisplay()) << "no display, and Xvfb could not be started";
+  std::thread([] {  // should the buttons not reach the game, its loops would wait for ever
+    std::this_thread::sleep_for(std::chrono::seconds(120));
+    std::fprintf(stderr, "the controller's presses never arrived\n");
+    std::_Exit(1);
+  })
+      .detach();
+  test::TempDir dir;
+  test::WriteSoundSet(dir.path().string());
+  setenv("QUORVANE_SOUND_CAPTURE", (dir / "out.wav").c_str(), 1);
+  RealPlatform machine(dir.path().string());
+  IniStore settings;
+  Program pg(machine.Parts(), settings);
+  const auto turn = [&](uint32_t ms) { pg.system.ProcessEvents(pg.system.TickCount() + ms); };
+  machine.system.ShowWindow();
+  SDL_SetWindowInputFocus(machine.system.Window());  // no window manager gives it the keyboard
+  for (int i = 0; i < 300 && !machine.system.HasFocus(); ++i) turn(10);
+  ASSERT_TRUE(machine.system.HasFocus());
+  ASSERT_TRUE(pg.sound.OpenSoundDevice());
+  InitKeyboard(pg);
+  LoadSoundBank(pg);
+  // Plugged in now, with the game running.
+  SDL_VirtualJoystickDesc desc{};
+  desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+  desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+  desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+  desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+  desc.name = "test pad";
+  Player player(machine.Parts(), SDL_JoystickOpen(SDL_JoystickAttachVirtualEx(&desc)));
+  ASSERT_NE(player.pad, nullptr) << SDL_GetError();
+  const auto let_go = [&](SDL_GameControllerButton b) {  // and turn until the keyboard shows it
+    player.Button(b, false);
+    for (int i = 0; i < 100; ++i, PollKeyboard(pg)) turn(5);
+  };
 
-  void TearDown() override {
-    if (machine_ != nullptr) machine_->Parts().Unwatch(player_);
-  }
-
-  void Button(SDL_GameControllerButton button, bool down) {
-    SDL_JoystickSetVirtualButton(pad_, button, down ? 1 : 0);
-  }
-  std::function<void()> Press(SDL_GameControllerButton b) {
-    return [this, b] { Button(b, true); };
-  }
-  std::function<void()> Release(SDL_GameControllerButton b) {
-    return [this, b] { Button(b, false); };
-  }
-  // Lets go of the button, and turns until the keyboard shows it up.
-  void LetGo(SDL_GameControllerButton button) {
-    Button(button, false);
-    for (int i = 0; i < 100; ++i) {
-      pg_->system.ProcessEvents(pg_->system.TickCount() + 5);
-      PollKeyboard(*pg_);
-    }
-  }
-
-  test::TempDir dir_;
-  IniStore settings_;
-  std::unique_ptr<RealPlatform> machine_;
-  std::unique_ptr<Program> pg_;
-  Player player_;
-  SDL_Joystick* pad_ = nullptr;
-};
-
-TEST_F(RealController, TheDpadMovesThroughTheMenuAndFiresLeftCentreAndRightInAGame) {
   // The menu: down to the speaker check, up to "start game", A to start it. Each arrow is let
   // go once the menu lowers its music to speak the item, as the speech waits for that.
-  player_.rules = {
-      {"release", "menuprompt.wav", "", Press(SDL_CONTROLLER_BUTTON_DPAD_DOWN)},
-      {"volume", "menumusic.wav", "-1000", Release(SDL_CONTROLLER_BUTTON_DPAD_DOWN)},
-      {"release", "calSpeakers.wav", "", Press(SDL_CONTROLLER_BUTTON_DPAD_UP)},
-      {"volume", "menumusic.wav", "-1000", Release(SDL_CONTROLLER_BUTTON_DPAD_UP)},
-      {"release", "startgame.wav", "", Press(SDL_CONTROLLER_BUTTON_A)},
-  };
-  EXPECT_EQ(MainMenu(*pg_), Screen::NewGame);
-  EXPECT_TRUE(player_.rules.empty());
-  LetGo(SDL_CONTROLLER_BUTTON_A);
+  player.rules = {{"release", "menuprompt.wav", "", {{SDL_CONTROLLER_BUTTON_DPAD_DOWN, true}}},
+                  {"volume", "menumusic.wav", "-1000", {{SDL_CONTROLLER_BUTTON_DPAD_DOWN, false}}},
+                  {"release", "calSpeakers.wav", "", {{SDL_CONTROLLER_BUTTON_DPAD_UP, true}}},
+                  {"volume", "menumusic.wav", "-1000", {{SDL_CONTROLLER_BUTTON_DPAD_UP, false}}},
+                  {"release", "startgame.wav", "", {{SDL_CONTROLLER_BUTTON_A, true}}}};
+  EXPECT_EQ(MainMenu(pg), Screen::NewGame);
+  EXPECT_TRUE(player.rules.empty());
+  let_go(SDL_CONTROLLER_BUTTON_A);
 
   // A game at difficulty 1, targets coming quickly: the arrow for each launch's side, held
   // until the gun fires. Once all three sides have been hit, the left shoulder lowers the
@@ -149,33 +116,32 @@ TEST_F(RealController, TheDpadMovesThroughTheMenuAndFiresLeftCentreAndRightInAGa
   const std::map<int, SDL_GameControllerButton> arrow = {{-10000, SDL_CONTROLLER_BUTTON_DPAD_LEFT},
                                                          {0, SDL_CONTROLLER_BUTTON_DPAD_UP},
                                                          {10000, SDL_CONTROLLER_BUTTON_DPAD_RIGHT}};
-  int launches = 0;
-  player_.on_play = [&](const std::string& file) {
+  size_t launches = 0;
+  player.on_play = [&](const std::string& file) {
     if (file == "launch.wav") {
       ++launches;
-      Button(arrow.at(player_.pans["launch.wav"]), true);
+      player.Button(arrow.at(player.pans["launch.wav"]), true);
     } else if (file == "gun.wav") {
-      for (const auto& [pan, button] : arrow) Button(button, false);
-    } else if (file == "glass.wav" && (player_.hits.size() == 3 || launches >= 20)) {
-      player_.on_play = nullptr;
-      Button(SDL_CONTROLLER_BUTTON_LEFTSHOULDER, true);
+      for (const auto& [pan, button] : arrow) player.Button(button, false);
+    } else if (file == "glass.wav" && (player.hits.size() == 3 || launches >= 20)) {
+      player.on_play = nullptr;
+      player.Button(SDL_CONTROLLER_BUTTON_LEFTSHOULDER, true);
     }
   };
-  player_.rules = {{"volume", "level1.wav", "", [this] {
-                      Button(SDL_CONTROLLER_BUTTON_LEFTSHOULDER, false);
-                      Button(SDL_CONTROLLER_BUTTON_B, true);
-                    }}};
-  NewGame(*pg_);
-  pg_->game.Difficulty = 1;
-  pg_->game.WaitLimit = 300;
-  EXPECT_EQ(RunGame(*pg_), Screen::MainMenu);
-  LetGo(SDL_CONTROLLER_BUTTON_B);
+  player.rules = {{"volume",
+                   "level1.wav",
+                   "",
+                   {{SDL_CONTROLLER_BUTTON_LEFTSHOULDER, false}, {SDL_CONTROLLER_BUTTON_B, true}}}};
+  NewGame(pg);
+  pg.game.Difficulty = 1;
+  pg.game.WaitLimit = 300;
+  EXPECT_EQ(RunGame(pg), Screen::MainMenu);
+  let_go(SDL_CONTROLLER_BUTTON_B);
 
-  EXPECT_EQ(player_.hits, (std::set<int>{-10000, 0, 10000}));
-  EXPECT_EQ(player_.shots.size(), static_cast<size_t>(launches));  // one shot a launch, each a hit
-  EXPECT_GT(pg_->game.Score, 0);
-  EXPECT_TRUE(std::find(player_.volumes.begin(), player_.volumes.end(), "level1.wav -300") !=
-              player_.volumes.end());
+  EXPECT_EQ(player.hits, (std::set<int>{-10000, 0, 10000}));
+  EXPECT_EQ(player.shots, launches);  // one shot a launch, each a hit
+  EXPECT_GT(pg.game.Score, 0);
+  EXPECT_TRUE(player.volumes.count("level1.wav -300"));
 }
 
 }  // namespace
