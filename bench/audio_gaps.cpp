@@ -326,10 +326,10 @@ int main(int argc, char** argv) {
   }
   // The game's gaps that the reference shared are the machine's.
   long own = 0;
-  for (const auto& [at, length] : game_gaps.where) {
-    const bool shared =
-        std::any_of(reference_gaps.where.begin(), reference_gaps.where.end(),
-                    [&](const auto& r) { return std::abs(r.first - at) < kSameStallSeconds; });
+  for (const auto& gap : game_gaps.where) {
+    const bool shared = std::any_of(
+        reference_gaps.where.begin(), reference_gaps.where.end(),
+        [&](const auto& r) { return std::abs(r.first - gap.first) < kSameStallSeconds; });
     own += shared ? 0 : 1;
   }
   const double busy =
