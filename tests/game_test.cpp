@@ -218,6 +218,18 @@ TEST(WholeGames, ALevelEndStoresTheScoreJustHeardWithItsDifficulty) {
   EXPECT_EQ(g.w->pg.game.Score % 10000, 4800);  // 32 x 3 x 1300 = 124800, then the reward
 }
 
+// The win is stored before its fanfare: a window closed while "win.wav" plays keeps the
+// unlocked bonus round and the final score, the lives' reward counted.
+TEST(WholeGames, AWindowClosedDuringTheWinKeepsTheWin) {
+  WholeGame g(StartGame(1, "wait play win.wav\nclose\n"), 200, "");
+  ASSERT_EQ(g.status, 0);
+  EXPECT_EQ(g.Stored("QuorVane", "Settings", "ba"), "7");
+  EXPECT_EQ(g.StoredHighScore(), std::to_string(g.w->pg.game.Score));
+  const int win = g.w->Find("play", "win.wav");
+  ASSERT_GE(win, 0);
+  EXPECT_EQ(g.w->Find("store", "QuorVane/Settings/HighScore", static_cast<size_t>(win)), -1);
+}
+
 // One pass of the game keys at a time, on a prepared game record.
 struct Keys : ::testing::Test {
   Keys() {
@@ -397,6 +409,28 @@ TEST_F(Keys, LevelEndsFollowTheHighScoreAndTheLastLifeIsNotAlsoAWin) {
   EXPECT_EQ(w.Find("play", "win.wav"), -1);
   EXPECT_EQ(w.settings.Read("QuorVane", "Settings", "ba"), std::nullopt);
   EXPECT_EQ(g.Level, 6);
+}
+
+// A high score is decided on the score the level end stores, so that a level's rewards (the
+// perfect level's, and after level 6 the win's for each life) cannot make one unannounced.
+TEST_F(Keys, ANewHighScoreMadeByTheLevelsRewardsIsAnnouncedBeforeItIsStored) {
+  for (const auto& [level, high] : {std::pair<uint8_t, int32_t>{1, 32}, {6, 10032}}) {
+    SCOPED_TRACE(int{level});
+    NewGame(w.pg);
+    g.Difficulty = 1;
+    g.PerfectLevel = true;
+    g.Level = level;
+    g.TargetCount = static_cast<uint8_t>(level * 30 + 1);
+    g.HighScore = high;
+    g.Score = 32;
+    const size_t from = w.Log().size();
+    CountTarget(w.pg);
+    ASSERT_EQ(Plays(from).at(0), "highscore.wav");
+    const int stored = w.Find("store", "QuorVane/Settings/HighScore", from);
+    ASSERT_GE(stored, 0);
+    EXPECT_LT(w.Find("play", "highscore.wav", from), stored);
+    EXPECT_GT(std::stoi(Unscramble(w.Log().at(static_cast<size_t>(stored)).value)), high);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // level_end.cpp -- counting targets, the level end with the high score and the extra life,
 // the win, the game over and the final score.
+#include <cstdint>
 #include <string>
 
 #include "core/program.h"
@@ -13,6 +14,17 @@ namespace qv {
 namespace {
 
 void Say(Program& pg, const char* file) { PlaySound(pg, file, true); }
+
+constexpr int32_t kPerfectLevelReward = 10000;
+constexpr int32_t kWinRewardPerLife = 2000;
+
+// The score this level end stores: the perfect level's reward counted and, after the last
+// level, the win's reward for each life, the extra life included.
+int32_t ScoreToStore(const GameState& g) {
+  int32_t score = g.Score + (g.PerfectLevel ? kPerfectLevelReward : 0);
+  if (g.Level >= 6) score += (g.Lives + (g.PerfectLevel ? 1 : 0)) * kWinRewardPerLife;
+  return score;
+}
 
 }  // namespace
 
@@ -29,8 +41,9 @@ void CountTarget(Program& pg) {
 
 void EndLevel(Program& pg) {
   GameState& g = pg.game;
-  // The first time in a game that the score passes the high score, it is marked.
-  if (g.Score > g.HighScore && !g.NewHighScore) {
+  // The first time in a game that the score to be stored passes the high score, it is marked,
+  // so that no high score is ever stored without the player hearing of it.
+  if (ScoreToStore(g) > g.HighScore && !g.NewHighScore) {
     g.NewHighScore = true;
     if (g.HighScore != 0) Say(pg, "highscore.wav");
   }
@@ -62,19 +75,21 @@ void EndLevel(Program& pg) {
 void AwardExtraLife(Program& pg) {
   ++pg.game.Lives;
   Say(pg, "el.wav");
-  pg.game.Score += 10000;
+  pg.game.Score += kPerfectLevelReward;
 }
 
 void WinGame(Program& pg) {
   GameState& g = pg.game;
   pg.sound.Stop(pg.bank.Music[0]);
   pg.sound.Stop(pg.bank.Music[1]);
-  Say(pg, "win.wav");
+  // The win is stored before "win.wav": a window closed during its long fanfare must not lose
+  // the unlocked bonus round or the final score.
   using namespace settings;
   StoreSetting(pg, kBonusApp, kBonusSection, kBonusKey, "7");
-  g.Score += g.Lives * 2000;
+  g.Score += g.Lives * kWinRewardPerLife;
   StopGameSounds(pg);
   SaveSettings(pg);
+  Say(pg, "win.wav");
   AnnounceFinalScore(pg);
 }
 
