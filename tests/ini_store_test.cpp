@@ -263,6 +263,35 @@ TEST_F(IniStoreTest, AFileThatCannotBeReadIsNeverOverwritten) {
   EXPECT_TRUE(Leftovers().empty());
 }
 
+// A folder the game cannot write to is found as the game starts, not at its first store in the
+// middle of a game: the entries still read, a store changes nothing and throws nothing. Root
+// writes anywhere, so the store runs in a child that has given root up for "nobody"; the
+// child's exit status says which check failed.
+TEST_F(IniStoreTest, OpenFindsAFolderItCannotWriteToAndThenStoresNothing) {
+  const std::string mine = "[QuorVane/Settings]\nba=7\n";
+  WriteFile(mine);
+  ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
+  const int status = WaitFor(Spawn([&] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    // The file itself, and a file still to be made in a folder still to be made.
+    for (const std::string& path : {path_, (dir_ / "new" / "settings.ini").string()}) {
+      IniStore store(path);
+      const std::optional<std::string> why = store.Open();
+      if (!why || why->find(dir_.string() + ": " + std::strerror(EACCES)) == std::string::npos) {
+        ::_exit(4);
+      }
+      if (path == path_ && store.Read("quorvane", "settings", "BA") != "7") ::_exit(5);
+      if (store.Store("QuorVane", "Settings", "HighScore", "9")) ::_exit(6);
+    }
+  }));
+  ::chmod(dir_.c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_NE(WEXITSTATUS(status), 3) << "cannot become nobody";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(), mine);
+  EXPECT_TRUE(Leftovers().empty());
+}
+
 TEST_F(IniStoreTest, OpenRefusesWhatItCannotReadOrIsFarTooLargeAndThenLeavesIt) {
   // Over the limit, a folder, a pipe (which a plain read would wait on for ever): each refused
   // with a sentence naming the file; reads then find nothing and stores change nothing.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
@@ -188,6 +189,35 @@ std::string FollowLinks(const std::string& path) {
   throw std::runtime_error("cannot follow the link " + path + ": " + Reason(ELOOP));
 }
 
+// Why a store to this settings file would fail for want of permission, before any store is
+// tried: its folder (or the first of its parents that exists, which a store would create the
+// rest in) cannot be written, or the temporary file a store writes is there and cannot be. A
+// read-only disk counts too. Nothing when a store can go ahead.
+std::optional<std::string> WhyNotWritable(const std::string& path) {
+  std::string target;
+  try {
+    target = FollowLinks(path);
+  } catch (const std::runtime_error& e) {
+    return std::string(e.what());
+  }
+  auto parent = [](const std::filesystem::path& p) {
+    std::filesystem::path up = p.parent_path();
+    return up.empty() ? std::filesystem::path(".") : up;
+  };
+  std::filesystem::path folder = parent(target);
+  while (::access(folder.c_str(), F_OK) != 0 && errno == ENOENT && folder != parent(folder)) {
+    folder = parent(folder);
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "cannot be written (its folder " + folder.string() + ": " + Reason(errno) + ")";
+  }
+  const std::string temp = target + ".tmp";
+  if (::access(temp.c_str(), F_OK) == 0 && ::access(temp.c_str(), W_OK) != 0) {
+    return "cannot be written (" + temp + ": " + Reason(errno) + ")";
+  }
+  return std::nullopt;
+}
+
 // The temporary file a store writes before renaming it over the settings file. Its name is
 // fixed per settings file ("settings.ini.tmp"), so a store killed part way leaves at most one,
 // which the next store reuses. A lock on it makes concurrent stores (two copies of the game)
@@ -357,7 +387,7 @@ std::optional<std::string> IniStore::Open(size_t size_limit) {
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0) {
     const int err = errno;
-    if (err == ENOENT) return std::nullopt;  // the first store makes it
+    if (err == ENOENT) return Writable();  // the first store makes it
     return refuse("cannot be read (" + Reason(err) + ")");
   }
   if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > size_limit) {
@@ -371,7 +401,16 @@ std::optional<std::string> IniStore::Open(size_t size_limit) {
   }
   text_ = IniText(std::move(bytes));
   seen_ = stamp;
-  return std::nullopt;
+  return Writable();
+}
+
+std::optional<std::string> IniStore::Writable() {
+  // A folder the game cannot write would otherwise fail the first store, at a level's end in the
+  // middle of a game. The entries can still be read.
+  std::optional<std::string> why = WhyNotWritable(path_);
+  if (!why) return std::nullopt;
+  read_only_ = true;
+  return "The settings file " + path_ + " " + *why + ".";
 }
 
 void IniStore::Refresh() {
@@ -407,7 +446,7 @@ bool IniStore::Store(const std::vector<IniEntry>& entries) {
   };
   try {
     for (const IniEntry& e : entries) CheckStorable(e.app, e.section, e.key, e.value);
-    if (off_) return false;
+    if (off_ || read_only_) return false;
     if (path_.empty()) {  // in memory: text_ is the store
       for (const IniEntry& e : entries) text_.Put(e.app, e.section, e.key, e.value);
       return true;

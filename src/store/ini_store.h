@@ -65,9 +65,10 @@ class IniStore {
   explicit IniStore(std::string path = {});
 
   // Start-up: reads the file once and says, as a sentence naming it, why the game must leave it
-  // alone: it exists but cannot be read, or it is larger than size_limit. The store is then off:
-  // reads give missing entries and stores change nothing. Nothing when the file is fine or
-  // missing (a missing file is created by the first store).
+  // alone: it exists but cannot be read, or it is larger than size_limit (the store is then off:
+  // reads give missing entries and stores change nothing), or it cannot be written, for its
+  // folder cannot (reads go on as before, stores change nothing). Nothing when the file is fine
+  // or missing (a missing file is created by the first store).
   std::optional<std::string> Open(size_t size_limit = kSettingsSizeLimit);
   // The entry as the file holds it now: the file is read again only when it has changed since
   // it was last read (the player may have edited it). A missing, unreadable or damaged file
@@ -80,7 +81,7 @@ class IniStore {
   // link is followed and its target rewritten; an existing file keeps its permissions, a new one
   // is 0600. Throws PlatformError, naming the entries, the file and the reason, when the file
   // cannot be written, or exists but cannot be read (rewriting it would lose the player's own
-  // lines). False, with nothing touched, when Open turned the store off.
+  // lines). False, with nothing touched, when Open turned stores off.
   bool Store(const std::vector<IniEntry>& entries);
   bool Store(const std::string& app, const std::string& section, const std::string& key,
              const std::string& value) {
@@ -93,11 +94,14 @@ class IniStore {
 
  private:
   void Refresh();
+  // Turns stores off, with the sentence Open gives, when the file could not be written.
+  std::optional<std::string> Writable();
 
   std::string path_;
   IniText text_;
   std::optional<FileStamp> seen_;  // the file text_ was read from, while it is current
   bool off_ = false;
+  bool read_only_ = false;
 };
 
 // $XDG_CONFIG_HOME/quorvane/settings.ini, or ~/.config/quorvane/settings.ini when unset.
