@@ -25,17 +25,21 @@ namespace {
 struct SimRun {
   int status;
   std::string out;
+  std::string err;
 };
 
 SimRun RunSim(const std::string& args) {
-  std::string cmd = std::string(QV_SIM_PATH) + " " + args + " 2>/dev/null";
+  TempDir d;
+  std::string cmd = std::string(QV_SIM_PATH) + " " + args + " 2>" + (d / "err");
   FILE* p = popen(cmd.c_str(), "r");
   std::string out;
   char buf[4096];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   int raw = pclose(p);
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out};
+  std::stringstream err;
+  err << std::ifstream(d / "err").rdbuf();
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out, err.str()};
 }
 
 std::vector<std::vector<std::string>> Rows(const std::string& out) {
@@ -79,9 +83,25 @@ TEST(Simulator, ExitStatusesAndLogFormat) {
   EXPECT_EQ(RunSim("--bogus 1").status, 2);
   EXPECT_EQ(RunSim("--seed").status, 2);
   EXPECT_EQ(RunSim("--http-delay -2").status, 2);
+  // A folder for a script is refused, not run as an empty one.
+  SimRun folder = RunSim("--script " + d.path().string());
+  EXPECT_EQ(folder.status, 2);
+  EXPECT_NE(folder.err.find("folder"), std::string::npos) << folder.err;
+  // A wait never met ends at the time limit, naming the line that waited.
+  std::ofstream(d / "never.txt") << "sleep 10\nwait play never.wav\n";
+  SimRun never =
+      RunSim("--sounds " + (d / "sounds") + " --until 3000 --script " + (d / "never.txt"));
+  EXPECT_EQ(never.status, 3);
+  EXPECT_NE(never.err.find("line 2 of " + (d / "never.txt") + " (wait play never.wav)"),
+            std::string::npos)
+      << never.err;
   SimRun help = RunSim("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: quorvane-sim", 0), 0u) << help.out;
+  for (const char* told :
+       {"tap KEY [MS]", "PageDown M F1", "The bot", "MS OP ID SUBJECT VALUE", "3 the time limit"}) {
+    EXPECT_NE(help.out.find(told), std::string::npos) << told;
+  }
 }
 
 TEST(Simulator, SameSeedSameRun) {

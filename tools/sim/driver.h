@@ -28,6 +28,11 @@ class SimDriver {
 
   // One virtual millisecond of the script and the bot; the machine's turn hook runs it.
   void Turn();
+  // The script's command under way (a sleep, a tap held, a wait not yet met); nothing once the
+  // script is done.
+  const ScriptCommand* Current() const {
+    return script_pc_ < script_.size() ? &script_[script_pc_] : nullptr;
+  }
 
  private:
   void RunScript();

@@ -1,7 +1,10 @@
 // main.cpp -- the simulator: runs the whole game from Main on the virtual backend and
 // writes the sound log to standard output. See the README for options and script commands.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -23,9 +26,54 @@ constexpr const char* kUsage =
     "usage: quorvane-sim [--script FILE] [--bot MS] [--seed N] [--settings FILE]\n"
     "                    [--sounds DIR] [--until MS] [--tick0 N] [--http-status CODE]\n"
     "                    [--http-delay MS] [--no-device] [--render FILE.wav] [--version]\n"
-    "                    [--help]\n"
-    "--render FILE.wav: also mix the run through the game's mixer, in virtual time, into a\n"
-    "44.1 kHz stereo 16-bit wave file.\n";
+    "                    [--help]\n";
+
+// --help: what the README's simulator section says, for a terminal.
+constexpr const char* kHelp =
+    "\n"
+    "Runs the whole game on a virtual machine, in virtual time (each turn of the window\n"
+    "system is exactly 1 ms), and writes its sound log to standard output.\n"
+    "\n"
+    "Options:\n"
+    "  --script FILE       keys and window events to play, one command a line (below)\n"
+    "  --bot MS            a player that answers every launch MS ms after it\n"
+    "  --seed N            mixed into the random generator's seeds (default 1)\n"
+    "  --settings FILE     the settings file (default: an empty store in memory)\n"
+    "  --sounds DIR        the sound set (default: the game's own)\n"
+    "  --until MS          virtual time limit (default 3600000)\n"
+    "  --tick0 N           the tick count at the start (default 0)\n"
+    "  --http-status CODE  the score server's answer (default 200)\n"
+    "  --http-delay MS     how long it takes (default 100; -1: it never answers)\n"
+    "  --no-device         there is no sound device\n"
+    "  --render FILE.wav   also mix the run through the game's mixer into a 44.1 kHz\n"
+    "                      stereo 16-bit wave file\n"
+    "\n"
+    "Script commands (blank lines and lines starting with # are ignored), run one after\n"
+    "another in virtual time:\n"
+    "  sleep MS            let MS ms pass\n"
+    "  down KEY, up KEY    press and hold, or release, KEY\n"
+    "  tap KEY [MS]        press KEY, hold it MS ms (default 50), release it\n"
+    "  wait OP FILE        until the log shows OP on FILE (store: FILE is APP/SECTION/KEY),\n"
+    "                      counting from the previous command's start when it pressed a\n"
+    "                      key or changed the window, else from its end\n"
+    "  close               close the window\n"
+    "  blur, focus         the window loses, or regains, the foreground\n"
+    "KEY: Escape Return LeftCtrl S H L C B Space Up Left Right Down PageUp PageDown M F1\n"
+    "(any case), or a scan code 0..255.\n"
+    "\n"
+    "The bot taps (30 ms) the arrow for the pan of each launch.wav or bonusFall.wav that starts\n"
+    "playing, and of each pan set on a falling bonusFall.wav (-10000 Left, 0 Up, 10000\n"
+    "Right), MS ms later; and Space MS ms after each warning.wav.\n"
+    "\n"
+    "The sound log: one event a line, MS OP ID SUBJECT VALUE separated by tabs; MS the time\n"
+    "since start, OP one of load play stop release position volume pan frequency store\n"
+    "http timer key message exit, ID the buffer's number, SUBJECT the file, settings entry,\n"
+    "URL, key or text, VALUE what was set; \"-\" for an empty field.\n"
+    "\n"
+    "Exit status: 0 the program ended; 1 it ended with an error report, or the render could\n"
+    "not be completed; 2 bad usage, an unreadable script or a render file that cannot be\n"
+    "created; 3 the time limit was reached (standard error says which line of the script\n"
+    "was under way).\n";
 
 int Usage(const std::string& why) {
   std::fprintf(stderr, "quorvane-sim: %s\n%s", why.c_str(), kUsage);
@@ -52,6 +100,7 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
       return 0;
     }
     if (arg == "--version") {
@@ -90,10 +139,16 @@ int main(int argc, char** argv) {
     }
   }
   if (!script_path.empty()) {
+    // A folder opens as a stream that reads nothing: it would run as an empty script.
+    std::error_code not_there;
+    if (std::filesystem::is_directory(script_path, not_there)) {
+      return Usage("cannot read script " + script_path + ": it is a folder");
+    }
     std::ifstream in(script_path);
-    if (!in) return Usage("cannot read script " + script_path);
+    if (!in) return Usage("cannot read script " + script_path + ": " + std::strerror(errno));
     std::stringstream text;
     text << in.rdbuf();
+    if (in.bad()) return Usage("cannot read script " + script_path);
     std::string error;
     auto script = qv::ParseScript(text.str(), &error);
     if (!script) return Usage(script_path + ": " + error);
@@ -127,6 +182,13 @@ int main(int argc, char** argv) {
     status = ended.status == 0 ? 0 : 1;
   } catch (const qv::UntilReached&) {
     status = 3;
+    std::string under_way;
+    if (const qv::ScriptCommand* c = driver.Current()) {
+      under_way =
+          " at line " + std::to_string(c->line) + " of " + script_path + " (" + c->text + ")";
+    }
+    std::fprintf(stderr, "quorvane-sim: the time limit of %u ms was reached%s\n",
+                 static_cast<unsigned>(options.until_ms), under_way.c_str());
   }
   if (file) {
     try {

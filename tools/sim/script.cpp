@@ -37,6 +37,8 @@ std::optional<std::vector<ScriptCommand>> ParseScript(const std::string& text, s
       return std::nullopt;
     };
     ScriptCommand c;
+    c.line = line_no;
+    c.text = line;
     const std::string& verb = w[0];
     if (verb == "sleep" && w.size() == 2) {
       auto ms = WholeNumber(w[1]);

@@ -13,6 +13,8 @@ struct ScriptCommand {
   int key = 0;          // scan code of down, up, tap
   std::string op;       // wait: the log operation
   std::string subject;  // wait: the file (or APP/SECTION/KEY for store)
+  int line = 0;         // where it stands in the script, from 1
+  std::string text;     // the line as written, for messages
 };
 
 // Parses a script; on a bad line returns nothing and describes it in *error.
