@@ -45,8 +45,9 @@ qv_install() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
 }
 
+# Configures and builds BUILD_DIR; arguments go to the build (e.g. --target quorvane).
 qv_build() {
   cmake -S "$QV_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
     "${QV_CMAKE_ARGS[@]}" >/dev/null
-  cmake --build "$BUILD_DIR" -j "$(nproc)"
+  cmake --build "$BUILD_DIR" -j "$(nproc)" "$@"
 }
