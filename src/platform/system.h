@@ -22,6 +22,9 @@ struct SoundDeviceLost : PlatformError {
   using PlatformError::PlatformError;
 };
 
+// Timer1 ticks this often while enabled; the score submission gives up after 21 ticks.
+constexpr uint32_t kTimerPeriodMs = 500;
+
 // What one turn of the window system delivered.
 struct WindowEvents {
   bool close_requested = false;  // the window is being closed: Form_Unload must run
