@@ -31,11 +31,14 @@ file(REMOVE_RECURSE ${QV_LAYER_CHECKS})
 get_property(QV_ALL_LAYERS GLOBAL PROPERTY QV_LAYERS)
 foreach(layer ${QV_ALL_LAYERS})
   qv_layer_reach(${layer} reach)
-  # The include path the layer's own sources compile with.
-  set(flags -std=c++20 -fsyntax-only -I${QV_LAYER_ROOTS}/${layer})
-  foreach(reached ${reach})
-    list(APPEND flags -I${QV_LAYER_ROOTS}/${reached})
-  endforeach()
+  # The include path the layer's own sources compile with, as the build gives it (its own and any
+  # the folder adds, and those its dependencies hand down), in a response file for the compiler.
+  set(include_path ${QV_LAYER_CHECKS}/${layer}.rsp)
+  set(dirs "$<TARGET_PROPERTY:${layer},INCLUDE_DIRECTORIES>"
+           "$<TARGET_PROPERTY:${layer},INTERFACE_INCLUDE_DIRECTORIES>")
+  file(GENERATE OUTPUT ${include_path}
+       CONTENT "$<$<BOOL:${dirs}>:-I$<JOIN:$<REMOVE_DUPLICATES:${dirs}>,\n-I>>\n")
+  set(flags -std=c++20 -fsyntax-only @${include_path})
   get_property(uses GLOBAL PROPERTY QV_LAYER_${layer}_USES)
   foreach(other ${QV_ALL_LAYERS})
     if(other STREQUAL layer)
