@@ -15,7 +15,7 @@
 #include "platform/paths.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
-#include "render.h"
+#include "render_file.h"
 #include "startup/program.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
   qv::VirtualPlatform machine(options);
   qv::SimDriver driver(machine, log, options);
   log.Follow(machine.Parts());
-  std::optional<qv::Render> render;
+  std::optional<qv::VirtualRender> render;
   if (file) {
     render.emplace(machine, options.sounds_dir,
                    [&](const auto& stems, size_t frames) { file->Add(stems, frames); });
