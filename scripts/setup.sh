@@ -8,7 +8,7 @@ BUILD_DIR="${BUILD_DIR:-$QV_ROOT/build}"
 QV_CMAKE_ARGS=()
 
 # To build and play.
-QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libpulse-dev libcurl4-openssl-dev)
+QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libpulse-dev libcurl4-openssl-dev libzstd-dev)
 # The score server: SQLite and libpq (built when they are there).
 QV_SERVER_PACKAGES=(libsqlite3-dev libpq-dev)
 # To run the tests: GoogleTest, and for the real program a virtual X server, key presses and
