@@ -422,7 +422,7 @@ std::int64_t Program::LoopCpuTime() const {
   return std::atoll(ReadFile("/proc/" + std::to_string(pid_) + "/schedstat").c_str());
 }
 
-int Program::OpenFiles() const {
+int Program::OpenSockets() const {
   std::error_code ignored;
   auto files =
       std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ignored);

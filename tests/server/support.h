@@ -163,8 +163,8 @@ class Program {
   std::int64_t Memory() const;
   // The processor time its main thread, which serves the connections, has used, in nanoseconds.
   std::int64_t LoopCpuTime() const;
-  // How many files (sockets included) it has open.
-  int OpenFiles() const;
+  // How many sockets it has open.
+  int OpenSockets() const;
 
  private:
   bool Reaped(bool block);
