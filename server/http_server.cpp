@@ -39,6 +39,10 @@ constexpr auto kDeadlineTick = std::chrono::milliseconds(100);
 // Files kept for everything but connections: the database's files for each of its connections,
 // the loop's own, the standard streams.
 constexpr rlim_t kSpareFiles = 32;
+// Answers this small are made once and kept, up to this many different ones: the routes' fixed
+// texts ("stored", a validation's reason) are far fewer.
+constexpr std::size_t kFixedAnswerBytes = 256;
+constexpr std::size_t kFixedAnswers = 64;
 
 // Raises the limit on open files to what connections need, as far as the hard limit allows,
 // and returns how many connections fit under it. Beyond that number new clients wait in the
@@ -102,10 +106,25 @@ constexpr char kTimeoutAnswer[] =
 
 // One request from its request line to its answer. The loop thread fills the request; the
 // answer may come from any thread, so what they share is under the mutex.
+// How answers from other threads wake the loop: through its eventfd, and only while it sleeps
+// or is about to; a loop that is busy finds the resumed connections at its next pass.
+struct Wake {
+  int fd = -1;
+  std::atomic<bool> sleeping = false;  // set before the loop waits, cleared after
+  std::atomic<bool> resumed = false;   // a connection was resumed since the loop last ran
+  void Notify() {
+    resumed = true;
+    if (sleeping) {
+      std::uint64_t one = 1;
+      [[maybe_unused]] ssize_t written = write(fd, &one, sizeof one);
+    }
+  }
+};
+
 struct Exchange {
   std::mutex mutex;
   MHD_Connection* connection = nullptr;
-  int wake_fd = -1;  // the loop's
+  Wake* wake = nullptr;  // the loop's
   std::optional<Response> response;
   bool suspended = false;  // waiting for an answer from another thread
   bool closed = false;     // the library is done with the connection's request
@@ -119,42 +138,59 @@ struct Exchange {
   bool dispatched = false;
 };
 
-void Answer::Send(Response response) const {
+// Hands the answer over; returns the loop to wake when the connection was waiting for it.
+Wake* Answer::Deliver(Response response) const {
   std::lock_guard lock(exchange_->mutex);
-  if (exchange_->response || exchange_->closed) return;
+  if (exchange_->response || exchange_->closed) return nullptr;
   exchange_->response = std::move(response);
   // While the handler still runs, it queues the answer itself when it returns.
-  if (exchange_->suspended) {
-    exchange_->suspended = false;
-    MHD_resume_connection(exchange_->connection);
-    // The library's own wake-up is lost when it comes while the loop is in a pass that has
-    // already looked for resumed connections; the loop's is looked at after every pass.
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = write(exchange_->wake_fd, &one, sizeof one);
-  }
+  if (!exchange_->suspended) return nullptr;
+  exchange_->suspended = false;
+  MHD_resume_connection(exchange_->connection);
+  return exchange_->wake;
+}
+
+void Answer::Send(Response response) const {
+  if (Wake* wake = Deliver(std::move(response))) wake->Notify();
 }
 
 void Answer::SendAll(std::vector<std::pair<Answer, Response>> answers) {
-  for (auto& [answer, response] : answers) answer.Send(std::move(response));
+  // A batch wakes its loop once, not once an answer.
+  Wake* last = nullptr;
+  for (auto& [answer, response] : answers) {
+    Wake* wake = answer.Deliver(std::move(response));
+    if (wake != nullptr && wake != last) {
+      if (last != nullptr) last->Notify();
+      last = wake;
+    }
+  }
+  if (last != nullptr) last->Notify();
 }
 
 // What the loop knows of one connection, from its opening to its close.
 struct Socket {
   int fd = -1;
   Clock::time_point waiting_since;  // when its current head began to be awaited
-  std::uint64_t received_then = 0;  // the bytes it had received by then
-  bool line_read = false;           // the current request's line has come
-  bool head_read = false;           // its whole head has come; it is answered or being answered
+  // The bytes of the requests read whole so far. Beyond them, what the socket has received is
+  // the start of another: counted rather than asked of the socket after every request.
+  std::uint64_t consumed = 0;
+  bool recount = false;    // a chunked body's framing is not counted: ask at its end
+  bool line_read = false;  // the current request's line has come
+  bool head_read = false;  // its whole head has come; it is answered or being answered
   bool timed_out = false;
+  Exchange* exchange = nullptr;  // the current request's, from its line to its end
 };
 
 struct HttpServer::Loop {
   const HttpOptions& options;
   Handler handler;
-  int wake_fd;
+  std::function<void()> after_pass;
+  Wake* wake;
   MHD_Daemon* daemon = nullptr;
+  bool handled = false;  // the handler was called in this pass
   std::unordered_set<Socket*> sockets;
-  std::unordered_set<Exchange*> waiting;  // suspended for an answer from another thread
+  // Small fixed answers ("stored"), made once and sent to every connection that gets them.
+  std::vector<std::pair<Response, MHD_Response*>> made;
 
   static void OnConnection(void* cls, MHD_Connection* connection, void** context,
                            MHD_ConnectionNotificationCode code) {
@@ -184,16 +220,18 @@ struct HttpServer::Loop {
     auto* holder = new std::shared_ptr<Exchange>(std::make_shared<Exchange>());
     Exchange& exchange = **holder;
     exchange.connection = connection;
-    exchange.wake_fd = static_cast<Loop*>(cls)->wake_fd;
+    exchange.wake = static_cast<Loop*>(cls)->wake;
     if (uri != nullptr) {
       exchange.target = uri;
       exchange.target_at = uri;
     }
-    SocketOf(connection)->line_read = true;
+    Socket* socket = SocketOf(connection);
+    socket->line_read = true;
+    socket->exchange = &exchange;
     return holder;
   }
 
-  static void OnCompleted(void* cls, MHD_Connection* connection, void** context,
+  static void OnCompleted(void*, MHD_Connection* connection, void** context,
                           MHD_RequestTerminationCode) {
     auto* holder = static_cast<std::shared_ptr<Exchange>*>(*context);
     if (holder == nullptr) return;
@@ -201,13 +239,14 @@ struct HttpServer::Loop {
       std::lock_guard lock((*holder)->mutex);
       (*holder)->closed = true;
     }
-    static_cast<Loop*>(cls)->waiting.erase(holder->get());
     delete holder;
     *context = nullptr;
     Socket* socket = SocketOf(connection);
+    socket->exchange = nullptr;
     socket->line_read = socket->head_read = false;
     socket->waiting_since = Clock::now();
-    socket->received_then = BytesReceived(socket->fd);
+    if (socket->recount) socket->consumed = BytesReceived(socket->fd);
+    socket->recount = false;
   }
 
   static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*,
@@ -222,7 +261,7 @@ struct HttpServer::Loop {
       exchange.head_checked = true;
       SocketOf(connection)->head_read = true;
       if (int status = loop->Check(connection, exchange, method, version)) {
-        return Queue(connection, Refusal(status));
+        return loop->Queue(connection, Refusal(status));
       }
     }
     if (exchange.dispatched) {
@@ -232,12 +271,13 @@ struct HttpServer::Loop {
         std::lock_guard lock(exchange.mutex);
         response.swap(exchange.response);
       }
-      return response ? Queue(connection, std::move(*response)) : MHD_NO;
+      return response ? loop->Queue(connection, std::move(*response)) : MHD_NO;
     }
     if (*upload_size > 0) {
       if (exchange.request.body.size() + *upload_size > exchange.body_limit) {
-        return Queue(connection, Refusal(413));
+        return loop->Queue(connection, Refusal(413));
       }
+      SocketOf(connection)->consumed += *upload_size;
       exchange.request.body.append(upload, *upload_size);
       *upload_size = 0;
       return MHD_YES;
@@ -247,15 +287,15 @@ struct HttpServer::Loop {
     // library close the connection after it, dropping any request pipelined behind.)
     if (first) return MHD_YES;
     exchange.dispatched = true;
+    loop->handled = true;
     loop->handler(exchange.request, Answer(*holder));
     std::lock_guard lock(exchange.mutex);
     if (exchange.response) {
       Response response = std::move(*exchange.response);
       exchange.response.reset();
-      return Queue(connection, std::move(response));
+      return loop->Queue(connection, std::move(response));
     }
     exchange.suspended = true;
-    loop->waiting.insert(&exchange);
     MHD_suspend_connection(connection);
     return MHD_YES;
   }
@@ -288,6 +328,9 @@ struct HttpServer::Loop {
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
     std::size_t head_bytes = size != nullptr ? size->header_size : 0;
     head.field_bytes = head_bytes > head.line_bytes ? head_bytes - head.line_bytes : 0;
+    Socket* socket = SocketOf(connection);
+    socket->consumed += head_bytes;
+    head.fields.reserve(8);
     MHD_get_connection_values_n(
         connection, MHD_HEADER_KIND,
         [](void* fields, MHD_ValueKind, const char* key, std::size_t key_size, const char* value,
@@ -304,6 +347,8 @@ struct HttpServer::Loop {
     if (exchange.request.target.empty()) return 400;
     exchange.body_limit = options.body_limit ? options.body_limit(exchange.request) : 0;
     if (HasBody(connection)) {
+      socket->recount = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                    MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr;
       const char* length =
           MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
       if (exchange.body_limit == 0 ||
@@ -314,7 +359,32 @@ struct HttpServer::Loop {
     return 0;
   }
 
-  static MHD_Result Queue(MHD_Connection* connection, Response response) {
+  MHD_Result Queue(MHD_Connection* connection, Response response) {
+    auto status = static_cast<unsigned>(response.status);
+    bool fixed = !response.shared_body && response.body.size() <= kFixedAnswerBytes;
+    if (fixed) {
+      for (const auto& [key, answer] : made) {
+        if (key.body == response.body && key.status == response.status &&
+            key.content_type == response.content_type && key.headers == response.headers) {
+          return MHD_queue_response(connection, status, answer);
+        }
+      }
+    }
+    Response key;
+    if (fixed && made.size() < kFixedAnswers) key = response;
+    MHD_Response* answer = Make(std::move(response));
+    if (answer == nullptr) return MHD_NO;
+    MHD_Result queued = MHD_queue_response(connection, status, answer);
+    // The list keeps its reference until the server stops.
+    if (fixed && made.size() < kFixedAnswers) {
+      made.emplace_back(std::move(key), answer);
+    } else {
+      MHD_destroy_response(answer);
+    }
+    return queued;
+  }
+
+  static MHD_Response* Make(Response response) {
     auto* body = new std::shared_ptr<const std::string>(
         response.shared_body ? std::move(response.shared_body)
                              : std::make_shared<const std::string>(std::move(response.body)));
@@ -323,7 +393,7 @@ struct HttpServer::Loop {
         [](void* held) { delete static_cast<std::shared_ptr<const std::string>*>(held); }, body);
     if (answer == nullptr) {
       delete body;
-      return MHD_NO;
+      return nullptr;
     }
     if (!response.content_type.empty()) {
       MHD_add_response_header(answer, MHD_HTTP_HEADER_CONTENT_TYPE, response.content_type.c_str());
@@ -333,10 +403,7 @@ struct HttpServer::Loop {
     }
     // An HTTP/1.0 client that asked to keep the connection is told that it is kept.
     MHD_set_response_options(answer, MHD_RF_SEND_KEEP_ALIVE_HEADER, MHD_RO_END);
-    MHD_Result queued =
-        MHD_queue_response(connection, static_cast<unsigned>(response.status), answer);
-    MHD_destroy_response(answer);
-    return queued;
+    return answer;
   }
 
   // A connection whose head is late is closed, with a 408 when part of a request had come.
@@ -349,7 +416,7 @@ struct HttpServer::Loop {
         continue;
       }
       socket->timed_out = true;
-      if (socket->line_read || BytesReceived(socket->fd) > socket->received_then) {
+      if (socket->line_read || BytesReceived(socket->fd) > socket->consumed) {
         [[maybe_unused]] ssize_t sent = send(socket->fd, kTimeoutAnswer, sizeof kTimeoutAnswer - 1,
                                              MSG_NOSIGNAL | MSG_DONTWAIT);
       }
@@ -364,14 +431,23 @@ struct HttpServer::Loop {
     });
   }
 
+  // One pass of the library over whatever is ready.
+  void Pass() {
+    MHD_run(daemon);
+    if (handled && after_pass) after_pass();
+    handled = false;
+  }
+
   // At the stop's deadline: answers still awaited from other threads are given up.
   void GiveUpWaiting() {
-    for (Exchange* exchange : waiting) {
-      std::lock_guard lock(exchange->mutex);
-      if (!exchange->response) exchange->response = Refusal(503);
-      if (exchange->suspended) {
-        exchange->suspended = false;
-        MHD_resume_connection(exchange->connection);
+    for (Socket* socket : sockets) {
+      if (socket->exchange == nullptr || !socket->exchange->dispatched) continue;
+      Exchange& exchange = *socket->exchange;
+      std::lock_guard lock(exchange.mutex);
+      if (!exchange.response) exchange.response = Refusal(503);
+      if (exchange.suspended) {
+        exchange.suspended = false;
+        MHD_resume_connection(exchange.connection);
       }
     }
   }
@@ -379,12 +455,13 @@ struct HttpServer::Loop {
 
 HttpServer::HttpServer(HttpOptions options) : options_(std::move(options)) {
   options_.max_connections = FitConnections(options_.max_connections);
-  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  wake_ = std::make_unique<Wake>();
+  wake_->fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 HttpServer::~HttpServer() {
   if (listen_fd_ >= 0) close(listen_fd_);
-  if (wake_fd_ >= 0) close(wake_fd_);
+  if (wake_->fd >= 0) close(wake_->fd);
 }
 
 int HttpServer::Bind(const std::string& host, int port) {
@@ -421,12 +498,13 @@ int HttpServer::Bind(const std::string& host, int port) {
 void HttpServer::Stop() {
   stop_requested_ = true;
   std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
+  [[maybe_unused]] ssize_t written = write(wake_->fd, &one, sizeof one);
 }
 
-bool HttpServer::Run(Handler handler) {
-  if (listen_fd_ < 0 || wake_fd_ < 0) return false;
-  Loop loop{options_, std::move(handler), wake_fd_, nullptr, {}, {}};
+bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
+  if (listen_fd_ < 0 || wake_->fd < 0) return false;
+  Loop loop{options_, std::move(handler), std::move(after_pass), wake_.get(), nullptr, false, {},
+            {}};
   auto timeout_seconds = static_cast<unsigned>(std::max<long long>(
       1, std::chrono::ceil<std::chrono::seconds>(options_.request_timeout).count()));
   loop.daemon = MHD_start_daemon(
@@ -450,7 +528,7 @@ bool HttpServer::Run(Handler handler) {
   epoll_event wake_event{EPOLLIN, {.u32 = 1}};
   bool ok = outer >= 0 && inner != nullptr &&
             epoll_ctl(outer, EPOLL_CTL_ADD, inner->epoll_fd, &library_event) == 0 &&
-            epoll_ctl(outer, EPOLL_CTL_ADD, wake_fd_, &wake_event) == 0;
+            epoll_ctl(outer, EPOLL_CTL_ADD, wake_->fd, &wake_event) == 0;
   bool stopping = false;
   Clock::time_point stop_deadline;
   auto next_check = Clock::now() + kDeadlineTick;
@@ -464,7 +542,16 @@ bool HttpServer::Run(Handler handler) {
       wait = wait < 0 ? tick : std::min(wait, tick);
     }
     epoll_event events[2];
-    int count = epoll_wait(outer, events, 2, static_cast<int>(wait));
+    int count = 0;
+    // When the library has more to do at once, it is not asked to wait for anything first.
+    if (wait != 0) {
+      // Sleeping is said before the last look at what was resumed, and an answer says it
+      // resumed before looking whether the loop sleeps: one of the two always sees the other.
+      wake_->sleeping = true;
+      if (wake_->resumed) wait = 0;
+      count = epoll_wait(outer, events, 2, static_cast<int>(wait));
+      wake_->sleeping = false;
+    }
     if (count < 0 && errno != EINTR) {
       ok = false;
       break;
@@ -472,16 +559,18 @@ bool HttpServer::Run(Handler handler) {
     for (int i = 0; i < count; ++i) {
       if (events[i].data.u32 == 1) {
         std::uint64_t value;
-        [[maybe_unused]] ssize_t got = read(wake_fd_, &value, sizeof value);
+        [[maybe_unused]] ssize_t got = read(wake_->fd, &value, sizeof value);
       }
     }
     bool stop = stop_requested_;
     std::size_t open = loop.sockets.size();
-    MHD_run(loop.daemon);
+    // Whatever was resumed until now, this pass serves.
+    wake_->resumed = false;
+    loop.Pass();
     // The library takes its listening socket back into its epoll set only at the start of a
     // pass: one that closed connections at the limit is followed by another, or the clients
     // waiting in the kernel's queue would wait for the next event.
-    if (loop.sockets.size() < open) MHD_run(loop.daemon);
+    if (loop.sockets.size() < open) loop.Pass();
     auto now = Clock::now();
     if (stop && !stopping) {
       stopping = true;
@@ -499,7 +588,7 @@ bool HttpServer::Run(Handler handler) {
         }
         close(listening);
       }
-      MHD_run(loop.daemon);
+      loop.Pass();
       continue;
     }
     if (now >= next_check) {
@@ -520,6 +609,7 @@ bool HttpServer::Run(Handler handler) {
   if (outer >= 0) close(outer);
   // Closes every connection left: with nothing to answer, or past the stop's deadline.
   MHD_stop_daemon(loop.daemon);
+  for (auto& made : loop.made) MHD_destroy_response(made.second);
   return ok;
 }
 

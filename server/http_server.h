@@ -38,6 +38,7 @@ struct Response {
 };
 
 struct Exchange;
+struct Wake;
 
 // Where the answer to one request goes. Cheap to copy; Send it exactly once, from any thread,
 // during the handler's call or after it. An answer the server can no longer give (its client
@@ -50,6 +51,7 @@ class Answer {
  private:
   friend class HttpServer;
   explicit Answer(std::shared_ptr<Exchange> exchange) : exchange_(std::move(exchange)) {}
+  Wake* Deliver(Response response) const;
   std::shared_ptr<Exchange> exchange_;
 };
 
@@ -90,7 +92,9 @@ class HttpServer {
   // read, or waiting unread on its connection, or on a connection not yet accepted) is then
   // answered before Run returns, within the stop timeout. False when the library would not
   // start or waiting on the sockets failed.
-  bool Run(Handler handler);
+  // `after_pass`, when given, is called on the same thread after each pass over the connections
+  // that called the handler, so that work the handler gathered starts in one piece.
+  bool Run(Handler handler, std::function<void()> after_pass = {});
 
   // Called from any thread, before Run or during it: ends Run as above.
   void Stop();
@@ -100,7 +104,7 @@ class HttpServer {
  private:
   HttpOptions options_;
   int listen_fd_ = -1;
-  int wake_fd_ = -1;  // written by Stop and by answers from other threads
+  std::unique_ptr<Wake> wake_;  // written by Stop and by answers from other threads
   std::atomic<bool> stop_requested_ = false;
 };
 

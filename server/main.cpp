@@ -174,9 +174,9 @@ int Serve(const Options& options) {
     // The routes' threads answer through the server, so they end before it does.
     scores::Routes routes(*store);
     // Returns after a stop, once every request already received is answered.
-    clean = server.Run([&routes](const scores::Request& request, scores::Answer answer) {
-      routes.Handle(request, answer);
-    });
+    clean = server.Run([&routes](const scores::Request& request,
+                                 scores::Answer answer) { routes.Handle(request, answer); },
+                       [&routes] { routes.AfterPass(); });
   }
   // One byte into an empty pipe: it cannot block or fail.
   char byte = 0;

@@ -67,8 +67,8 @@ RunningServer::RunningServer(ScoreStore& store, HttpOptions options)
   port_ = server_.Bind("127.0.0.1", 0);
   if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
   thread_ = std::thread([this] {
-    server_.Run(
-        [this](const Request& request, Answer answer) { routes_->Handle(request, answer); });
+    server_.Run([this](const Request& request, Answer answer) { routes_->Handle(request, answer); },
+                [this] { routes_->AfterPass(); });
   });
   client_ = std::make_unique<httplib::Client>(LocalClient(port_));
   client_->set_keep_alive(true);
