@@ -226,7 +226,7 @@ TEST(Hostile, HoldsLittleForClientsThatNeverReadAndGivesItBack) {
   for (int i = 0; i < 1200 && server.program.OpenSockets() > open_before; ++i) {
     std::this_thread::sleep_for(milliseconds(50));
   }
-  ASSERT_EQ(server.program.OpenSockets(), open_before);
+  ASSERT_LE(server.program.OpenSockets(), open_before);
   std::int64_t after = server.program.Memory();
   std::printf("memory before %.1f MB, after they left %.1f MB\n",
               static_cast<double>(before) / (1 << 20), static_cast<double>(after) / (1 << 20));
