@@ -34,8 +34,10 @@ using Clock = std::chrono::steady_clock;
 // its answer. Enough for a head at both limits; over 32 KB the library maps it on its own, so
 // it goes back to the system the moment the connection closes.
 constexpr std::size_t kConnectionMemory = 48 * 1024;
-// How often the head deadlines are looked at; they are seconds long.
+// How often the head deadlines are looked at; they are seconds long. A head still coming in
+// pieces this long after its connection began to wait is read once a tick from then on.
 constexpr auto kDeadlineTick = std::chrono::milliseconds(100);
+constexpr auto kSlowHead = std::chrono::milliseconds(200);
 // Files kept for everything but connections: the database's files for each of its connections,
 // the loop's own, the standard streams.
 constexpr rlim_t kSpareFiles = 32;
@@ -169,6 +171,7 @@ void Answer::SendAll(std::vector<std::pair<Answer, Response>> answers) {
 
 // What the loop knows of one connection, from its opening to its close.
 struct Socket {
+  MHD_Connection* connection = nullptr;
   int fd = -1;
   Clock::time_point waiting_since;  // when its current head began to be awaited
   // The bytes of the requests read whole so far. Beyond them, what the socket has received is
@@ -178,6 +181,8 @@ struct Socket {
   bool line_read = false;  // the current request's line has come
   bool head_read = false;  // its whole head has come; it is answered or being answered
   bool timed_out = false;
+  // Its head comes in pieces: the library does not watch it, and reads it once a tick.
+  bool throttled = false;
   Exchange* exchange = nullptr;  // the current request's, from its line to its end
 };
 
@@ -197,6 +202,7 @@ struct HttpServer::Loop {
     auto* loop = static_cast<Loop*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
       auto* socket = new Socket;
+      socket->connection = connection;
       socket->fd =
           MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
       socket->waiting_since = Clock::now();
@@ -406,21 +412,39 @@ struct HttpServer::Loop {
     return answer;
   }
 
-  // A connection whose head is late is closed, with a 408 when part of a request had come.
-  // Written here, past the library, since no answer of the library's is under way on it; the
-  // library then finds the connection shut and closes it.
-  void CheckDeadlines(Clock::time_point now) {
+  // Called once a tick, right after a pass that read every throttled connection. A connection
+  // whose head is late is closed, with a 408 when part of a request had come: written here,
+  // past the library, since no answer of the library's is under way on it; the library then
+  // finds the connection shut and closes it. One whose head still comes in pieces goes on
+  // being read, but once a tick rather than at every piece: a client that sends its head a
+  // byte at a time would otherwise cost the loop a wake-up and a read for each byte.
+  void CheckHeads(Clock::time_point now, bool throttle) {
     for (Socket* socket : sockets) {
-      if (socket->head_read || socket->timed_out ||
-          now - socket->waiting_since < options.request_timeout) {
-        continue;
+      if (socket->head_read || socket->timed_out) continue;
+      auto waited = now - socket->waiting_since;
+      if (waited >= options.request_timeout) {
+        socket->timed_out = true;
+        if (socket->line_read || BytesReceived(socket->fd) > socket->consumed) {
+          [[maybe_unused]] ssize_t sent = send(
+              socket->fd, kTimeoutAnswer, sizeof kTimeoutAnswer - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        shutdown(socket->fd, SHUT_RDWR);
+      } else if (throttle && waited >= kSlowHead &&
+                 (socket->line_read || BytesReceived(socket->fd) > socket->consumed)) {
+        // Between two passes the library holds the connection still, as in a handler.
+        socket->throttled = true;
+        MHD_suspend_connection(socket->connection);
       }
-      socket->timed_out = true;
-      if (socket->line_read || BytesReceived(socket->fd) > socket->consumed) {
-        [[maybe_unused]] ssize_t sent = send(socket->fd, kTimeoutAnswer, sizeof kTimeoutAnswer - 1,
-                                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+  }
+
+  // Hands every throttled connection back to the library, which reads what came meanwhile.
+  void Unthrottle() {
+    for (Socket* socket : sockets) {
+      if (socket->throttled) {
+        socket->throttled = false;
+        MHD_resume_connection(socket->connection);
       }
-      shutdown(socket->fd, SHUT_RDWR);
     }
   }
 
@@ -574,6 +598,7 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
     auto now = Clock::now();
     if (stop && !stopping) {
       stopping = true;
+      loop.Unthrottle();
       stop_deadline = now + options_.stop_timeout;
       // Clients that connected before the stop are taken from the kernel's queue and read like
       // the others; nothing after that is taken.
@@ -592,7 +617,10 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
       continue;
     }
     if (now >= next_check) {
-      loop.CheckDeadlines(now);
+      loop.Unthrottle();
+      loop.Pass();
+      // While stopping nothing is held back: every request already sent is read.
+      loop.CheckHeads(now, !stopping);
       next_check = now + kDeadlineTick;
     }
     if (stopping) {
@@ -607,7 +635,9 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
     }
   }
   if (outer >= 0) close(outer);
-  // Closes every connection left: with nothing to answer, or past the stop's deadline.
+  // Closes every connection left: with nothing to answer, or past the stop's deadline. The
+  // library must hold none suspended then.
+  loop.Unthrottle();
   MHD_stop_daemon(loop.daemon);
   for (auto& made : loop.made) MHD_destroy_response(made.second);
   return ok;
