@@ -95,23 +95,25 @@ TEST(Hostile, RefusesNulsAndHostFaultsAndServesAnAbsoluteTarget) {
   }
 }
 
-// Forty page requests in one write, from a client that starts reading a second later, when the
-// answers have filled every buffer between them: every one is answered, in order.
-TEST(Hostile, AnswersEveryPipelinedPageToASlowReader) {
+// Five hundred page requests in one write (17 KB, read by the server at once), from a client
+// that starts reading a second later: their answers, 34 MB, fill every buffer between them
+// many times over, so the server must go on answering requests it has already read each time
+// its output drains, with nothing new arriving. Every one is answered, in order.
+TEST(Hostile, AnswersEveryPipelinedPageToALateReader) {
   ServerProgram server;
   ASSERT_NE(server.port, 0) << server.program.Errors();
   Fill(server.port, 300, Repeat("\xC3\xA9", 64));  // a full board of long names
   RawClient client(server.port);
-  ASSERT_TRUE(client.Send(Repeat(Get("/scores/"), 40)));
+  ASSERT_TRUE(client.Send(Repeat(Get("/scores/"), 500)));
   std::this_thread::sleep_for(seconds(1));
   std::size_t bytes = 0;
-  for (int i = 0; i < 40; ++i) {
-    Reply page = client.Read(false, seconds(30));
+  for (int i = 0; i < 500; ++i) {
+    Reply page = client.Read(false, seconds(10));
     ASSERT_EQ(page.status, 200) << i;
     bytes += page.body.size();
   }
-  std::printf("40 pages of %zu KB taken a second late\n", bytes / 40 / 1024);
-  EXPECT_GT(bytes / 40, 64u * 1024);
+  std::printf("500 pages of %zu KB taken a second late\n", bytes / 500 / 1024);
+  EXPECT_GT(bytes / 500, 64u * 1024);
 }
 
 // Sixty connections, each with sixty submissions in one write, and SIGTERM right behind them:
