@@ -462,7 +462,8 @@ struct HttpServer::Loop {
     handled = false;
   }
 
-  // At the stop's deadline: answers still awaited from other threads are given up.
+  // When Run ends (at the stop's deadline, or on a failure): answers still awaited from other
+  // threads are given up.
   void GiveUpWaiting() {
     for (Socket* socket : sockets) {
       if (socket->exchange == nullptr || !socket->exchange->dispatched) continue;
@@ -628,15 +629,13 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
       bool library_idle =
           MHD_get_timeout(loop.daemon, &library_wait) != MHD_YES || library_wait > 0;
       if (library_idle && loop.Quiet()) break;
-      if (now >= stop_deadline) {
-        loop.GiveUpWaiting();
-        break;
-      }
+      if (now >= stop_deadline) break;
     }
   }
   if (outer >= 0) close(outer);
   // Closes every connection left: with nothing to answer, or past the stop's deadline. The
-  // library must hold none suspended then.
+  // library must hold none suspended then, or it aborts.
+  loop.GiveUpWaiting();
   loop.Unthrottle();
   MHD_stop_daemon(loop.daemon);
   for (auto& made : loop.made) MHD_destroy_response(made.second);
