@@ -37,7 +37,7 @@ constexpr const char* kUsage =
     "  --version           print the version, then exit\n"
     "  --help              show this text, then exit\n"
     "\n"
-    "SIGTERM or SIGINT stops the server once the requests in progress are answered.\n"
+    "SIGTERM or SIGINT stops the server once every request it has received is answered.\n"
     "Exit status: 0 stopped, 1 the database or the address cannot be used, 2 bad usage.\n";
 
 struct Options {
