@@ -325,9 +325,12 @@ struct HttpServer::Loop {
     const char* line = method;
     if (!(line < exchange.target_at && exchange.target_at < version)) return 400;
     head.method = std::string_view(line, static_cast<std::size_t>(exchange.target_at - 1 - line));
-    std::string target = exchange.target;
-    if (exchange.target_at + target.size() + 1 != version) target.push_back('\0');
-    head.target = target;
+    std::string cut;  // the target with the NUL that cut it, when one did
+    head.target = exchange.target;
+    if (exchange.target_at + exchange.target.size() + 1 != version) {
+      cut = exchange.target + '\0';
+      head.target = cut;
+    }
     head.version = version;
     head.line_bytes = static_cast<std::size_t>(version - line) + std::strlen(version);
     const MHD_ConnectionInfo* size =
@@ -349,7 +352,8 @@ struct HttpServer::Loop {
     if (int status = CheckHead(head)) return status;
 
     exchange.request.method = method;
-    exchange.request.target = OriginForm(exchange.target);
+    exchange.request.target =
+        exchange.target.starts_with('/') ? std::move(exchange.target) : OriginForm(exchange.target);
     if (exchange.request.target.empty()) return 400;
     exchange.body_limit = options.body_limit ? options.body_limit(exchange.request) : 0;
     if (HasBody(connection)) {
