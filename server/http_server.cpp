@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -433,7 +434,12 @@ struct HttpServer::Loop {
               socket->fd, kTimeoutAnswer, sizeof kTimeoutAnswer - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         }
         shutdown(socket->fd, SHUT_RDWR);
-      } else if (throttle && waited >= kSlowHead &&
+        // The library must see it shut to close it.
+        if (socket->throttled) {
+          socket->throttled = false;
+          MHD_resume_connection(socket->connection);
+        }
+      } else if (throttle && !socket->throttled && waited >= kSlowHead &&
                  (socket->line_read || BytesReceived(socket->fd) > socket->consumed)) {
         // Between two passes the library holds the connection still, as in a handler.
         socket->throttled = true;
@@ -442,13 +448,19 @@ struct HttpServer::Loop {
     }
   }
 
-  // Hands every throttled connection back to the library, which reads what came meanwhile.
-  void Unthrottle() {
+  // Hands the throttled connections back to the library, which reads what came meanwhile:
+  // every one, or (`all` false, at a tick) those with something to read, its end included. A
+  // look at the socket is far cheaper than a turn through the library for nothing.
+  void Unthrottle(bool all) {
     for (Socket* socket : sockets) {
-      if (socket->throttled) {
-        socket->throttled = false;
-        MHD_resume_connection(socket->connection);
+      if (!socket->throttled) continue;
+      char byte;
+      if (!all && recv(socket->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 &&
+          (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        continue;
       }
+      socket->throttled = false;
+      MHD_resume_connection(socket->connection);
     }
   }
 
@@ -603,7 +615,7 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
     auto now = Clock::now();
     if (stop && !stopping) {
       stopping = true;
-      loop.Unthrottle();
+      loop.Unthrottle(true);
       stop_deadline = now + options_.stop_timeout;
       // Clients that connected before the stop are taken from the kernel's queue and read like
       // the others; nothing after that is taken.
@@ -622,7 +634,7 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
       continue;
     }
     if (now >= next_check) {
-      loop.Unthrottle();
+      loop.Unthrottle(false);
       loop.Pass();
       // While stopping nothing is held back: every request already sent is read.
       loop.CheckHeads(now, !stopping);
@@ -640,7 +652,7 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
   // Closes every connection left: with nothing to answer, or past the stop's deadline. The
   // library must hold none suspended then, or it aborts.
   loop.GiveUpWaiting();
-  loop.Unthrottle();
+  loop.Unthrottle(true);
   MHD_stop_daemon(loop.daemon);
   for (auto& made : loop.made) MHD_destroy_response(made.second);
   return ok;
