@@ -39,6 +39,7 @@ constexpr std::size_t kConnectionMemory = 48 * 1024;
 // pieces this long after its connection began to wait is read once a tick from then on.
 constexpr auto kDeadlineTick = std::chrono::milliseconds(100);
 constexpr auto kSlowHead = std::chrono::milliseconds(200);
+constexpr std::uint64_t kSlowLineTicks = 10;
 // Files kept for everything but connections: the database's files for each of its connections,
 // the loop's own, the standard streams.
 constexpr rlim_t kSpareFiles = 32;
@@ -423,7 +424,9 @@ struct HttpServer::Loop {
   // finds the connection shut and closes it. One whose head still comes in pieces goes on
   // being read, but once a tick rather than at every piece: a client that sends its head a
   // byte at a time would otherwise cost the loop a wake-up and a read for each byte.
-  void CheckHeads(Clock::time_point now, bool throttle) {
+  // `tick` counts the calls: a connection whose request line has not come yet is asked for the
+  // bytes it received once in kSlowLineTicks, so that idle connections cost next to nothing.
+  void CheckHeads(Clock::time_point now, bool throttle, std::uint64_t tick) {
     for (Socket* socket : sockets) {
       if (socket->head_read || socket->timed_out) continue;
       auto waited = now - socket->waiting_since;
@@ -440,7 +443,9 @@ struct HttpServer::Loop {
           MHD_resume_connection(socket->connection);
         }
       } else if (throttle && !socket->throttled && waited >= kSlowHead &&
-                 (socket->line_read || BytesReceived(socket->fd) > socket->consumed)) {
+                 (socket->line_read ||
+                  ((tick + static_cast<std::uint64_t>(socket->fd)) % kSlowLineTicks == 0 &&
+                   BytesReceived(socket->fd) > socket->consumed))) {
         // Between two passes the library holds the connection still, as in a handler.
         socket->throttled = true;
         MHD_suspend_connection(socket->connection);
@@ -573,6 +578,7 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
   bool stopping = false;
   Clock::time_point stop_deadline;
   auto next_check = Clock::now() + kDeadlineTick;
+  std::uint64_t ticks = 0;
   while (ok) {
     MHD_UNSIGNED_LONG_LONG library_wait = 0;
     bool library_waits = MHD_get_timeout(loop.daemon, &library_wait) == MHD_YES;
@@ -637,7 +643,7 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
       loop.Unthrottle(false);
       loop.Pass();
       // While stopping nothing is held back: every request already sent is read.
-      loop.CheckHeads(now, !stopping);
+      loop.CheckHeads(now, !stopping, ++ticks);
       next_check = now + kDeadlineTick;
     }
     if (stopping) {
