@@ -2,10 +2,12 @@
 # real_game_test.sh -- a game of the real program started with real key presses, heard through
 # its captured mix: each launch sound is in the left channel alone when the sound log says
 # pan -10000, in the right alone for 10000, and in both at full level for 0. Every sound but
-# the launch is silent here, so each burst in the capture is a launch.
+# the launch is silent here, so each burst in the capture is a launch. The game is recorded: the
+# simulator runs its replay again, and the program plays it back with the same sound log.
 # Usage: real_game_test.sh QUORVANE QUORVANE_SIM SOURCE_DIR
 set -u
 PROGRAM=$1
+SIM=$2
 SOURCE_DIR=$3
 . "$(dirname "$0")/real_lib.sh"
 
@@ -68,4 +70,26 @@ HEARD3=$(echo $HEARD | cut -d' ' -f1-3)
 PANS3=$(echo $PANS | cut -d' ' -f1-3)
 echo "log pans: $PANS3; heard: $HEARD3"
 [ "$HEARD3" = "$PANS3" ] || fail "heard '$HEARD3' where the log says '$PANS3'"
+
+REPLAY="$WORK/game/data/quorvane/replays/game-000001.qvr"
+[ -s "$REPLAY" ] || fail "the game left no replay"
+"$SIM" --replay "$REPLAY" --sounds "$SOUNDS" >"$WORK/sim-replay.out" 2>"$WORK/sim-replay.err" ||
+  fail "the simulator refuses the replay"
+grep -qx "replay: score 0 difficulty 1 levels 1" "$WORK/sim-replay.out" ||
+  fail "the simulator's replay: $(tail -n 1 "$WORK/sim-replay.out")"
+QUORVANE_SOUND_CAPTURE="$WORK/game/playback.wav" QUORVANE_SOUND_LOG="$WORK/playback.log" \
+  "$WORK/game/quorvane" --replay "$REPLAY" >"$WORK/playback.out" 2>"$WORK/playback.err" &
+QV_PID=$!
+QV_PIDS+=("$QV_PID")
+wait_exit 60
+[ "$QV_STATUS" = 0 ] || fail "the playback ended with status $QV_STATUS"
+# The game's part of the first log, from the difficulty prompt's ducking to the game's end, with
+# its times counted from there: the playback's log, line for line.
+awk -F'\t' -v OFS='\t' '
+  !start && $2 == "volume" && $4 == "menumusic.wav" && $5 == "-1000" { cand = NR; t = $1; keep = "" }
+  !start && cand && $2 == "load" && $4 == "difficulty.wav" { start = 1; print keep }
+  !start && cand { keep = keep (keep == "" ? "" : "\n") ($1 - t) OFS $2 OFS $3 OFS $4 OFS $5; next }
+  start { $1 = $1 - t; print }' "$LOG" | head -n "$(wc -l <"$WORK/playback.log")" >"$WORK/game-part.log"
+diff "$WORK/game-part.log" "$WORK/playback.log" >"$WORK/playback.diff" ||
+  fail "the playback's sound log differs: $(head -n 20 "$WORK/playback.diff")"
 echo "PASS"

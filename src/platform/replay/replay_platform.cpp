@@ -90,7 +90,8 @@ ReplayPlatform::ReplayPlatform(const Replay& replay, ReplayOptions options)
       events_(replay.events),
       start_(replay.start_ms),
       clock_(replay.start_ms),
-      cpu_start_s_(CpuSeconds()) {
+      cpu_start_s_(CpuSeconds()),
+      keys_(replay.keys) {
   for (const StagedBuffer& s : replay.stage) {
     Buffer b;
     b.file = s.file;
@@ -138,6 +139,7 @@ void ReplayPlatform::Expect(ReplayOp op) {
     Refuse("At event " + std::to_string(event_) + " the game asked for " + OpName(wanted) +
            " where the recording holds " + OpName(recorded) + ".");
   }
+  if (IsTimed(op)) Advance(events_.Signed());
 }
 
 void ReplayPlatform::Same(uint64_t recorded, uint64_t asked, const char* what) const {
@@ -250,12 +252,16 @@ void ReplayPlatform::SetTimerEnabled(bool enabled) {
 
 bool ReplayPlatform::CreateKeyboard() {
   Expect(ReplayOp::CreateKeyboard);
-  return events_.Byte() != 0;
+  const bool created = events_.Byte() != 0;
+  if (created) acquired_ = false;  // a new keyboard is not acquired
+  return created;
 }
 
 bool ReplayPlatform::AcquireKeyboard() {
   Expect(ReplayOp::AcquireKeyboard);
-  return events_.Byte() != 0;
+  const bool acquired = events_.Byte() != 0;
+  acquired_ = acquired_ || acquired;
+  return acquired;
 }
 
 KeyRead ReplayPlatform::ReadKeyboard(uint8_t state[256]) {
@@ -263,7 +269,14 @@ KeyRead ReplayPlatform::ReadKeyboard(uint8_t state[256]) {
   const uint8_t read = events_.Byte();
   if (read > static_cast<uint8_t>(KeyRead::OtherError))
     Refuse("A keyboard read gave no known result.");
-  if (static_cast<KeyRead>(read) == KeyRead::Ok) {
+  if (static_cast<KeyRead>(read) != KeyRead::Ok) {
+    acquired_ = false;  // it reads again only once acquired again
+  } else {
+    if (!acquired_) {
+      Refuse("At event " + std::to_string(event_) +
+             " the keyboard reads while the game's window does not have it (no acquisition "
+             "succeeded since it was lost).");
+    }
     const uint64_t changed = events_.Unsigned();
     if (changed > 256) Refuse("A keyboard read changes more keys than there are.");
     if (changed > 0 && !turned_since_read_) {

@@ -114,6 +114,7 @@ class ReplayPlatform : public System, public Input, public Sound, public Transfe
   std::function<void()> turn_end_hook_;
   std::array<uint8_t, 256> keys_{};
   bool turned_since_read_ = true;  // a turn of the window system since the last keyboard read
+  bool acquired_ = true;           // the keyboard reads: no read has failed since it was acquired
   std::map<BufferId, Buffer> buffers_;
   std::map<BufferId, bool> used_;  // every buffer number seen, never to be given again
   int transfer_status_ = 0;
