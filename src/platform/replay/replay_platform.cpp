@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "platform/key_names.h"
 #include "platform/wave_file.h"
@@ -126,8 +127,9 @@ void ReplayPlatform::Expect(ReplayOp op) {
   ++event_;
   if (options_.cpu_budget_s > 0 && event_ % kBudgetEvery == 0 &&
       CpuSeconds() - cpu_start_s_ > options_.cpu_budget_s) {
-    Refuse("The replay takes more than " + std::to_string(static_cast<int>(options_.cpu_budget_s)) +
-           " s of computing to check.");
+    char budget[32];
+    std::snprintf(budget, sizeof budget, "%g", options_.cpu_budget_s);
+    Refuse(std::string("The replay takes more than ") + budget + " s of computing to check.");
   }
   const uint8_t wanted = static_cast<uint8_t>(op);
   if (events_.AtEnd()) {
@@ -181,13 +183,14 @@ double ReplayPlatform::Position(BufferId id) const {
   const Buffer* b = FindBuffer(id);
   if (b == nullptr) return 0;
   if (!b->playing) return b->frame;
-  const double at = b->frame + static_cast<int32_t>(clock_ - b->since) * b->frequency / 1000.0;
+  const double at = b->frame + static_cast<double>(static_cast<int32_t>(clock_ - b->since)) *
+                                   b->frequency / 1000.0;
   return b->looping && b->frames > 0 ? std::fmod(at, b->frames) : std::min(at, b->frames);
 }
 
 void ReplayPlatform::Catch(Buffer& b) {
   if (b.playing) {
-    b.frame += static_cast<int32_t>(clock_ - b.since) * b.frequency / 1000.0;
+    b.frame += static_cast<double>(static_cast<int32_t>(clock_ - b.since)) * b.frequency / 1000.0;
     if (b.frame >= b.frames && b.frames > 0) {
       if (b.looping) {
         b.frame = std::fmod(b.frame, b.frames);
