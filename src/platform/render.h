@@ -36,9 +36,9 @@ class Render : public PlatformObserver {
   using AccountOf = std::function<std::optional<Account>(BufferId)>;
 
   // Watches the machine's parts from now on. The machine's owner calls AdvanceTo as its time
-  // goes on.
+  // goes on. rate: the frames a second it mixes (what an encoder takes best, say).
   Render(Platform machine, std::string sounds_dir, AccountOf account, Sink sink, int stems = 1,
-         StemOf stem_of = {});
+         StemOf stem_of = {}, uint32_t rate = kRenderRate);
   ~Render() override;
   Render(const Render&) = delete;
   Render& operator=(const Render&) = delete;
@@ -72,6 +72,7 @@ class Render : public PlatformObserver {
   std::map<std::string, std::shared_ptr<const Pcm>> decoded_;  // each file read once
   std::vector<std::vector<float>> blocks_;                     // one stretch per stem
   uint64_t frames_ = 0;
+  uint32_t rate_;
 };
 
 }  // namespace qv

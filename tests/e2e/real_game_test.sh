@@ -3,7 +3,8 @@
 # its captured mix: each launch sound is in the left channel alone when the sound log says
 # pan -10000, in the right alone for 10000, and in both at full level for 0. Every sound but
 # the launch is silent here, so each burst in the capture is a launch. The game is recorded: the
-# simulator runs its replay again, and the program plays it back with the same sound log.
+# simulator runs its replay again, the program plays it back with the same sound log, and the
+# score server verifies it.
 # Usage: real_game_test.sh QUORVANE QUORVANE_SIM SOURCE_DIR
 set -u
 PROGRAM=$1
@@ -92,4 +93,31 @@ awk -F'\t' -v OFS='\t' '
   start { $1 = $1 - t; print }' "$LOG" | head -n "$(wc -l <"$WORK/playback.log")" >"$WORK/game-part.log"
 diff "$WORK/game-part.log" "$WORK/playback.log" >"$WORK/playback.diff" ||
   fail "the playback's sound log differs: $(head -n 20 "$WORK/playback.diff")"
+
+SCORES="$(dirname "$PROGRAM")/server/quorvane-scores"
+if [ -x "$SCORES" ]; then
+  "$SCORES" --listen 127.0.0.1:0 --db "$WORK/scores.db" --sounds "$SOUNDS" >"$WORK/scores.out" 2>&1 &
+  QV_PIDS+=($!)
+  for i in $(seq 100); do grep -q "listening on" "$WORK/scores.out" && break; sleep 0.05; done
+  PORT=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' "$WORK/scores.out")
+  [ -n "$PORT" ] || fail "the score server did not start"
+  # One request over bash's own TCP: the head, then the replay's bytes.
+  request() {
+    exec 3<>"/dev/tcp/127.0.0.1/$PORT"
+    printf '%s /scores/replays%s HTTP/1.0\r\nHost: x\r\nContent-Length: %s\r\n\r\n' "$1" "$2" \
+      "$(stat -c %s "${3:-/dev/null}")" >&3
+    [ -n "${3:-}" ] && cat "$3" >&3
+    cat <&3
+    exec 3<&-
+  }
+  ID=$(request POST "" "$REPLAY" | sed -n 's/^{"id":\([0-9]*\)}.*/\1/p')
+  [ -n "$ID" ] || fail "the server did not take the replay"
+  for i in $(seq 600); do
+    STATE=$(request GET "/$ID" | grep -o '"state":"[a-z]*"')
+    [ "$STATE" = '"state":"verified"' ] && break
+    [ "$STATE" = '"state":"refused"' ] && fail "the server refused the replay: $(request GET "/$ID")"
+    sleep 0.05
+  done
+  [ "$STATE" = '"state":"verified"' ] || fail "the replay was not checked"
+fi
 echo "PASS"

@@ -162,7 +162,14 @@ void ReplayPlatform::Advance(int64_t delta) {
     Refuse("The clock goes back " + std::to_string(-delta) + " ms at event " +
            std::to_string(event_) + ".");
   }
+  if (delta > 0xFFFFFFFF) {
+    Refuse("The clock jumps further than it counts at event " + std::to_string(event_) + ".");
+  }
   clock_ += static_cast<uint32_t>(delta);
+  if (options_.max_ms > 0 && clock_ - start_ > options_.max_ms) {
+    Refuse("The replay lasts more than " + std::to_string(options_.max_ms / 60000) +
+           " minutes, longer than any game.");
+  }
 }
 
 ReplayPlatform::Buffer& ReplayPlatform::Find(BufferId id, const char* op) {
@@ -441,6 +448,26 @@ int ReplayPlatform::TransferStatus() {
   Expect(ReplayOp::TransferStatus);
   transfer_status_ = static_cast<int>(events_.Unsigned() & 0xFFFF);
   return transfer_status_;
+}
+
+std::unique_ptr<Render> RenderReplay(ReplayPlatform& machine, const Replay& replay,
+                                     std::string sounds_dir, Render::Sink sink, uint32_t rate) {
+  auto render = std::make_unique<Render>(
+      machine.Parts(), std::move(sounds_dir),
+      [&machine](BufferId id) -> std::optional<Render::Account> {
+        const ReplayPlatform::Buffer* b = machine.FindBuffer(id);
+        if (b == nullptr) return std::nullopt;
+        const double frame = machine.Position(id);
+        return Render::Account{frame, b->playing && (b->looping || frame < b->frames)};
+      },
+      std::move(sink), 1, Render::StemOf{}, rate);
+  for (const StagedBuffer& b : replay.stage) {
+    render->AddPlaying(b.id, b.file, b.volume, b.pan, b.frequency, b.playing, b.looping, b.frame);
+  }
+  Render* r = render.get();
+  const uint32_t start = replay.start_ms;
+  machine.SetTurnEndHook([r, &machine, start] { r->AdvanceTo(machine.Now() - start); });
+  return render;
 }
 
 }  // namespace qv
