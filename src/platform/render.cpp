@@ -68,6 +68,7 @@ void Render::AddPlaying(BufferId id, const std::string& file, int volume, int pa
 }
 
 void Render::Saw(const PlatformEvent& e) {
+  if (ms_) AdvanceTo(ms_());
   const BufferId id = e.id;
   if (e.op == "load") {
     Load(id, std::string(e.subject));

@@ -46,6 +46,10 @@ class Render : public PlatformObserver {
   // A buffer already there when the render begins (what plays under a replay's first sounds).
   void AddPlaying(BufferId id, const std::string& file, int volume, int pan, int frequency,
                   bool playing, bool looping, uint32_t frame);
+  // Mixes up to the machine's time (its milliseconds since the render began) before each
+  // operation it sees, rather than at each turn's end: the fewest mixes for a machine whose
+  // turns are many and short (a replay recorded in the simulator). Its owner mixes the tail.
+  void MixBeforeEachOperation(std::function<uint64_t()> ms) { ms_ = std::move(ms); }
   // A buffer operation of the machine, mirrored on its voice.
   void Saw(const PlatformEvent& event) override;
   // Mixes up to ms milliseconds after the render began: whole frames, the fraction carried to
@@ -64,6 +68,7 @@ class Render : public PlatformObserver {
   Platform machine_;
   std::string sounds_dir_;
   AccountOf account_;
+  std::function<uint64_t()> ms_;
   Sink sink_;
   StemOf stem_of_;
   std::vector<std::unique_ptr<Mixer>> mixers_;

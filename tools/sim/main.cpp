@@ -125,6 +125,7 @@ int RunReplayFile(const std::string& path, const std::string& sounds_dir,
                                 [&](const auto& stems, size_t n) { file->Add(stems, n); });
     }
     const qv::ReplayOutcome outcome = qv::RunReplay(replay, machine, &log);
+    if (render) render->AdvanceTo(machine.Now() - replay.start_ms);
     if (file) file->Close();
     if (replay.kind == qv::ReplayKind::BonusRound) {
       std::printf("replay: bonus round score %d\n", outcome.score);

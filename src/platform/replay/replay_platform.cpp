@@ -464,9 +464,8 @@ std::unique_ptr<Render> RenderReplay(ReplayPlatform& machine, const Replay& repl
   for (const StagedBuffer& b : replay.stage) {
     render->AddPlaying(b.id, b.file, b.volume, b.pan, b.frequency, b.playing, b.looping, b.frame);
   }
-  Render* r = render.get();
   const uint32_t start = replay.start_ms;
-  machine.SetTurnEndHook([r, &machine, start] { r->AdvanceTo(machine.Now() - start); });
+  render->MixBeforeEachOperation([&machine, start] { return machine.Now() - start; });
   return render;
 }
 

@@ -124,8 +124,8 @@ class ReplayPlatform : public System, public Input, public Sound, public Transfe
 };
 
 // A render of what a replay plays as it runs: staged with the sounds there as it began, mixed up
-// to each turn's end (it takes the machine's turn-end hook). For the simulator's --render and
-// the score server's listening copy.
+// to the replay's time before each operation; once the replay has run, AdvanceTo(the replay's
+// length) mixes its tail. For the simulator's --render and the score server's listening copy.
 std::unique_ptr<Render> RenderReplay(ReplayPlatform& machine, const Replay& replay,
                                      std::string sounds_dir, Render::Sink sink,
                                      uint32_t rate = kRenderRate);
