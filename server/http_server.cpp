@@ -43,8 +43,8 @@ constexpr std::uint64_t kSlowLineTicks = 10;
 // Files kept for everything but connections: the database's files for each of its connections,
 // the loop's own, the standard streams.
 constexpr rlim_t kSpareFiles = 32;
-// Answers this small are made once and kept, up to this many different ones: the routes' fixed
-// texts ("stored", a validation's reason) are far fewer.
+// Answers this small are kept once made, up to this many different ones, the least lately used
+// making way: the routes' fixed texts ("stored", a validation's reason) are far fewer.
 constexpr std::size_t kFixedAnswerBytes = 256;
 constexpr std::size_t kFixedAnswers = 64;
 
@@ -196,8 +196,16 @@ struct HttpServer::Loop {
   MHD_Daemon* daemon = nullptr;
   bool handled = false;  // the handler was called in this pass
   std::unordered_set<Socket*> sockets;
-  // Small fixed answers ("stored"), made once and sent to every connection that gets them.
-  std::vector<std::pair<Response, MHD_Response*>> made;
+  // Small answers made lately, each sent as it is to every connection that gets the same one:
+  // the routes' fixed texts ("stored") are made once, one-off answers (a replay's number) make
+  // way for them as the least lately used.
+  struct MadeAnswer {
+    Response response;
+    MHD_Response* answer;
+    std::uint64_t last_used;
+  };
+  std::vector<MadeAnswer> made;
+  std::uint64_t queued_small = 0;  // small answers queued so far, as a clock for `made`
 
   static void OnConnection(void* cls, MHD_Connection* connection, void** context,
                            MHD_ConnectionNotificationCode code) {
@@ -373,27 +381,36 @@ struct HttpServer::Loop {
 
   MHD_Result Queue(MHD_Connection* connection, Response response) {
     auto status = static_cast<unsigned>(response.status);
-    bool fixed = !response.shared_body && response.body.size() <= kFixedAnswerBytes;
-    if (fixed) {
-      for (const auto& [key, answer] : made) {
-        if (key.body == response.body && key.status == response.status &&
-            key.content_type == response.content_type && key.headers == response.headers) {
-          return MHD_queue_response(connection, status, answer);
-        }
-      }
+    if (response.shared_body || response.body.size() > kFixedAnswerBytes) {
+      MHD_Response* answer = Make(std::move(response));
+      if (answer == nullptr) return MHD_NO;
+      MHD_Result queued = MHD_queue_response(connection, status, answer);
+      MHD_destroy_response(answer);
+      return queued;
     }
-    Response key;
-    if (fixed && made.size() < kFixedAnswers) key = response;
+    ++queued_small;
+    MadeAnswer* oldest = nullptr;
+    for (MadeAnswer& made_one : made) {
+      const Response& key = made_one.response;
+      if (key.body == response.body && key.status == response.status &&
+          key.content_type == response.content_type && key.headers == response.headers) {
+        made_one.last_used = queued_small;
+        return MHD_queue_response(connection, status, made_one.answer);
+      }
+      if (oldest == nullptr || made_one.last_used < oldest->last_used) oldest = &made_one;
+    }
+    Response key = response;
     MHD_Response* answer = Make(std::move(response));
     if (answer == nullptr) return MHD_NO;
-    MHD_Result queued = MHD_queue_response(connection, status, answer);
-    // The list keeps its reference until the server stops.
-    if (fixed && made.size() < kFixedAnswers) {
-      made.emplace_back(std::move(key), answer);
+    // The list keeps a reference of its own; the answer lives on in any connection still
+    // sending it when it leaves the list.
+    if (made.size() < kFixedAnswers) {
+      made.push_back({std::move(key), answer, queued_small});
     } else {
-      MHD_destroy_response(answer);
+      MHD_destroy_response(oldest->answer);
+      *oldest = {std::move(key), answer, queued_small};
     }
-    return queued;
+    return MHD_queue_response(connection, status, answer);
   }
 
   static MHD_Response* Make(Response response) {
@@ -660,7 +677,7 @@ bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
   loop.GiveUpWaiting();
   loop.Unthrottle(true);
   MHD_stop_daemon(loop.daemon);
-  for (auto& made : loop.made) MHD_destroy_response(made.second);
+  for (auto& made : loop.made) MHD_destroy_response(made.answer);
   return ok;
 }
 
