@@ -108,8 +108,6 @@ constexpr char kTimeoutAnswer[] =
 
 }  // namespace
 
-// One request from its request line to its answer. The loop thread fills the request; the
-// answer may come from any thread, so what they share is under the mutex.
 // How answers from other threads wake the loop: through its eventfd, and only while it sleeps
 // or is about to; a loop that is busy finds the resumed connections at its next pass.
 struct Wake {
@@ -125,6 +123,8 @@ struct Wake {
   }
 };
 
+// One request from its request line to its answer. The loop thread fills the request; the
+// answer may come from any thread, so what they share is under the mutex.
 struct Exchange {
   std::mutex mutex;
   MHD_Connection* connection = nullptr;
