@@ -3,8 +3,9 @@
 // handler gives, at once or later from another thread.
 //
 // The library reads, limits and answers; this layer adds what it leaves open: a deadline for a
-// whole request head, a stop that answers every request already sent, the request-line and Host
-// rules of RFC 9112, and a route's own limit on a request body.
+// whole request head, a head that comes in pieces read once a tick rather than at every piece,
+// a stop that answers every request already sent, the request-line and Host rules of RFC 9112,
+// and a route's own limit on a request body.
 #pragma once
 
 #include <atomic>
