@@ -3,9 +3,10 @@
 # answering a constant 200 with one worker a core (nginx-light), the most a well-tuned server
 # serves on this machine now, and scores-ceiling, quorvane-scores' own connections answering a
 # constant with no store behind them. Then, on SQLite and on PostgreSQL, distinct submissions
-# per second and leaderboard pages per second beside them, with latency percentiles and a check
-# that every submission answered 200 is stored; and on SQLite a slow-client minute: submissions
-# while 200 slow clients hold connections open. Each run is bounded.
+# per second and leaderboard pages per second beside them, with latency percentiles, the
+# server's processor time a submission (steadier than the rates on a machine shared with other
+# work) and a check that every submission answered 200 is stored; and on SQLite a slow-client
+# minute: submissions while 200 slow clients hold connections open. Each run is bounded.
 # Usage: server_load.sh QUORVANE_SCORES [SECONDS_PER_RUN (default 10)] [SLOW_SECONDS (default 60,
 # 0 to skip)]. QV_LOAD_CONNECTIONS lists the connection counts (default "16 64");
 # QV_LOAD_OTHER names another build of quorvane-scores to measure beside it on SQLite.
@@ -86,6 +87,15 @@ stop_server() {
   kill -TERM "$SERVER"
   wait "$SERVER" || { echo "the server did not stop cleanly" >&2; exit 1; }
   SERVER=
+}
+
+# cpu_ticks: the processor time the server has used so far, all its threads, in clock ticks.
+# Beside the rate it says what a request costs whatever else the machine runs meanwhile.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$SERVER/stat"; }
+# per_request TICKS REPORT: those ticks in microseconds per request of wrk's report
+per_request() {
+  awk -v t="$1" -v hz="$(getconf CLK_TCK)" '/requests in/ { n = $1 }
+    END { if (n > 0) printf "%.1f", t / hz * 1e6 / n; else printf "?" }' "$2"
 }
 
 # percentile NAME FILE: that line of wrk's latency distribution
@@ -182,9 +192,13 @@ run() {  # run LABEL DB [PROGRAM]
   local label=$1 db=$2 program=${3:-$SCORES}
   echo "== $label =="
   start_server "$program" --db "$db"
+  local cpu_before
+  cpu_before=$(cpu_ticks)
   submit "$DURATION" "$TMP/submit.txt"
   echo "submissions: $(of "$(rate "$TMP/submit.txt")")," \
-    "latency p50 $(percentile 50% "$TMP/submit.txt"), p99 $(percentile 99% "$TMP/submit.txt")"
+    "latency p50 $(percentile 50% "$TMP/submit.txt"), p99 $(percentile 99% "$TMP/submit.txt")," \
+    "$(per_request $(($(cpu_ticks) - cpu_before)) "$TMP/submit.txt") us of the server's processor time" \
+    "a request"
 
   wrk -t"$THREADS" -c"$CONNECTIONS" -d"${DURATION}s" --latency \
     "http://127.0.0.1:$PORT/scores/" >"$TMP/board.txt" 2>&1

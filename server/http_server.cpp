@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -34,11 +35,18 @@ using Clock = std::chrono::steady_clock;
 // its answer. Enough for a head at both limits; over 32 KB the library maps it on its own, so
 // it goes back to the system the moment the connection closes.
 constexpr std::size_t kConnectionMemory = 48 * 1024;
-// How often the head deadlines are looked at; they are seconds long.
+// How often the head deadlines are looked at; they are seconds long. A head still coming in
+// pieces this long after its connection began to wait is read once a tick from then on.
 constexpr auto kDeadlineTick = std::chrono::milliseconds(100);
+constexpr auto kSlowHead = std::chrono::milliseconds(200);
+constexpr std::uint64_t kSlowLineTicks = 10;
 // Files kept for everything but connections: the database's files for each of its connections,
 // the loop's own, the standard streams.
 constexpr rlim_t kSpareFiles = 32;
+// Answers this small are kept once made, up to this many different ones, the least lately used
+// making way: the routes' fixed texts ("stored", a validation's reason) are far fewer.
+constexpr std::size_t kFixedAnswerBytes = 256;
+constexpr std::size_t kFixedAnswers = 64;
 
 // Raises the limit on open files to what connections need, as far as the hard limit allows,
 // and returns how many connections fit under it. Beyond that number new clients wait in the
@@ -100,12 +108,27 @@ constexpr char kTimeoutAnswer[] =
 
 }  // namespace
 
+// How answers from other threads wake the loop: through its eventfd, and only while it sleeps
+// or is about to; a loop that is busy finds the resumed connections at its next pass.
+struct Wake {
+  int fd = -1;
+  std::atomic<bool> sleeping = false;  // set before the loop waits, cleared after
+  std::atomic<bool> resumed = false;   // a connection was resumed since the loop last ran
+  void Notify() {
+    resumed = true;
+    if (sleeping) {
+      std::uint64_t one = 1;
+      [[maybe_unused]] ssize_t written = write(fd, &one, sizeof one);
+    }
+  }
+};
+
 // One request from its request line to its answer. The loop thread fills the request; the
 // answer may come from any thread, so what they share is under the mutex.
 struct Exchange {
   std::mutex mutex;
   MHD_Connection* connection = nullptr;
-  int wake_fd = -1;  // the loop's
+  Wake* wake = nullptr;  // the loop's
   std::optional<Response> response;
   bool suspended = false;  // waiting for an answer from another thread
   bool closed = false;     // the library is done with the connection's request
@@ -119,48 +142,77 @@ struct Exchange {
   bool dispatched = false;
 };
 
-void Answer::Send(Response response) const {
+// Hands the answer over; returns the loop to wake when the connection was waiting for it.
+Wake* Answer::Deliver(Response response) const {
   std::lock_guard lock(exchange_->mutex);
-  if (exchange_->response || exchange_->closed) return;
+  if (exchange_->response || exchange_->closed) return nullptr;
   exchange_->response = std::move(response);
   // While the handler still runs, it queues the answer itself when it returns.
-  if (exchange_->suspended) {
-    exchange_->suspended = false;
-    MHD_resume_connection(exchange_->connection);
-    // The library's own wake-up is lost when it comes while the loop is in a pass that has
-    // already looked for resumed connections; the loop's is looked at after every pass.
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = write(exchange_->wake_fd, &one, sizeof one);
-  }
+  if (!exchange_->suspended) return nullptr;
+  exchange_->suspended = false;
+  MHD_resume_connection(exchange_->connection);
+  return exchange_->wake;
+}
+
+void Answer::Send(Response response) const {
+  if (Wake* wake = Deliver(std::move(response))) wake->Notify();
 }
 
 void Answer::SendAll(std::vector<std::pair<Answer, Response>> answers) {
-  for (auto& [answer, response] : answers) answer.Send(std::move(response));
+  // A batch wakes its loop once, not once an answer.
+  Wake* last = nullptr;
+  for (auto& [answer, response] : answers) {
+    Wake* wake = answer.Deliver(std::move(response));
+    if (wake != nullptr && wake != last) {
+      if (last != nullptr) last->Notify();
+      last = wake;
+    }
+  }
+  if (last != nullptr) last->Notify();
 }
 
 // What the loop knows of one connection, from its opening to its close.
 struct Socket {
+  MHD_Connection* connection = nullptr;
   int fd = -1;
   Clock::time_point waiting_since;  // when its current head began to be awaited
-  std::uint64_t received_then = 0;  // the bytes it had received by then
-  bool line_read = false;           // the current request's line has come
-  bool head_read = false;           // its whole head has come; it is answered or being answered
+  // The bytes of the requests read whole so far. Beyond them, what the socket has received is
+  // the start of another: counted rather than asked of the socket after every request.
+  std::uint64_t consumed = 0;
+  bool recount = false;    // a chunked body's framing is not counted: ask at its end
+  bool line_read = false;  // the current request's line has come
+  bool head_read = false;  // its whole head has come; it is answered or being answered
   bool timed_out = false;
+  // Its head comes in pieces: the library does not watch it, and reads it once a tick.
+  bool throttled = false;
+  Exchange* exchange = nullptr;  // the current request's, from its line to its end
 };
 
 struct HttpServer::Loop {
   const HttpOptions& options;
   Handler handler;
-  int wake_fd;
+  std::function<void()> after_pass;
+  Wake* wake;
   MHD_Daemon* daemon = nullptr;
+  bool handled = false;  // the handler was called in this pass
   std::unordered_set<Socket*> sockets;
-  std::unordered_set<Exchange*> waiting;  // suspended for an answer from another thread
+  // Small answers made lately, each sent as it is to every connection that gets the same one:
+  // the routes' fixed texts ("stored") are made once, one-off answers (a replay's number) make
+  // way for them as the least lately used.
+  struct MadeAnswer {
+    Response response;
+    MHD_Response* answer;
+    std::uint64_t last_used;
+  };
+  std::vector<MadeAnswer> made;
+  std::uint64_t queued_small = 0;  // small answers queued so far, as a clock for `made`
 
   static void OnConnection(void* cls, MHD_Connection* connection, void** context,
                            MHD_ConnectionNotificationCode code) {
     auto* loop = static_cast<Loop*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
       auto* socket = new Socket;
+      socket->connection = connection;
       socket->fd =
           MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
       socket->waiting_since = Clock::now();
@@ -184,16 +236,18 @@ struct HttpServer::Loop {
     auto* holder = new std::shared_ptr<Exchange>(std::make_shared<Exchange>());
     Exchange& exchange = **holder;
     exchange.connection = connection;
-    exchange.wake_fd = static_cast<Loop*>(cls)->wake_fd;
+    exchange.wake = static_cast<Loop*>(cls)->wake;
     if (uri != nullptr) {
       exchange.target = uri;
       exchange.target_at = uri;
     }
-    SocketOf(connection)->line_read = true;
+    Socket* socket = SocketOf(connection);
+    socket->line_read = true;
+    socket->exchange = &exchange;
     return holder;
   }
 
-  static void OnCompleted(void* cls, MHD_Connection* connection, void** context,
+  static void OnCompleted(void*, MHD_Connection* connection, void** context,
                           MHD_RequestTerminationCode) {
     auto* holder = static_cast<std::shared_ptr<Exchange>*>(*context);
     if (holder == nullptr) return;
@@ -201,13 +255,14 @@ struct HttpServer::Loop {
       std::lock_guard lock((*holder)->mutex);
       (*holder)->closed = true;
     }
-    static_cast<Loop*>(cls)->waiting.erase(holder->get());
     delete holder;
     *context = nullptr;
     Socket* socket = SocketOf(connection);
+    socket->exchange = nullptr;
     socket->line_read = socket->head_read = false;
     socket->waiting_since = Clock::now();
-    socket->received_then = BytesReceived(socket->fd);
+    if (socket->recount) socket->consumed = BytesReceived(socket->fd);
+    socket->recount = false;
   }
 
   static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*,
@@ -222,7 +277,7 @@ struct HttpServer::Loop {
       exchange.head_checked = true;
       SocketOf(connection)->head_read = true;
       if (int status = loop->Check(connection, exchange, method, version)) {
-        return Queue(connection, Refusal(status));
+        return loop->Queue(connection, Refusal(status));
       }
     }
     if (exchange.dispatched) {
@@ -232,12 +287,13 @@ struct HttpServer::Loop {
         std::lock_guard lock(exchange.mutex);
         response.swap(exchange.response);
       }
-      return response ? Queue(connection, std::move(*response)) : MHD_NO;
+      return response ? loop->Queue(connection, std::move(*response)) : MHD_NO;
     }
     if (*upload_size > 0) {
       if (exchange.request.body.size() + *upload_size > exchange.body_limit) {
-        return Queue(connection, Refusal(413));
+        return loop->Queue(connection, Refusal(413));
       }
+      SocketOf(connection)->consumed += *upload_size;
       exchange.request.body.append(upload, *upload_size);
       *upload_size = 0;
       return MHD_YES;
@@ -247,15 +303,15 @@ struct HttpServer::Loop {
     // library close the connection after it, dropping any request pipelined behind.)
     if (first) return MHD_YES;
     exchange.dispatched = true;
+    loop->handled = true;
     loop->handler(exchange.request, Answer(*holder));
     std::lock_guard lock(exchange.mutex);
     if (exchange.response) {
       Response response = std::move(*exchange.response);
       exchange.response.reset();
-      return Queue(connection, std::move(response));
+      return loop->Queue(connection, std::move(response));
     }
     exchange.suspended = true;
-    loop->waiting.insert(&exchange);
     MHD_suspend_connection(connection);
     return MHD_YES;
   }
@@ -279,15 +335,21 @@ struct HttpServer::Loop {
     const char* line = method;
     if (!(line < exchange.target_at && exchange.target_at < version)) return 400;
     head.method = std::string_view(line, static_cast<std::size_t>(exchange.target_at - 1 - line));
-    std::string target = exchange.target;
-    if (exchange.target_at + target.size() + 1 != version) target.push_back('\0');
-    head.target = target;
+    std::string cut;  // the target with the NUL that cut it, when one did
+    head.target = exchange.target;
+    if (exchange.target_at + exchange.target.size() + 1 != version) {
+      cut = exchange.target + '\0';
+      head.target = cut;
+    }
     head.version = version;
     head.line_bytes = static_cast<std::size_t>(version - line) + std::strlen(version);
     const MHD_ConnectionInfo* size =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
     std::size_t head_bytes = size != nullptr ? size->header_size : 0;
     head.field_bytes = head_bytes > head.line_bytes ? head_bytes - head.line_bytes : 0;
+    Socket* socket = SocketOf(connection);
+    socket->consumed += head_bytes;
+    head.fields.reserve(8);
     MHD_get_connection_values_n(
         connection, MHD_HEADER_KIND,
         [](void* fields, MHD_ValueKind, const char* key, std::size_t key_size, const char* value,
@@ -300,10 +362,13 @@ struct HttpServer::Loop {
     if (int status = CheckHead(head)) return status;
 
     exchange.request.method = method;
-    exchange.request.target = OriginForm(exchange.target);
+    exchange.request.target =
+        exchange.target.starts_with('/') ? std::move(exchange.target) : OriginForm(exchange.target);
     if (exchange.request.target.empty()) return 400;
     exchange.body_limit = options.body_limit ? options.body_limit(exchange.request) : 0;
     if (HasBody(connection)) {
+      socket->recount = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                    MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr;
       const char* length =
           MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
       if (exchange.body_limit == 0 ||
@@ -314,7 +379,41 @@ struct HttpServer::Loop {
     return 0;
   }
 
-  static MHD_Result Queue(MHD_Connection* connection, Response response) {
+  MHD_Result Queue(MHD_Connection* connection, Response response) {
+    auto status = static_cast<unsigned>(response.status);
+    if (response.shared_body || response.body.size() > kFixedAnswerBytes) {
+      MHD_Response* answer = Make(std::move(response));
+      if (answer == nullptr) return MHD_NO;
+      MHD_Result queued = MHD_queue_response(connection, status, answer);
+      MHD_destroy_response(answer);
+      return queued;
+    }
+    ++queued_small;
+    MadeAnswer* oldest = nullptr;
+    for (MadeAnswer& made_one : made) {
+      const Response& key = made_one.response;
+      if (key.body == response.body && key.status == response.status &&
+          key.content_type == response.content_type && key.headers == response.headers) {
+        made_one.last_used = queued_small;
+        return MHD_queue_response(connection, status, made_one.answer);
+      }
+      if (oldest == nullptr || made_one.last_used < oldest->last_used) oldest = &made_one;
+    }
+    Response key = response;
+    MHD_Response* answer = Make(std::move(response));
+    if (answer == nullptr) return MHD_NO;
+    // The list keeps a reference of its own; the answer lives on in any connection still
+    // sending it when it leaves the list.
+    if (made.size() < kFixedAnswers) {
+      made.push_back({std::move(key), answer, queued_small});
+    } else {
+      MHD_destroy_response(oldest->answer);
+      *oldest = {std::move(key), answer, queued_small};
+    }
+    return MHD_queue_response(connection, status, answer);
+  }
+
+  static MHD_Response* Make(Response response) {
     auto* body = new std::shared_ptr<const std::string>(
         response.shared_body ? std::move(response.shared_body)
                              : std::make_shared<const std::string>(std::move(response.body)));
@@ -323,7 +422,7 @@ struct HttpServer::Loop {
         [](void* held) { delete static_cast<std::shared_ptr<const std::string>*>(held); }, body);
     if (answer == nullptr) {
       delete body;
-      return MHD_NO;
+      return nullptr;
     }
     if (!response.content_type.empty()) {
       MHD_add_response_header(answer, MHD_HTTP_HEADER_CONTENT_TYPE, response.content_type.c_str());
@@ -333,27 +432,57 @@ struct HttpServer::Loop {
     }
     // An HTTP/1.0 client that asked to keep the connection is told that it is kept.
     MHD_set_response_options(answer, MHD_RF_SEND_KEEP_ALIVE_HEADER, MHD_RO_END);
-    MHD_Result queued =
-        MHD_queue_response(connection, static_cast<unsigned>(response.status), answer);
-    MHD_destroy_response(answer);
-    return queued;
+    return answer;
   }
 
-  // A connection whose head is late is closed, with a 408 when part of a request had come.
-  // Written here, past the library, since no answer of the library's is under way on it; the
-  // library then finds the connection shut and closes it.
-  void CheckDeadlines(Clock::time_point now) {
+  // Called once a tick, right after a pass that read every throttled connection. A connection
+  // whose head is late is closed, with a 408 when part of a request had come: written here,
+  // past the library, since no answer of the library's is under way on it; the library then
+  // finds the connection shut and closes it. One whose head still comes in pieces goes on
+  // being read, but once a tick rather than at every piece: a client that sends its head a
+  // byte at a time would otherwise cost the loop a wake-up and a read for each byte.
+  // `tick` counts the calls: a connection whose request line has not come yet is asked for the
+  // bytes it received once in kSlowLineTicks, so that idle connections cost next to nothing.
+  void CheckHeads(Clock::time_point now, bool throttle, std::uint64_t tick) {
     for (Socket* socket : sockets) {
-      if (socket->head_read || socket->timed_out ||
-          now - socket->waiting_since < options.request_timeout) {
+      if (socket->head_read || socket->timed_out) continue;
+      auto waited = now - socket->waiting_since;
+      if (waited >= options.request_timeout) {
+        socket->timed_out = true;
+        if (socket->line_read || BytesReceived(socket->fd) > socket->consumed) {
+          [[maybe_unused]] ssize_t sent = send(
+              socket->fd, kTimeoutAnswer, sizeof kTimeoutAnswer - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        shutdown(socket->fd, SHUT_RDWR);
+        // The library must see it shut to close it.
+        if (socket->throttled) {
+          socket->throttled = false;
+          MHD_resume_connection(socket->connection);
+        }
+      } else if (throttle && !socket->throttled && waited >= kSlowHead &&
+                 (socket->line_read ||
+                  ((tick + static_cast<std::uint64_t>(socket->fd)) % kSlowLineTicks == 0 &&
+                   BytesReceived(socket->fd) > socket->consumed))) {
+        // Between two passes the library holds the connection still, as in a handler.
+        socket->throttled = true;
+        MHD_suspend_connection(socket->connection);
+      }
+    }
+  }
+
+  // Hands the throttled connections back to the library, which reads what came meanwhile:
+  // every one, or (`all` false, at a tick) those with something to read, its end included. A
+  // look at the socket is far cheaper than a turn through the library for nothing.
+  void Unthrottle(bool all) {
+    for (Socket* socket : sockets) {
+      if (!socket->throttled) continue;
+      char byte;
+      if (!all && recv(socket->fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 &&
+          (errno == EAGAIN || errno == EWOULDBLOCK)) {
         continue;
       }
-      socket->timed_out = true;
-      if (socket->line_read || BytesReceived(socket->fd) > socket->received_then) {
-        [[maybe_unused]] ssize_t sent = send(socket->fd, kTimeoutAnswer, sizeof kTimeoutAnswer - 1,
-                                             MSG_NOSIGNAL | MSG_DONTWAIT);
-      }
-      shutdown(socket->fd, SHUT_RDWR);
+      socket->throttled = false;
+      MHD_resume_connection(socket->connection);
     }
   }
 
@@ -364,14 +493,24 @@ struct HttpServer::Loop {
     });
   }
 
-  // At the stop's deadline: answers still awaited from other threads are given up.
+  // One pass of the library over whatever is ready.
+  void Pass() {
+    MHD_run(daemon);
+    if (handled && after_pass) after_pass();
+    handled = false;
+  }
+
+  // When Run ends (at the stop's deadline, or on a failure): answers still awaited from other
+  // threads are given up.
   void GiveUpWaiting() {
-    for (Exchange* exchange : waiting) {
-      std::lock_guard lock(exchange->mutex);
-      if (!exchange->response) exchange->response = Refusal(503);
-      if (exchange->suspended) {
-        exchange->suspended = false;
-        MHD_resume_connection(exchange->connection);
+    for (Socket* socket : sockets) {
+      if (socket->exchange == nullptr || !socket->exchange->dispatched) continue;
+      Exchange& exchange = *socket->exchange;
+      std::lock_guard lock(exchange.mutex);
+      if (!exchange.response) exchange.response = Refusal(503);
+      if (exchange.suspended) {
+        exchange.suspended = false;
+        MHD_resume_connection(exchange.connection);
       }
     }
   }
@@ -379,12 +518,13 @@ struct HttpServer::Loop {
 
 HttpServer::HttpServer(HttpOptions options) : options_(std::move(options)) {
   options_.max_connections = FitConnections(options_.max_connections);
-  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  wake_ = std::make_unique<Wake>();
+  wake_->fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 HttpServer::~HttpServer() {
   if (listen_fd_ >= 0) close(listen_fd_);
-  if (wake_fd_ >= 0) close(wake_fd_);
+  if (wake_->fd >= 0) close(wake_->fd);
 }
 
 int HttpServer::Bind(const std::string& host, int port) {
@@ -421,12 +561,13 @@ int HttpServer::Bind(const std::string& host, int port) {
 void HttpServer::Stop() {
   stop_requested_ = true;
   std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
+  [[maybe_unused]] ssize_t written = write(wake_->fd, &one, sizeof one);
 }
 
-bool HttpServer::Run(Handler handler) {
-  if (listen_fd_ < 0 || wake_fd_ < 0) return false;
-  Loop loop{options_, std::move(handler), wake_fd_, nullptr, {}, {}};
+bool HttpServer::Run(Handler handler, std::function<void()> after_pass) {
+  if (listen_fd_ < 0 || wake_->fd < 0) return false;
+  Loop loop{options_, std::move(handler), std::move(after_pass), wake_.get(), nullptr, false, {},
+            {}};
   auto timeout_seconds = static_cast<unsigned>(std::max<long long>(
       1, std::chrono::ceil<std::chrono::seconds>(options_.request_timeout).count()));
   loop.daemon = MHD_start_daemon(
@@ -450,10 +591,11 @@ bool HttpServer::Run(Handler handler) {
   epoll_event wake_event{EPOLLIN, {.u32 = 1}};
   bool ok = outer >= 0 && inner != nullptr &&
             epoll_ctl(outer, EPOLL_CTL_ADD, inner->epoll_fd, &library_event) == 0 &&
-            epoll_ctl(outer, EPOLL_CTL_ADD, wake_fd_, &wake_event) == 0;
+            epoll_ctl(outer, EPOLL_CTL_ADD, wake_->fd, &wake_event) == 0;
   bool stopping = false;
   Clock::time_point stop_deadline;
   auto next_check = Clock::now() + kDeadlineTick;
+  std::uint64_t ticks = 0;
   while (ok) {
     MHD_UNSIGNED_LONG_LONG library_wait = 0;
     bool library_waits = MHD_get_timeout(loop.daemon, &library_wait) == MHD_YES;
@@ -464,7 +606,16 @@ bool HttpServer::Run(Handler handler) {
       wait = wait < 0 ? tick : std::min(wait, tick);
     }
     epoll_event events[2];
-    int count = epoll_wait(outer, events, 2, static_cast<int>(wait));
+    int count = 0;
+    // When the library has more to do at once, it is not asked to wait for anything first.
+    if (wait != 0) {
+      // Sleeping is said before the last look at what was resumed, and an answer says it
+      // resumed before looking whether the loop sleeps: one of the two always sees the other.
+      wake_->sleeping = true;
+      if (wake_->resumed) wait = 0;
+      count = epoll_wait(outer, events, 2, static_cast<int>(wait));
+      wake_->sleeping = false;
+    }
     if (count < 0 && errno != EINTR) {
       ok = false;
       break;
@@ -472,19 +623,22 @@ bool HttpServer::Run(Handler handler) {
     for (int i = 0; i < count; ++i) {
       if (events[i].data.u32 == 1) {
         std::uint64_t value;
-        [[maybe_unused]] ssize_t got = read(wake_fd_, &value, sizeof value);
+        [[maybe_unused]] ssize_t got = read(wake_->fd, &value, sizeof value);
       }
     }
     bool stop = stop_requested_;
     std::size_t open = loop.sockets.size();
-    MHD_run(loop.daemon);
+    // Whatever was resumed until now, this pass serves.
+    wake_->resumed = false;
+    loop.Pass();
     // The library takes its listening socket back into its epoll set only at the start of a
     // pass: one that closed connections at the limit is followed by another, or the clients
     // waiting in the kernel's queue would wait for the next event.
-    if (loop.sockets.size() < open) MHD_run(loop.daemon);
+    if (loop.sockets.size() < open) loop.Pass();
     auto now = Clock::now();
     if (stop && !stopping) {
       stopping = true;
+      loop.Unthrottle(true);
       stop_deadline = now + options_.stop_timeout;
       // Clients that connected before the stop are taken from the kernel's queue and read like
       // the others; nothing after that is taken.
@@ -499,11 +653,14 @@ bool HttpServer::Run(Handler handler) {
         }
         close(listening);
       }
-      MHD_run(loop.daemon);
+      loop.Pass();
       continue;
     }
     if (now >= next_check) {
-      loop.CheckDeadlines(now);
+      loop.Unthrottle(false);
+      loop.Pass();
+      // While stopping nothing is held back: every request already sent is read.
+      loop.CheckHeads(now, !stopping, ++ticks);
       next_check = now + kDeadlineTick;
     }
     if (stopping) {
@@ -511,15 +668,16 @@ bool HttpServer::Run(Handler handler) {
       bool library_idle =
           MHD_get_timeout(loop.daemon, &library_wait) != MHD_YES || library_wait > 0;
       if (library_idle && loop.Quiet()) break;
-      if (now >= stop_deadline) {
-        loop.GiveUpWaiting();
-        break;
-      }
+      if (now >= stop_deadline) break;
     }
   }
   if (outer >= 0) close(outer);
-  // Closes every connection left: with nothing to answer, or past the stop's deadline.
+  // Closes every connection left: with nothing to answer, or past the stop's deadline. The
+  // library must hold none suspended then, or it aborts.
+  loop.GiveUpWaiting();
+  loop.Unthrottle(true);
   MHD_stop_daemon(loop.daemon);
+  for (auto& made : loop.made) MHD_destroy_response(made.answer);
   return ok;
 }
 

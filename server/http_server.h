@@ -3,8 +3,9 @@
 // handler gives, at once or later from another thread.
 //
 // The library reads, limits and answers; this layer adds what it leaves open: a deadline for a
-// whole request head, a stop that answers every request already sent, the request-line and Host
-// rules of RFC 9112, and a route's own limit on a request body.
+// whole request head, a head that comes in pieces read once a tick rather than at every piece,
+// a stop that answers every request already sent, the request-line and Host rules of RFC 9112,
+// and a route's own limit on a request body.
 #pragma once
 
 #include <atomic>
@@ -38,6 +39,7 @@ struct Response {
 };
 
 struct Exchange;
+struct Wake;
 
 // Where the answer to one request goes. Cheap to copy; Send it exactly once, from any thread,
 // during the handler's call or after it. An answer the server can no longer give (its client
@@ -50,6 +52,7 @@ class Answer {
  private:
   friend class HttpServer;
   explicit Answer(std::shared_ptr<Exchange> exchange) : exchange_(std::move(exchange)) {}
+  Wake* Deliver(Response response) const;
   std::shared_ptr<Exchange> exchange_;
 };
 
@@ -90,7 +93,9 @@ class HttpServer {
   // read, or waiting unread on its connection, or on a connection not yet accepted) is then
   // answered before Run returns, within the stop timeout. False when the library would not
   // start or waiting on the sockets failed.
-  bool Run(Handler handler);
+  // `after_pass`, when given, is called on the same thread after each pass over the connections
+  // that called the handler, so that work the handler gathered starts in one piece.
+  bool Run(Handler handler, std::function<void()> after_pass = {});
 
   // Called from any thread, before Run or during it: ends Run as above.
   void Stop();
@@ -100,7 +105,7 @@ class HttpServer {
  private:
   HttpOptions options_;
   int listen_fd_ = -1;
-  int wake_fd_ = -1;  // written by Stop and by answers from other threads
+  std::unique_ptr<Wake> wake_;  // written by Stop and by answers from other threads
   std::atomic<bool> stop_requested_ = false;
 };
 

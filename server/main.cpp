@@ -46,7 +46,7 @@ constexpr const char* kUsage =
     "  --version           print the version, then exit\n"
     "  --help              show this text, then exit\n"
     "\n"
-    "SIGTERM or SIGINT stops the server once the requests in progress are answered.\n"
+    "SIGTERM or SIGINT stops the server once every request it has received is answered.\n"
     "Exit status: 0 stopped, 1 the database or the address cannot be used, 2 bad usage.\n";
 
 struct Options {
@@ -207,9 +207,9 @@ int Serve(const Options& options) {
                                        std::string(host) + ":" + std::to_string(getpid())});
     scores::Routes routes(*store, replays.get(), &desk);
     // Returns after a stop, once every request already received is answered.
-    clean = server.Run([&routes](const scores::Request& request, scores::Answer answer) {
-      routes.Handle(request, answer);
-    });
+    clean = server.Run([&routes](const scores::Request& request,
+                                 scores::Answer answer) { routes.Handle(request, answer); },
+                       [&routes] { routes.AfterPass(); });
   }
   // One byte into an empty pipe: it cannot block or fail.
   char byte = 0;

@@ -46,6 +46,9 @@ class Routes {
   // Called by HttpServer on its thread for every request. It never waits on the store: a
   // submission goes to the writer, a page to a page thread, and they answer.
   void Handle(const Request& request, Answer answer);
+  // Called by HttpServer on its thread after each pass that called Handle: the submissions it
+  // took go to the store together.
+  void AfterPass() { writer_.Release(); }
 
  private:
   void Submit(std::string_view query, Answer answer);

@@ -37,15 +37,18 @@ BatchWriter::~BatchWriter() {
 }
 
 void BatchWriter::Add(Submission submission, Answer answer) {
-  bool first;
+  std::lock_guard lock(mutex_);
+  queued_.push_back(std::move(submission));
+  queued_answers_.push_back(answer);
+}
+
+void BatchWriter::Release() {
   {
     std::lock_guard lock(mutex_);
-    first = queued_.empty();
-    queued_.push_back(std::move(submission));
-    queued_answers_.push_back(answer);
+    if (queued_.empty() || released_) return;
+    released_ = true;
   }
-  // Writers wait only on an empty queue, so only the first of a batch need wake one.
-  if (first) wake_.notify_one();
+  wake_.notify_one();
 }
 
 void BatchWriter::Run() {
@@ -56,7 +59,7 @@ void BatchWriter::Run() {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return ending_ || !queued_.empty(); });
+      wake_.wait(lock, [this] { return ending_ || released_; });
       if (queued_.empty()) return;
       if (queued_.size() <= kMaxBatch) {
         batch.swap(queued_);
@@ -69,6 +72,8 @@ void BatchWriter::Run() {
         queued_.erase(queued_.begin(), queued_.begin() + kMaxBatch);
         queued_answers_.erase(queued_answers_.begin(), queued_answers_.begin() + kMaxBatch);
       }
+      // What was added since the release goes too: it is in this batch rather than the next.
+      released_ = !queued_.empty();
     }
     std::vector<bool> added;
     try {

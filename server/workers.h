@@ -33,8 +33,12 @@ class BatchWriter {
   // Stores what is still queued, reports it, then ends the threads.
   ~BatchWriter();
 
-  // Called from any thread; returns at once.
+  // Called from any thread; returns at once. The submission waits for the next Release.
   void Add(Submission submission, Answer answer);
+  // Called by the thread that adds, once it has added what it had at hand: a writer takes all
+  // of it now, or when it has committed the batch it holds. Batches grow with the load this
+  // way, with no timer: as large as what came in while the last one was stored.
+  void Release();
 
  private:
   void Run();
@@ -45,6 +49,7 @@ class BatchWriter {
   std::condition_variable wake_;
   std::vector<Submission> queued_;
   std::vector<Answer> queued_answers_;
+  bool released_ = false;  // a writer may take what is queued
   bool ending_ = false;
   std::vector<std::thread> threads_;
 };

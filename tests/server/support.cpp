@@ -67,8 +67,8 @@ RunningServer::RunningServer(ScoreStore& store, HttpOptions options)
   port_ = server_.Bind("127.0.0.1", 0);
   if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
   thread_ = std::thread([this] {
-    server_.Run(
-        [this](const Request& request, Answer answer) { routes_->Handle(request, answer); });
+    server_.Run([this](const Request& request, Answer answer) { routes_->Handle(request, answer); },
+                [this] { routes_->AfterPass(); });
   });
   client_ = std::make_unique<httplib::Client>(LocalClient(port_));
   client_->set_keep_alive(true);
@@ -423,10 +423,14 @@ std::int64_t Program::LoopCpuTime() const {
 }
 
 int Program::OpenSockets() const {
+  // Only sockets: the database files that each page thread opens once stay open.
   std::error_code ignored;
-  auto files =
-      std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ignored);
-  return static_cast<int>(std::distance(begin(files), end(files)));
+  int sockets = 0;
+  for (const auto& file :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ignored)) {
+    sockets += std::filesystem::read_symlink(file.path(), ignored).string().starts_with("socket:");
+  }
+  return sockets;
 }
 
 Finished RunProgram(const std::vector<std::string>& args, bool as_nobody) {
