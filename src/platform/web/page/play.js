@@ -223,14 +223,16 @@ function entryOf(file) {
 // the browser decodes it at that rate, so positions and pitch mean what they do natively.
 async function decode(file, entry, bytes) {
   const offline = new OfflineAudioContext(entry.channels, entry.frames, entry.rate);
-  const audio = await offline.decodeAudioData(bytes);
+  // A copy: decoding takes the bytes it is given, and the fetched ones may be decoded again.
+  const audio = await offline.decodeAudioData(bytes.slice(0));
   const frames = entry.frames;
   const samples = new Int16Array(frames * entry.channels);
+  const scale = 32767 * (entry.gain || 1);
   for (let c = 0; c < entry.channels; ++c) {
     const data = audio.getChannelData(Math.min(c, audio.numberOfChannels - 1));
     const n = Math.min(frames, data.length);
     for (let i = 0; i < n; ++i) {
-      const v = Math.round(data[i] * 32767);
+      const v = Math.round(data[i] * scale);
       samples[i * entry.channels + c] = v > 32767 ? 32767 : (v < -32768 ? -32768 : v);
     }
   }
@@ -275,6 +277,21 @@ page.soundLoad = function (file) {
 function fetchTheRest() {
   for (const file of Object.keys(page.manifest.sounds)) fetchSound(file).catch(() => {});
 }
+
+// A sound as the mixer gets it: {samples, lead} (the tests check its level against the wave's).
+page.decodeSound = function (file) {
+  return fetchSound(file).then((bytes) => decode(file, entryOf(file), bytes));
+};
+
+// Puts a recorder after the mixer: fn hears, every 10 ms of sound, [frame, mean square left,
+// mean square right] (the tests and the benchmark hear what the page plays).
+page.record = function (fn) {
+  const recorder = new AudioWorkletNode(page.context, 'quorvane-recorder',
+                                        {numberOfInputs: 1, outputChannelCount: [2]});
+  recorder.port.onmessage = (e) => { for (const block of e.data) fn(block); };
+  page.mixer.connect(recorder);
+  recorder.connect(page.context.destination);
+};
 
 page.soundAdd = function (id, file) {
   page.mixer.port.postMessage({op: 'add', id, file});
@@ -484,6 +501,8 @@ function main() {
   window.addEventListener('blur', onFocusChange);
   window.addEventListener('focus', onFocusChange);
   window.addEventListener('pagehide', () => page.persistSettings());
+  // The game's end unwinds its stack as an exception that nothing catches: it is no error.
+  window.addEventListener('error', (e) => { if (page.ended !== null) e.preventDefault(); });
   watchGamepads();
   page.area.focus();
   prepared = prepare();
