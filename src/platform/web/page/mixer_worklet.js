@@ -40,7 +40,7 @@ class QuorVaneMixer extends AudioWorkletProcessor {
         const sound = this.sounds.get(m.file);
         if (!sound) return;
         w.qv_voice_add(m.id, sound.index);
-        this.voices.set(m.id, {file: m.file, sound, seq: 0, once: false, pos: 0});
+        this.voices.set(m.id, {file: m.file, sound, seq: 0, once: false, pos: 0, moved: false});
         return;
       }
     }
@@ -50,16 +50,21 @@ class QuorVaneMixer extends AudioWorkletProcessor {
     switch (m.op) {
       case 'play':
         v.once = m.a === 0;
-        if (this.watch.has(v.file) && !w.qv_voice_playing(m.id)) {
+        if (this.watch.has(v.file) && (v.moved || !w.qv_voice_playing(m.id))) {
           // Where its first audible sample will leave: this quantum, after the silence the
           // file opens with, at the rate it plays at.
           const lead = Math.max(0, v.sound.lead - v.pos) * sampleRate / v.sound.rate;
           this.port.postMessage({sounding: v.file, frame: currentFrame + Math.round(lead)});
         }
         w.qv_voice_play(m.id, m.a);
+        v.moved = false;
         return;
       case 'stop': v.once = false; w.qv_voice_stop(m.id); return;
-      case 'position': v.pos = m.a; w.qv_voice_position(m.id, m.a); return;
+      case 'position':
+        v.pos = m.a;
+        v.moved = true;  // a sound played again from a new place starts afresh
+        w.qv_voice_position(m.id, m.a);
+        return;
       case 'volume': w.qv_voice_volume(m.id, m.a); return;
       case 'pan': w.qv_voice_pan(m.id, m.a); return;
       case 'frequency': w.qv_voice_frequency(m.id, m.a); return;

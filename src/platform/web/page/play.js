@@ -254,10 +254,11 @@ function fetchSound(file) {
   return fetches.get(file);
 }
 
-page.soundLoad = function (file) {
+// Fetches and decodes a sound once, and hands it to the mixer.
+function load(file) {
   if (!page.loads.has(file)) {
     const entry = entryOf(file);
-    const load = !entry ? Promise.resolve({error: 'cannot open (No such file or directory)'}) :
+    const loading = !entry ? Promise.resolve({error: 'cannot open (No such file or directory)'}) :
         fetchSound(file).then((bytes) => decode(file, entry, bytes)).then((pcm) => {
           page.mixer.port.postMessage({op: 'sound', file, frames: entry.frames,
             channels: entry.channels, rate: entry.rate, lead: pcm.lead,
@@ -267,11 +268,16 @@ page.soundLoad = function (file) {
           page.loads.delete(file);  // a later try fetches it again
           return {error: String(e.message || e)};
         });
-    page.loads.set(file, load);
+    page.loads.set(file, loading);
   }
-  // The menu's first sound is here: the rest of the set follows, as the player listens.
-  if (file === page.manifest.last_early) setTimeout(fetchTheRest, 0);
   return page.loads.get(file);
+}
+
+page.soundLoad = function (file) {
+  // The game has come to the menu's first sound: the rest of the set follows, while the player
+  // listens.
+  if (file === page.manifest.last_early) setTimeout(fetchTheRest, 0);
+  return load(file);
 };
 
 function fetchTheRest() {
@@ -451,8 +457,10 @@ async function prepare() {
   ]);
   page.manifest = manifest;
   page.wasmBytes = wasm;
-  for (const file of manifest.early) fetchSound(file).catch(() => {});
-  page.context = new AudioContext({sampleRate: 44100, latencyHint: 'interactive'});
+  // The mixer's rate. A latency hint of 0 asks for the device's smallest buffer: in Chromium
+  // only exactly 0 does (11 ms from a frame to the output here), where 'interactive' and any
+  // figure of seconds give 40 ms or more.
+  page.context = new AudioContext({sampleRate: 44100, latencyHint: 0});
   await page.context.audioWorklet.addModule('mixer_worklet.js');
   page.mixer = new AudioWorkletNode(page.context, 'quorvane-mixer', {
     numberOfInputs: 0, outputChannelCount: [2], processorOptions: {wasm: page.wasmBytes}});
@@ -471,6 +479,8 @@ async function prepare() {
     document.body.appendChild(script);
   });
   prepareSettings();
+  // The first sounds are fetched and decoded before the first key, which then starts at once.
+  for (const file of manifest.early) load(file);
 }
 
 let prepared = null;
