@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/program.h"
 #include "platform/real/machine.h"
 #include "sound/sound_bank.h"
+#include "startup/program.h"
 #include "store/ini_store.h"
 #include "store/settings.h"
 
@@ -95,19 +95,20 @@ int RunSteps(const std::string& sounds_dir) {
   qv::RealPlatform real(sounds_dir);
   qv::IniStore settings(qv::DefaultSettingsPath());
   qv::Program pg(real.Parts(), settings);
-  pg.rng.Seed(pg.system.ClockSeed());
-  pg.system.ShowWindow();
+  qv::Platform& machine = pg.platform;
+  pg.rng.Seed(machine.system.ClockSeed());
+  machine.system.ShowWindow();
   mark();
-  if (!pg.sound.OpenSoundDevice()) return 1;
+  if (!machine.sound.OpenSoundDevice()) return 1;
   mark();
-  pg.input.CreateKeyboard();
-  qv::ReadStartupSettings(pg);
+  machine.input.CreateKeyboard();
+  qv::ReadStartupSettings(pg.settings, machine.system);
   mark();
-  qv::LoadSoundBank(pg);
+  qv::LoadSoundBank(pg.audio);
   mark();
-  const qv::BufferId first = pg.sound.CreateBuffer("empty.wav");
-  pg.sound.SetVolume(first, 0);
-  pg.sound.Play(first, qv::kPlayOnce);
+  const qv::BufferId first = machine.sound.CreateBuffer("empty.wav");
+  machine.sound.SetVolume(first, 0);
+  machine.sound.Play(first, qv::kPlayOnce);
   mark();
   for (double ms : ends) std::printf("%.3f ", ms);
   std::printf("\n");

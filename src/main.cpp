@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/program.h"
 #include "platform/paths.h"
 #include "platform/real/machine.h"
 #include "platform/sound_log.h"
+#include "startup/program.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"
 

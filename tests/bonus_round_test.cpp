@@ -20,8 +20,8 @@ struct Round {
       WriteWav(w.opts.sounds_dir + "/" + f, 200);
     }
     w.machine.ShowWindow();
-    InitKeyboard(w.pg);
-    LoadSoundBank(w.pg);
+    InitKeyboard(w.pg.keyboard);
+    LoadSoundBank(w.pg.audio);
   }
   static SimOptions Options(uint32_t tick0) {
     SimOptions o;
@@ -29,9 +29,9 @@ struct Round {
     return o;
   }
   // Runs the round with hook called at every virtual millisecond.
-  Screen Play(std::function<void()> hook = [] {}) {
+  void Play(std::function<void()> hook = [] {}) {
     w.machine.SetTurnHook(std::move(hook));
-    return StartBonusRound(w.pg);
+    StartBonusRound(w.pg.game);
   }
   std::vector<uint32_t> Times(const std::string& op, const std::string& file) const {
     std::vector<uint32_t> out;
@@ -41,7 +41,7 @@ struct Round {
     return out;
   }
   // Milliseconds the current target has fallen.
-  uint32_t Fallen() { return w.machine.Now() - static_cast<uint32_t>(w.pg.game.FlightStart); }
+  uint32_t Fallen() { return w.machine.Now() - static_cast<uint32_t>(w.pg.game.state.FlightStart); }
   void Press(int key, bool down) { w.machine.SetKey(key, down); }
   World w;
 };
@@ -61,7 +61,7 @@ struct LeftAlone : ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(LeftAlone, ElevenTargetsFallAndLandOnTimeThenScoreZeroIsAnnounced) {
   Round r(GetParam());
-  EXPECT_EQ(r.Play(), Screen::MainMenu);
+  r.Play();
   const auto falls = r.Times("play", "bonusFall.wav");
   const auto lands = r.Times("play", "BonusLand.wav");
   ASSERT_EQ(falls.size(), 11u);
@@ -82,7 +82,7 @@ TEST_P(LeftAlone, ElevenTargetsFallAndLandOnTimeThenScoreZeroIsAnnounced) {
   }
   EXPECT_EQ(after, (std::vector<std::string>{"final.wav", "numbers/sn0.wav", "points.wav"}));
   EXPECT_TRUE(r.Times("play", "bonushit.wav").empty());
-  EXPECT_FALSE(r.w.pg.game.BonusRunning);
+  EXPECT_FALSE(r.w.pg.game.state.BonusRunning);
 }
 
 // From the start, with the tick counter wrapping during the first wait and the first fall.
@@ -95,11 +95,11 @@ INSTANTIATE_TEST_SUITE_P(Tick0, LeftAlone,
 
 TEST(BonusRound, HitsMoveTheTargetWithoutShorteningItsFallAndNeverTouchTheHighScore) {
   Round r;
-  r.w.pg.game.HighScore = 1;
+  r.w.pg.settings.HighScore = 1;
   int hits = 0;
   uint8_t pressed = 0;
   r.Play([&] {
-    const GameState& g = r.w.pg.game;
+    const GameState& g = r.w.pg.game.state;
     const int arrows[] = {kKeyLeft, kKeyUp, kKeyRight};
     if (g.TargetInFlight && g.TargetCount == 0 && hits < 3 && r.Fallen() == 600u * (hits + 1)) {
       pressed = g.TargetPos;
@@ -127,7 +127,7 @@ TEST(BonusRound, HitsMoveTheTargetWithoutShorteningItsFallAndNeverTouchTheHighSc
   EXPECT_EQ(r.Times("play", "BonusLand.wav").at(0) - r.Times("play", "bonusFall.wav").at(0), 3001u);
   EXPECT_GT(r.w.Find("play", "numbers/sn3.wav"), r.w.Find("play", "final.wav"));
   EXPECT_EQ(r.w.Events({"store"}), std::vector<std::string>{});
-  EXPECT_EQ(r.w.pg.game.HighScore, 1);
+  EXPECT_EQ(r.w.pg.settings.HighScore, 1);
 }
 
 TEST(BonusRound, KeysCountOnlyWhileATargetFallsAndAMissAtZeroStaysZero) {
@@ -135,7 +135,7 @@ TEST(BonusRound, KeysCountOnlyWhileATargetFallsAndAMissAtZeroStaysZero) {
   r.w.pg.rng.Seed(SeedDrawing({2, 2}));
   r.Press(kKeyLeft, true);  // held from before the round: locked until the first launch
   r.Play([&] {
-    const GameState& g = r.w.pg.game;
+    const GameState& g = r.w.pg.game.state;
     if (g.TargetInFlight && g.TargetCount == 0) r.Press(kKeyLeft, false);
     if (!g.TargetInFlight && g.TargetCount == 1) r.Press(kKeyRight, true);  // held through
     if (g.TargetInFlight && g.TargetCount == 1 && r.Fallen() == 500) r.Press(kKeyEscape, true);
@@ -145,18 +145,19 @@ TEST(BonusRound, KeysCountOnlyWhileATargetFallsAndAMissAtZeroStaysZero) {
   // Nothing sounds while locked; each held key counts in the pass of the launch.
   EXPECT_EQ(r.Times("play", "bonusmiss.wav"), std::vector<uint32_t>{falls[0]});
   EXPECT_EQ(r.Times("play", "bonushit.wav"), std::vector<uint32_t>{falls[1]});
-  EXPECT_EQ(r.w.pg.game.Score, 1);  // the miss left 0, not -1
+  EXPECT_EQ(r.w.pg.game.state.Score, 1);  // the miss left 0, not -1
 }
 
 TEST(BonusRound, TwoKeysInOnePassAreJudgedAgainstTheMovedTarget) {
   Round r;
   r.w.pg.rng.Seed(SeedDrawing({0}));
-  GameState& g = r.w.pg.game;
+  GameState& g = r.w.pg.game.state;
   g.TargetPos = 1;
   g.GunLocked = false;
-  r.w.pg.keyboard.KeyState[kKeyUp] = 0x80;
-  r.w.pg.keyboard.KeyState[kKeyLeft] = 0x80;
-  HandleBonusKeys(r.w.pg);
+  r.Press(kKeyUp, true);
+  r.Press(kKeyLeft, true);
+  PollKeyboard(r.w.pg.keyboard);
+  HandleBonusKeys(r.w.pg.game);
   // Up hits the centre and the target jumps left, where Left then hits it too.
   EXPECT_EQ(g.Score, 2);
   std::vector<std::string> pans;
@@ -167,14 +168,17 @@ TEST(BonusRound, TwoKeysInOnePassAreJudgedAgainstTheMovedTarget) {
   EXPECT_EQ(pans[0], "bonushit.wav 0");
   EXPECT_EQ(pans[1], "bonusFall.wav -10000");
   EXPECT_EQ(pans[2], "bonushit.wav -10000");
-  EXPECT_TRUE(r.w.pg.keyboard.KeyLatch[kKeyUp] && r.w.pg.keyboard.KeyLatch[kKeyLeft]);
+  // Both held, and both acted on: neither acts again until let go.
+  const Keyboard& keys = r.w.pg.keyboard;
+  EXPECT_TRUE(KeyDown(keys, kKeyUp) && KeyDown(keys, kKeyLeft));
+  EXPECT_FALSE(KeyPressed(keys, kKeyUp) || KeyPressed(keys, kKeyLeft));
 }
 
 TEST(BonusRound, EscapeEndsTheRoundAtOnceWithoutAFinalScore) {
   {  // held through the welcome: no target falls; "go.wav" plays out
     Round r;
     r.Press(kKeyEscape, true);
-    EXPECT_EQ(r.Play(), Screen::MainMenu);
+    r.Play();
     EXPECT_TRUE(r.Times("play", "bonusFall.wav").empty());
     EXPECT_EQ(r.w.Find("stop", "go.wav"), -1);
     EXPECT_GE(r.w.Find("stop", "BonusMusic.wav"), 0);
@@ -183,7 +187,7 @@ TEST(BonusRound, EscapeEndsTheRoundAtOnceWithoutAFinalScore) {
   {  // during a fall: the falling sound and the music stop in the pass that sees it
     Round r;
     r.Play([&] {
-      if (r.w.pg.game.TargetInFlight && r.Fallen() == 1000) r.Press(kKeyEscape, true);
+      if (r.w.pg.game.state.TargetInFlight && r.Fallen() == 1000) r.Press(kKeyEscape, true);
     });
     const uint32_t seen = r.Times("play", "bonusFall.wav").at(0) + 1001;
     EXPECT_EQ(r.Times("stop", "bonusFall.wav"), std::vector<uint32_t>{seen});

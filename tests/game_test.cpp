@@ -66,7 +66,7 @@ TEST(WholeGames, TheBotWinsEveryDifficultyWithEveryLevelAnnouncedAndStored) {
     SCOPED_TRACE(difficulty);
     WholeGame g(difficulty, 200);
     ASSERT_EQ(g.status, 0);
-    const GameState& s = g.w->pg.game;
+    const GameState& s = g.w->pg.game.state;
     EXPECT_EQ(s.Level, 6);
     EXPECT_EQ(s.Lives, 11);  // five, and one for each perfect level
     // 32 targets in level 1 and 31 in each later one, each hit: 187 in all.
@@ -81,7 +81,7 @@ TEST(WholeGames, TheBotWinsEveryDifficultyWithEveryLevelAnnouncedAndStored) {
     EXPECT_EQ(Unscramble(g.Stored("QuorVane", "Settings", "HighScore")), std::to_string(s.Score));
     EXPECT_EQ(Unscramble(g.Stored("Quorvane", "settings", "Difficulty")),
               std::to_string(difficulty));
-    EXPECT_EQ(s.HighScore, s.Score);
+    EXPECT_EQ(g.w->pg.settings.HighScore, s.Score);
     // Each launch is panned to a position and pitched from 14000 to 28999 Hz before it plays.
     for (const LogEntry& f : g.All("frequency", "launch.wav")) {
       EXPECT_GE(std::stoi(f.value), 14000);
@@ -106,7 +106,7 @@ TEST(WholeGames, LeftAloneTheFifthLandingEndsTheGameWithoutAWin) {
   EXPECT_EQ(g.All("play", "gameover.wav").size(), 1u);
   EXPECT_EQ(g.All("play", "win.wav").size(), 0u);
   EXPECT_EQ(g.Stored("QuorVane", "Settings", "ba"), "<none>");
-  EXPECT_EQ(g.w->pg.game.Lives, 0);
+  EXPECT_EQ(g.w->pg.game.state.Lives, 0);
   // The first launch more than 1500 ms after the siren's end (it lasts 200 ms here); each
   // landing at the first pass more than 1500 ms after its launch, the next launch more than
   // 1500 ms after that landing.
@@ -162,10 +162,10 @@ TEST(WholeGames, EscapeEndsAGameAndAScoreAboveTheHighScoreIsStoredHoweverTheGame
     SCOPED_TRACE(ending);
     WholeGame g(StartGame(2, three_hits + then), 200, HighScoreFile("1500", 1));
     ASSERT_EQ(g.status, 0);
-    EXPECT_EQ(g.w->pg.game.Score, 7800);
+    EXPECT_EQ(g.w->pg.game.state.Score, 7800);
     EXPECT_EQ(g.StoredHighScore(), "7800");
     EXPECT_EQ(g.StoredDifficulty(), "2");
-    EXPECT_EQ(g.w->pg.game.HighScore, 7800);
+    EXPECT_EQ(g.w->pg.settings.HighScore, 7800);
     EXPECT_EQ(g.w->Find("load", "ending.wav") >= 0, std::string(ending) != "the window closed");
   }
 }
@@ -180,9 +180,9 @@ TEST(WholeGames, MissesAfterANewHighScoreNeverLowerTheStoredOne) {
   WholeGame g(StartGame(1, std::string(kLevelThenTwoMisses) + "tap Escape\n"), 200,
               HighScoreFile("1500", 1));
   ASSERT_EQ(g.status, 0);
-  EXPECT_EQ(g.w->pg.game.Score, 51400);
+  EXPECT_EQ(g.w->pg.game.state.Score, 51400);
   EXPECT_EQ(g.StoredHighScore(), "51600");
-  EXPECT_EQ(g.w->pg.game.HighScore, 51600);
+  EXPECT_EQ(g.w->pg.settings.HighScore, 51600);
 }
 
 TEST(WholeGames, SpaceWithCClearsAGamesNewHighScoreForGood) {
@@ -193,7 +193,7 @@ TEST(WholeGames, SpaceWithCClearsAGamesNewHighScoreForGood) {
   ASSERT_EQ(g.status, 0);
   // Nothing after the clear brought the game's score back, in the file or in memory.
   EXPECT_EQ(g.Stored("QuorVane", "Settings", "HighScore"), "0");
-  EXPECT_EQ(g.w->pg.game.HighScore, 0);
+  EXPECT_EQ(g.w->pg.settings.HighScore, 0);
   const int clear = g.w->Find("store", "quorvane/settings/highscore");
   ASSERT_GE(clear, 0);
   EXPECT_EQ(g.w->Find("store", "QuorVane/Settings/HighScore", static_cast<size_t>(clear)), -1);
@@ -213,9 +213,9 @@ TEST(WholeGames, ALevelEndStoresTheScoreJustHeardWithItsDifficulty) {
   const LogEntry& with = g.w->Log().at(static_cast<size_t>(high) + 1);
   EXPECT_EQ(with.subject, "Quorvane/settings/Difficulty");
   EXPECT_EQ(with.ms, g.w->Log().at(static_cast<size_t>(high)).ms);
-  EXPECT_EQ(g.StoredHighScore(), std::to_string(g.w->pg.game.Score));
+  EXPECT_EQ(g.StoredHighScore(), std::to_string(g.w->pg.game.state.Score));
   EXPECT_EQ(g.StoredDifficulty(), "3");
-  EXPECT_EQ(g.w->pg.game.Score % 10000, 4800);  // 32 x 3 x 1300 = 124800, then the reward
+  EXPECT_EQ(g.w->pg.game.state.Score % 10000, 4800);  // 32 x 3 x 1300 = 124800, then the reward
 }
 
 // The win is stored before its fanfare: a window closed while "win.wav" plays keeps the
@@ -224,7 +224,7 @@ TEST(WholeGames, AWindowClosedDuringTheWinKeepsTheWin) {
   WholeGame g(StartGame(1, "wait play win.wav\nclose\n"), 200, "");
   ASSERT_EQ(g.status, 0);
   EXPECT_EQ(g.Stored("QuorVane", "Settings", "ba"), "7");
-  EXPECT_EQ(g.StoredHighScore(), std::to_string(g.w->pg.game.Score));
+  EXPECT_EQ(g.StoredHighScore(), std::to_string(g.w->pg.game.state.Score));
   const int win = g.w->Find("play", "win.wav");
   ASSERT_GE(win, 0);
   EXPECT_EQ(g.w->Find("store", "QuorVane/Settings/HighScore", static_cast<size_t>(win)), -1);
@@ -235,15 +235,15 @@ struct Keys : ::testing::Test {
   Keys() {
     w.machine.ShowWindow();
     w.machine.CreateKeyboard();
-    LoadSoundBank(w.pg);
-    PollKeyboard(w.pg);  // acquires the keyboard
-    NewGame(w.pg);       // a game's record at its start, on difficulty 1
-    w.pg.game.Difficulty = 1;
-    w.pg.game.PerfectLevel = true;
+    LoadSoundBank(w.pg.audio);
+    PollKeyboard(w.pg.keyboard);  // acquires the keyboard
+    NewGame(w.pg.game);           // a game's record at its start, on difficulty 1
+    w.pg.game.state.Difficulty = 1;
+    w.pg.game.state.PerfectLevel = true;
   }
   // A target in flight at `position`, flown `elapsed` ms at the last pass.
   void InFlight(uint8_t position, int32_t elapsed = 0) {
-    GameState& g = w.pg.game;
+    GameState& g = w.pg.game.state;
     g.TargetPos = position;
     g.TargetInFlight = g.Launched = true;
     g.TargetResolved = false;
@@ -253,11 +253,11 @@ struct Keys : ::testing::Test {
   // The keys down in one pass, then released.
   void Press(std::initializer_list<int> keys) {
     for (int k : keys) w.machine.SetKey(k, true);
-    PollKeyboard(w.pg);
-    HandleGameKeys(w.pg);
+    PollKeyboard(w.pg.keyboard);
+    HandleGameKeys(w.pg.game);
     for (int k : keys) w.machine.SetKey(k, false);
     w.machine.ProcessEvents(std::nullopt);
-    PollKeyboard(w.pg);
+    PollKeyboard(w.pg.keyboard);
   }
   std::vector<std::string> Plays(size_t from) {
     std::vector<std::string> out;
@@ -267,7 +267,7 @@ struct Keys : ::testing::Test {
     return out;
   }
   World w;
-  GameState& g = w.pg.game;
+  GameState& g = w.pg.game.state;
 };
 
 TEST_F(Keys, HitsScoreBySpeedAndAResolvedTargetScoresNothingMore) {
@@ -343,7 +343,7 @@ TEST_F(Keys, TheMagazineWarnsEmptiesAndRecharges) {
 
 TEST_F(Keys, InformationPausesTheFlightClockButNotTheWaitingClock) {
   g.Score = 1234;
-  g.HighScore = 20;
+  w.pg.settings.HighScore = 20;
   InFlight(1, 700);
   const uint32_t before = w.machine.Now();
   size_t from = w.Log().size();
@@ -370,7 +370,7 @@ TEST_F(Keys, ANewGameStartsWithNoTargetToHitAndTheWarningArmed) {
   g.AmmoWarned = true;
   g.TargetResolved = false;
   g.TargetPos = 0;
-  NewGame(w.pg);
+  NewGame(w.pg.game);
   EXPECT_FALSE(g.AmmoWarned);
   g.Difficulty = 1;
   Press({kKeyLeft});  // before any launch, towards the last game's target
@@ -379,20 +379,20 @@ TEST_F(Keys, ANewGameStartsWithNoTargetToHitAndTheWarningArmed) {
 
 // The level end, driven directly at the level's last target.
 TEST_F(Keys, LevelEndsFollowTheHighScoreAndTheLastLifeIsNotAlsoAWin) {
-  w.pg.game.HighScore = 1000;
-  g.ScoreSent = true;
+  w.pg.settings.HighScore = 1000;
+  w.pg.settings.ScoreSent = true;
   g.Score = 4000;
   g.PerfectLevel = true;
   g.TargetCount = 31;
   size_t from = w.Log().size();
-  CountTarget(w.pg);
+  CountTarget(w.pg.game);
   EXPECT_EQ(Plays(from).at(0), "highscore.wav");
   EXPECT_EQ(Plays(from).at(1), "el.wav");
   EXPECT_EQ(g.Score, 14000);
   EXPECT_EQ(g.Lives, 6);
   EXPECT_EQ(g.Level, 2);
   EXPECT_EQ(g.FlightLimit, 1300);
-  EXPECT_FALSE(g.ScoreSent);
+  EXPECT_FALSE(w.pg.settings.ScoreSent);
   EXPECT_EQ(w.settings.Read("quorvane", "settings", "qv"), "0");
   // The reward counts at once: the stored high score follows the score to 14000.
   EXPECT_EQ(Unscramble(w.settings.Read("QuorVane", "Settings", "HighScore").value_or("")), "14000");
@@ -403,7 +403,7 @@ TEST_F(Keys, LevelEndsFollowTheHighScoreAndTheLastLifeIsNotAlsoAWin) {
   g.Lives = 1;
   g.TargetCount = 181;
   InFlight(0);
-  LandTarget(w.pg);
+  LandTarget(w.pg.game);
   EXPECT_TRUE(g.GameFinished);
   EXPECT_GE(w.Find("play", "gameover.wav"), 0);
   EXPECT_EQ(w.Find("play", "win.wav"), -1);
@@ -416,15 +416,15 @@ TEST_F(Keys, LevelEndsFollowTheHighScoreAndTheLastLifeIsNotAlsoAWin) {
 TEST_F(Keys, ANewHighScoreMadeByTheLevelsRewardsIsAnnouncedBeforeItIsStored) {
   for (const auto& [level, high] : {std::pair<uint8_t, int32_t>{1, 32}, {6, 10032}}) {
     SCOPED_TRACE(int{level});
-    NewGame(w.pg);
+    NewGame(w.pg.game);
     g.Difficulty = 1;
     g.PerfectLevel = true;
     g.Level = level;
     g.TargetCount = static_cast<uint8_t>(level * 30 + 1);
-    g.HighScore = high;
+    w.pg.settings.HighScore = high;
     g.Score = 32;
     const size_t from = w.Log().size();
-    CountTarget(w.pg);
+    CountTarget(w.pg.game);
     ASSERT_EQ(Plays(from).at(0), "highscore.wav");
     const int stored = w.Find("store", "QuorVane/Settings/HighScore", from);
     ASSERT_GE(stored, 0);

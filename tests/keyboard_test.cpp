@@ -19,83 +19,88 @@ struct KeyboardPoll : ::testing::Test {
 
 TEST_F(KeyboardPoll, FirstPollAcquiresAndTheSecondReads) {
   w.machine.SetKey(kKeyUp, true);
-  PollKeyboard(w.pg);
+  PollKeyboard(kb);
   EXPECT_TRUE(w.machine.KeyboardAcquired());
-  EXPECT_FALSE(KeyDown(w.pg, kKeyUp));
-  PollKeyboard(w.pg);
-  EXPECT_TRUE(KeyDown(w.pg, kKeyUp));
+  EXPECT_FALSE(KeyDown(kb, kKeyUp));
+  PollKeyboard(kb);
+  EXPECT_TRUE(KeyDown(kb, kKeyUp));
 }
 
 TEST_F(KeyboardPoll, AHeldKeyActsOnceUntilAPollSeesItUp) {
-  PollKeyboard(w.pg);
+  PollKeyboard(kb);
   w.machine.SetKey(kKeyLeft, true);
   int acted = 0;
   for (int pass = 0; pass < 5; ++pass) {
-    PollKeyboard(w.pg);
-    if (KeyPressed(w.pg, kKeyLeft)) {
-      kb.KeyLatch[kKeyLeft] = true;
-      ++acted;
-    }
+    PollKeyboard(kb);
+    if (TakeKeyPress(kb, kKeyLeft)) ++acted;
   }
   EXPECT_EQ(acted, 1);
+  EXPECT_TRUE(KeyDown(kb, kKeyLeft));
+  EXPECT_FALSE(KeyPressed(kb, kKeyLeft));
   w.machine.SetKey(kKeyLeft, false);
-  PollKeyboard(w.pg);
-  EXPECT_FALSE(kb.KeyLatch[kKeyLeft]);
+  PollKeyboard(kb);
   w.machine.SetKey(kKeyLeft, true);
-  PollKeyboard(w.pg);
-  EXPECT_TRUE(KeyPressed(w.pg, kKeyLeft));
+  PollKeyboard(kb);
+  EXPECT_TRUE(KeyPressed(kb, kKeyLeft));
 
-  // A latch set while its key is already up goes at the next good poll; others stay.
-  kb.KeyLatch[kKeyH] = true;
-  kb.KeyLatch[kKeyLeft] = true;
-  PollKeyboard(w.pg);
-  EXPECT_FALSE(kb.KeyLatch[kKeyH]);
-  EXPECT_TRUE(kb.KeyLatch[kKeyLeft]);
+  // A poll clears the latch of each key it sees up, and only those.
+  ASSERT_TRUE(TakeKeyPress(kb, kKeyLeft));
+  w.machine.SetKey(kKeyH, true);
+  PollKeyboard(kb);
+  ASSERT_TRUE(TakeKeyPress(kb, kKeyH));
+  w.machine.SetKey(kKeyH, false);
+  PollKeyboard(kb);
+  w.machine.SetKey(kKeyH, true);
+  PollKeyboard(kb);
+  EXPECT_TRUE(KeyPressed(kb, kKeyH));
+  EXPECT_FALSE(KeyPressed(kb, kKeyLeft));
 }
 
 // A press and release within one turn of the window system is seen by the next poll alone;
 // one released during a wait of several turns in which nothing polls is never seen.
 TEST_F(KeyboardPoll, ATapWithinOneTurnIsSeenOnceAndOneDuringAWaitIsLost) {
-  PollKeyboard(w.pg);
+  PollKeyboard(kb);
   w.machine.SetKey(kKeySpace, true);
   w.machine.SetKey(kKeySpace, false);
-  PollKeyboard(w.pg);
-  EXPECT_TRUE(KeyDown(w.pg, kKeySpace));
-  PollKeyboard(w.pg);
-  EXPECT_FALSE(KeyDown(w.pg, kKeySpace));
+  PollKeyboard(kb);
+  EXPECT_TRUE(KeyDown(kb, kKeySpace));
+  PollKeyboard(kb);
+  EXPECT_FALSE(KeyDown(kb, kKeySpace));
 
   w.machine.ProcessEvents(std::nullopt);
   w.machine.SetKey(kKeySpace, true);
   w.machine.ProcessEvents(std::nullopt);
   w.machine.SetKey(kKeySpace, false);
   w.machine.ProcessEvents(std::nullopt);
-  PollKeyboard(w.pg);
-  EXPECT_FALSE(KeyDown(w.pg, kKeySpace));
+  PollKeyboard(kb);
+  EXPECT_FALSE(KeyDown(kb, kKeySpace));
 }
 
 TEST_F(KeyboardPoll, LosingTheForegroundFreezesStateAndLatchesUntilRecovered) {
-  PollKeyboard(w.pg);
+  PollKeyboard(kb);
   w.machine.SetKey(kKeyRight, true);
-  PollKeyboard(w.pg);
-  kb.KeyLatch[kKeyRight] = true;
+  PollKeyboard(kb);
+  ASSERT_TRUE(TakeKeyPress(kb, kKeyRight));
 
   w.machine.SetFocus(false);
   w.machine.SetKey(kKeyRight, false);  // let go while another window has the keyboard
-  for (int i = 0; i < 3; ++i) PollKeyboard(w.pg);
-  EXPECT_TRUE(KeyDown(w.pg, kKeyRight));  // the last good read stands
-  EXPECT_TRUE(kb.KeyLatch[kKeyRight]);
+  for (int i = 0; i < 3; ++i) PollKeyboard(kb);
+  EXPECT_TRUE(KeyDown(kb, kKeyRight));      // the last good read stands
+  EXPECT_FALSE(KeyPressed(kb, kKeyRight));  // and its latch
   EXPECT_FALSE(w.machine.KeyboardAcquired());
 
   w.machine.SetFocus(true);
-  PollKeyboard(w.pg);  // re-creates and acquires
-  EXPECT_TRUE(KeyDown(w.pg, kKeyRight));
-  PollKeyboard(w.pg);  // reads the real state
-  EXPECT_FALSE(KeyDown(w.pg, kKeyRight));
-  EXPECT_FALSE(kb.KeyLatch[kKeyRight]);
+  PollKeyboard(kb);  // re-creates and acquires
+  EXPECT_TRUE(KeyDown(kb, kKeyRight));
+  PollKeyboard(kb);  // reads the real state
+  EXPECT_FALSE(KeyDown(kb, kKeyRight));
+  w.machine.SetKey(kKeyRight, true);  // the latch went with the real state
+  PollKeyboard(kb);
+  EXPECT_TRUE(KeyPressed(kb, kKeyRight));
 }
 
 TEST_F(KeyboardPoll, LatchIndexOutsideTheKeyboardIsAnError) {
-  EXPECT_THROW(KeyPressed(w.pg, 256), std::out_of_range);
+  EXPECT_THROW(KeyPressed(kb, 256), std::out_of_range);
 }
 
 }  // namespace

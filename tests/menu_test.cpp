@@ -120,11 +120,11 @@ TEST(DifficultySelection, WrapsStartsEachGameAtOneAndEscapeGivesAFreshMenu) {
   // Up at 1 gives 3, Down at 3 gives 1; the second game was started at 1 without a word.
   EXPECT_EQ(diffs, (std::vector<std::string>{"play difficulty.wav", "play diff3.wav",
                                              "play diff1.wav", "play difficulty.wav"}));
-  EXPECT_EQ(r.w->pg.game.Difficulty, 1);
+  EXPECT_EQ(r.w->pg.game.state.Difficulty, 1);
   // Each return to the menu starts its music from the beginning under a new prompt.
   const auto positions = r.w->Events({"position"});
   EXPECT_EQ(std::count(positions.begin(), positions.end(), "position menumusic.wav"), 3);
-  EXPECT_EQ(r.w->pg.MenuItem, 0);
+  EXPECT_EQ(r.w->pg.menu.MenuItem, 0);
 }
 
 // The send item refuses, with the warning and without a transfer, a stored score that does not
@@ -151,7 +151,7 @@ TEST(MainMenu, SendScoreRefusesAStoredScoreThatIsNoNumberAboveZero) {
       });
     }
     ASSERT_EQ(w.Run(), 0);
-    EXPECT_EQ(w.pg.game.HighScore, 1500);
+    EXPECT_EQ(w.pg.settings.HighScore, 1500);
     EXPECT_EQ(w.Events({"http"}), std::vector<std::string>{});
     EXPECT_GE(w.Find("play", "warning.wav"), 0);
     EXPECT_EQ(w.Find("play", "Sendwait.wav"), -1);
@@ -182,7 +182,7 @@ TEST(MainMenu, ASentHighScoreComesBackToAFreshMenuAndIsNotOfferedAgain) {
                                          "store quorvane/settings/qv 1"};
   EXPECT_NE(std::search(after.begin(), after.end(), sent.begin(), sent.end()), after.end());
   EXPECT_GE(r.w->Find("play", "warning.wav"), r.w->Find("play", "SendGood.wav"));
-  EXPECT_TRUE(r.w->pg.game.ScoreSent);
+  EXPECT_TRUE(r.w->pg.settings.ScoreSent);
 }
 
 // The simulator's bot wins a game, then plays the bonus round: the final score it hears is its
@@ -211,13 +211,13 @@ TEST(WholeSession, AWonGameThenTheBonusRoundScoresHitsLessMisses) {
   }
   ASSERT_GT(final_at, 0u);
   EXPECT_GT(score, 11);
-  EXPECT_EQ(w.pg.game.Score, score);
+  EXPECT_EQ(w.pg.game.state.Score, score);
   // The words spoken after "final.wav" are those of that score.
   World speaker;
   speaker.machine.ShowWindow();
-  LoadSoundBank(speaker.pg);
+  LoadSoundBank(speaker.pg.audio);
   const size_t from = speaker.Log().size();
-  SpeakNumber(speaker.pg, score);
+  SpeakNumber(speaker.pg.audio, score);
   std::vector<std::string> expected, heard;
   for (size_t i = from; i < speaker.Log().size(); ++i) {
     if (speaker.Log()[i].op == "play") expected.push_back(speaker.Log()[i].subject);
@@ -230,8 +230,8 @@ TEST(WholeSession, AWonGameThenTheBonusRoundScoresHitsLessMisses) {
   EXPECT_EQ(heard, expected);
   // The game's high score survives the round and the save at exit.
   EXPECT_EQ(Unscramble(w.settings.Read("QuorVane", "Settings", "HighScore").value_or("")),
-            std::to_string(w.pg.game.HighScore));
-  EXPECT_GT(w.pg.game.HighScore, 100000);
+            std::to_string(w.pg.settings.HighScore));
+  EXPECT_GT(w.pg.settings.HighScore, 100000);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(RandomInt, CoversTheRangeUniformly) {
   World w(SimOptions{}, false);
   std::map<int, int> counts;
   const int draws = 90000;
-  for (int i = 0; i < draws; ++i) ++counts[RandomInt(w.pg, 0, 2)];
+  for (int i = 0; i < draws; ++i) ++counts[RandomInt(w.pg.rng, 0, 2)];
   ASSERT_EQ(counts.size(), 3u);
   // Chi-square with 2 degrees of freedom; 13.8 is the 0.1 % critical value.
   double chi = 0;
@@ -44,9 +44,9 @@ TEST(RandomInt, CoversTheRangeUniformly) {
   }
   EXPECT_LT(chi, 13.8);
 
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(RandomInt(w.pg, 5, 5), 5);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(RandomInt(w.pg.rng, 5, 5), 5);
   for (int i = 0; i < 1000; ++i) {
-    int v = RandomInt(w.pg, -3, 3);
+    int v = RandomInt(w.pg.rng, -3, 3);
     ASSERT_GE(v, -3);
     ASSERT_LE(v, 3);
   }
@@ -66,7 +66,7 @@ TEST(RandomIntReseeded, GivesLaunchFrequenciesInRange) {
   for (int i = 0; i < 20000; ++i) {
     // A fresh seed each time, as the clock moves on between launches.
     w.machine.ProcessEvents(std::nullopt);
-    int f = RandomIntReseeded(w.pg, 28999, 14000);
+    int f = RandomIntReseeded(w.pg.rng, w.machine, 28999, 14000);
     ASSERT_GE(f, 14000);
     ASSERT_LE(f, 28999);
     lo = std::min(lo, f);

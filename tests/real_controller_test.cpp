@@ -13,13 +13,13 @@
 #include <string>
 #include <thread>
 
-#include "core/program.h"
 #include "display.h"
 #include "game/shooting_game.h"
 #include "input/keyboard.h"
 #include "menu/main_menu.h"
 #include "platform/real/machine.h"
 #include "sound/sound_bank.h"
+#include "startup/program.h"
 #include "store/ini_store.h"
 #include "support.h"
 
@@ -77,14 +77,16 @@ TEST(RealController, TheDpadMovesThroughTheMenuAndFiresLeftCentreAndRightInAGame
   RealPlatform machine(dir.path().string());
   IniStore settings;
   Program pg(machine.Parts(), settings);
-  const auto turn = [&](uint32_t ms) { pg.system.ProcessEvents(pg.system.TickCount() + ms); };
+  const auto turn = [&](uint32_t ms) {
+    pg.platform.system.ProcessEvents(pg.platform.system.TickCount() + ms);
+  };
   machine.system.ShowWindow();
   SDL_SetWindowInputFocus(machine.system.Window());  // no window manager gives it the keyboard
   for (int i = 0; i < 300 && !machine.system.HasFocus(); ++i) turn(10);
   ASSERT_TRUE(machine.system.HasFocus());
-  ASSERT_TRUE(pg.sound.OpenSoundDevice());
-  InitKeyboard(pg);
-  LoadSoundBank(pg);
+  ASSERT_TRUE(pg.platform.sound.OpenSoundDevice());
+  InitKeyboard(pg.keyboard);
+  LoadSoundBank(pg.audio);
   // Plugged in now, with the game running.
   SDL_VirtualJoystickDesc desc{};
   desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
@@ -96,7 +98,7 @@ TEST(RealController, TheDpadMovesThroughTheMenuAndFiresLeftCentreAndRightInAGame
   ASSERT_NE(player.pad, nullptr) << SDL_GetError();
   const auto let_go = [&](SDL_GameControllerButton b) {  // and turn until the keyboard shows it
     player.Button(b, false);
-    for (int i = 0; i < 100; ++i, PollKeyboard(pg)) turn(5);
+    for (int i = 0; i < 100; ++i, PollKeyboard(pg.keyboard)) turn(5);
   };
 
   // The menu: down to the speaker check, up to "start game", A to start it. Each arrow is let
@@ -106,7 +108,7 @@ TEST(RealController, TheDpadMovesThroughTheMenuAndFiresLeftCentreAndRightInAGame
                   {"release", "calSpeakers.wav", "", {{SDL_CONTROLLER_BUTTON_DPAD_UP, true}}},
                   {"volume", "menumusic.wav", "-1000", {{SDL_CONTROLLER_BUTTON_DPAD_UP, false}}},
                   {"release", "startgame.wav", "", {{SDL_CONTROLLER_BUTTON_A, true}}}};
-  EXPECT_EQ(MainMenu(pg), Screen::NewGame);
+  EXPECT_EQ(MainMenu(pg.menu), Screen::NewGame);
   EXPECT_TRUE(player.rules.empty());
   let_go(SDL_CONTROLLER_BUTTON_A);
 
@@ -132,15 +134,15 @@ TEST(RealController, TheDpadMovesThroughTheMenuAndFiresLeftCentreAndRightInAGame
                    "level1.wav",
                    "",
                    {{SDL_CONTROLLER_BUTTON_LEFTSHOULDER, false}, {SDL_CONTROLLER_BUTTON_B, true}}}};
-  NewGame(pg);
-  pg.game.Difficulty = 1;
-  pg.game.WaitLimit = 300;
-  EXPECT_EQ(RunGame(pg), Screen::MainMenu);
+  NewGame(pg.game);
+  pg.game.state.Difficulty = 1;
+  pg.game.state.WaitLimit = 300;
+  RunGame(pg.game);
   let_go(SDL_CONTROLLER_BUTTON_B);
 
   EXPECT_EQ(player.hits, (std::set<int>{-10000, 0, 10000}));
   EXPECT_EQ(player.shots, launches);  // one shot a launch, each a hit
-  EXPECT_GT(pg.game.Score, 0);
+  EXPECT_GT(pg.game.state.Score, 0);
   EXPECT_TRUE(player.volumes.count("level1.wav -300"));
 }
 

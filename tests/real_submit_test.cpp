@@ -49,18 +49,18 @@ struct RealSubmit : ::testing::Test {
     log.Follow(Platform{machine, machine, machine, curl});
     machine.SetTurnHook([] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
     machine.ShowWindow();
-    InitKeyboard(pg);
+    InitKeyboard(pg.keyboard);
     settings.Store("Quorvane", "reg", "pname", "Zoë & Co=1+x");
     settings.Store("Quorvane", "reg", "pemail", "zoe@example.org");
-    settings.Store("Quorvane", "settings", "difficulty", Scramble(pg, "3"));
-    settings.Store("QuorVane", "Settings", "HighScore", Scramble(pg, "98765"));
+    settings.Store("Quorvane", "settings", "difficulty", Scramble(pg.rng, "3"));
+    settings.Store("QuorVane", "Settings", "HighScore", Scramble(pg.rng, "98765"));
   }
   ~RealSubmit() override { unsetenv("QUORVANE_SCORE_HOST"); }
 
   bool SubmitTo(int port) {
     setenv("QUORVANE_SCORE_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
     size_t from = log.Entries().size();
-    bool delivered = SubmitScore(pg);
+    bool delivered = SubmitScore(pg.sender);
     std::string last_sound;
     for (size_t i = from; i < log.Entries().size(); ++i) {
       if (log.Entries()[i].op == "play") last_sound = log.Entries()[i].subject;
@@ -101,7 +101,7 @@ TEST_F(RealSubmit, OneGetArrivesWithTheStoredValues) {
                                                               {"score", "98765"},
                                                               {"name", "Zoë & Co=1+x"},
                                                               {"email", "zoe@example.org"}}));
-  EXPECT_TRUE(pg.game.ScoreSent);
+  EXPECT_TRUE(pg.settings.ScoreSent);
 }
 
 TEST_F(RealSubmit, AnErrorARefusalAndNoAnswerFailAndTheNextSubmissionStillWorks) {
@@ -113,7 +113,7 @@ TEST_F(RealSubmit, AnErrorARefusalAndNoAnswerFailAndTheNextSubmissionStillWorks)
   EXPECT_FALSE(SubmitTo(RefusingPort()));
   SilentListener silent;
   EXPECT_FALSE(SubmitTo(silent.port()));  // gives up after 21 ticks, the transfer still running
-  EXPECT_FALSE(pg.game.ScoreSent);
+  EXPECT_FALSE(pg.settings.ScoreSent);
   TinyHttpServer ok(200);
   EXPECT_TRUE(SubmitTo(ok.port()));
   EXPECT_EQ(ok.request_lines().size(), 1u);

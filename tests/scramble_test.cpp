@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/program.h"
+#include "startup/program.h"
 #include "store/settings.h"
 #include "support.h"
 
@@ -40,7 +40,7 @@ TEST(Scramble, KeyDigitIsDrawnFromOneToNine) {
   World w(SimOptions{}, false);
   std::array<int, 10> seen{};
   for (int i = 0; i < 2000; ++i) {
-    std::string s = Scramble(w.pg, "1500");
+    std::string s = Scramble(w.pg.rng, "1500");
     ASSERT_GE(s[4], '1');
     ASSERT_LE(s[4], '9');
     ++seen[static_cast<size_t>(s[4] - '0')];

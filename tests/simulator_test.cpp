@@ -271,25 +271,24 @@ TEST(Script, WaitsSleepsAndWindowEvents) {
   World w(WithScript("wait play clear.wav\nsleep 20\ndown B\nblur\nsleep 5\nfocus\nclose\n"));
   w.machine.ShowWindow();
   w.machine.CreateKeyboard();
-  for (int i = 0; i < 10; ++i) DoEvents(w.pg);
-  EXPECT_EQ(w.Find("key", "B"), -1);    // still waiting
-  PlaySound(w.pg, "clear.wav", false);  // at 10 ms
-  for (int i = 0; i < 20; ++i) DoEvents(w.pg);
+  for (int i = 0; i < 10; ++i) DoEvents(w.pg.window);
+  EXPECT_EQ(w.Find("key", "B"), -1);          // still waiting
+  PlaySound(w.pg.audio, "clear.wav", false);  // at 10 ms
+  for (int i = 0; i < 20; ++i) DoEvents(w.pg.window);
   EXPECT_EQ(w.Find("key", "B"), -1);
   try {
     for (int i = 0; i < 50; ++i) {
-      DoEvents(w.pg);
-      PollKeyboard(w.pg);
+      DoEvents(w.pg.window);
+      PollKeyboard(w.pg.keyboard);
     }
     FAIL() << "the window was not closed";
-  } catch (const ProgramEnded& e) {
-    EXPECT_EQ(e.status, 0);
+  } catch (const WindowClosed&) {
   }
   const LogEntry& key = w.Log().at(static_cast<size_t>(w.Find("key", "B")));
   EXPECT_EQ(key.ms, 31u);  // the sleep began when the wait ended, at 11
   EXPECT_EQ(w.machine.Now(), 36u);
   // The window lost the foreground before the keyboard was ever acquired: B was never read.
-  EXPECT_FALSE(KeyDown(w.pg, kKeyB));
+  EXPECT_FALSE(KeyDown(w.pg.keyboard, kKeyB));
 }
 
 // A wait after a key counts what the game did at the press as well as at the release; after a
@@ -301,9 +300,9 @@ TEST(Script, AWaitAfterATapHearsWhatThePressDid) {
     w.machine.ShowWindow();
     w.machine.CreateKeyboard();
     for (int t = 1; t <= 100; ++t) {
-      DoEvents(w.pg);
-      if (t == gun) PlaySound(w.pg, "gun.wav", false);
-      if (t == 10) PlaySound(w.pg, "clear.wav", false);
+      DoEvents(w.pg.window);
+      if (t == gun) PlaySound(w.pg.audio, "gun.wav", false);
+      if (t == 10) PlaySound(w.pg.audio, "clear.wav", false);
     }
     return w.Find("key", "H") != -1;
   };
@@ -319,19 +318,19 @@ TEST(Bot, AnswersLaunchesFallsAndTheWarning) {
   o.bot_ms = 120;
   World w(o);
   w.machine.ShowWindow();
-  LoadSoundBank(w.pg);
+  LoadSoundBank(w.pg.audio);
   auto run = [&](int ms) {
-    for (int i = 0; i < ms; ++i) DoEvents(w.pg);
+    for (int i = 0; i < ms; ++i) DoEvents(w.pg.window);
   };
-  w.machine.SetPan(w.pg.bank.LaunchSound, -10000);
-  w.machine.Play(w.pg.bank.LaunchSound, kPlayOnce);  // at 0
-  w.machine.SetPan(w.pg.bank.BonusFallSound, 0);
-  w.machine.Play(w.pg.bank.BonusFallSound, kPlayOnce);  // at 0
+  w.machine.SetPan(w.pg.audio.bank.LaunchSound, -10000);
+  w.machine.Play(w.pg.audio.bank.LaunchSound, kPlayOnce);  // at 0
+  w.machine.SetPan(w.pg.audio.bank.BonusFallSound, 0);
+  w.machine.Play(w.pg.audio.bank.BonusFallSound, kPlayOnce);  // at 0
   run(50);
-  w.machine.SetPan(w.pg.bank.BonusFallSound, 10000);  // a jump while falling, at 50
-  w.machine.Play(w.pg.bank.WarningSound, kPlayOnce);
+  w.machine.SetPan(w.pg.audio.bank.BonusFallSound, 10000);  // a jump while falling, at 50
+  w.machine.Play(w.pg.audio.bank.WarningSound, kPlayOnce);
   run(300);
-  w.machine.SetPan(w.pg.bank.LaunchSound, 0);  // not falling: no answer
+  w.machine.SetPan(w.pg.audio.bank.LaunchSound, 0);  // not falling: no answer
   run(300);
   std::vector<std::string> keys;
   for (const LogEntry& e : w.Log()) {

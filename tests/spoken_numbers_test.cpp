@@ -16,12 +16,12 @@ namespace {
 struct Spoken : ::testing::Test {
   Spoken() {
     w.machine.ShowWindow();
-    LoadSoundBank(w.pg);
+    LoadSoundBank(w.pg.audio);
   }
   // The samples one call plays, without folder and extension, separated by spaces.
   std::string Speak(int32_t value) {
     size_t from = w.Log().size();
-    SpeakNumber(w.pg, value);
+    SpeakNumber(w.pg.audio, value);
     std::string out;
     for (size_t i = from; i < w.Log().size(); ++i) {
       const LogEntry& e = w.Log()[i];
@@ -74,14 +74,14 @@ TEST_F(Spoken, WorkedValuesAndEdgeCases) {
 
 TEST_F(Spoken, StopsTheLaunchSoundEvenWhenNothingIsSaid) {
   size_t from = w.Log().size();
-  SpeakNumber(w.pg, 1000000);
+  SpeakNumber(w.pg.audio, 1000000);
   ASSERT_EQ(w.Log().size(), from + 1);
   EXPECT_EQ(w.Log()[from].op, "stop");
   EXPECT_EQ(w.Log()[from].subject, "launch.wav");
 }
 
 TEST_F(Spoken, SamplesFollowEachOtherWithoutOverlapOrGapCentredAtFullVolume) {
-  SpeakNumber(w.pg, 123456);
+  SpeakNumber(w.pg.audio, 123456);
   std::vector<uint32_t> starts;
   for (const LogEntry& e : w.Log()) {
     if (e.op == "play") starts.push_back(e.ms);
@@ -95,12 +95,12 @@ TEST_F(Spoken, SamplesFollowEachOtherWithoutOverlapOrGapCentredAtFullVolume) {
   for (size_t i = 1; i < starts.size(); ++i) EXPECT_EQ(starts[i] - starts[i - 1], 200u);
   // The call returns only after the last has stopped.
   EXPECT_EQ(w.machine.Now() - starts.back(), 200u);
-  EXPECT_FALSE(w.machine.FindBuffer(w.pg.OneShotBuffer)->playing);
+  EXPECT_FALSE(w.machine.FindBuffer(w.pg.audio.OneShotBuffer)->playing);
 }
 
 TEST_F(Spoken, AMissingWordEndsTheReadingWithTheFailure) {
   std::filesystem::remove(w.opts.sounds_dir + "/numbers/thousand.wav");
-  EXPECT_THROW(SpeakNumber(w.pg, 2345), PlatformError);
+  EXPECT_THROW(SpeakNumber(w.pg.audio, 2345), PlatformError);
   EXPECT_EQ(Speak(0), "sn0");  // earlier words still work afterwards
 }
 

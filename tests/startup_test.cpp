@@ -88,8 +88,8 @@ TEST(StartUp, SpaceHeldAtStartCutsEmptyThenIntroWaitsForReleaseAndANewPress) {
 
 TEST(StartUp, ClosingTheWindowDuringTheIntroductionSavesNothingAndSaysNoGoodbye) {
   World w(WithScript("wait play intro.wav\nsleep 100\nclose\n"));
-  w.pg.game.NewHighScore = true;  // something that ExitGame would store
-  w.pg.game.Score = 1500;
+  w.pg.game.state.NewHighScore = true;  // something that ExitGame would store
+  w.pg.game.state.Score = 1500;
   ASSERT_EQ(w.Run(), 0);
   EXPECT_EQ(w.Find("store", "QuorVane/Settings/HighScore"), -1);
   EXPECT_EQ(w.Find("load", "ending.wav"), -1);
@@ -106,13 +106,13 @@ TEST(StartUp, EscapeAtThePromptStoresNothingOfALastGameAndAStoredScoreIsReadBack
   SimOptions o = WithScript("wait play menuprompt.wav\ntap Escape\n");
   o.settings_path = settings_dir / "settings.ini";
   World w(o);
-  w.pg.game.NewHighScore = true;
-  w.pg.game.Score = 5000;
-  w.pg.game.Difficulty = 3;
+  w.pg.game.state.NewHighScore = true;
+  w.pg.game.state.Score = 5000;
+  w.pg.game.state.Difficulty = 3;
   ASSERT_EQ(w.Run(), 0);
   EXPECT_EQ(w.Events({"store"}), std::vector<std::string>{});
-  EXPECT_EQ(w.pg.game.HighScore, 1500);
-  EXPECT_FALSE(w.pg.game.ScoreSent);
+  EXPECT_EQ(w.pg.settings.HighScore, 1500);
+  EXPECT_FALSE(w.pg.settings.ScoreSent);
   // The level music and the launch sound are stopped before the goodbye.
   EXPECT_LT(Must(w, "stop", "level1.wav"), Must(w, "load", "ending.wav"));
   EXPECT_LT(Must(w, "stop", "launch.wav"), Must(w, "load", "ending.wav"));
@@ -146,7 +146,7 @@ TEST(StartUp, AnUnusableSettingsFileIsReportedAtOnceAndLeftAlone) {
     EXPECT_NE(w.Log()[0].subject.find("plays on"), std::string::npos) << w.Log()[0].subject;
     EXPECT_EQ(w.Log().at(1).subject, kBankFiles[0]);
     EXPECT_EQ(w.Events({"store"}), std::vector<std::string>{});
-    EXPECT_EQ(w.pg.game.HighScore, 1300);  // one hit of this game, in memory only
+    EXPECT_EQ(w.pg.settings.HighScore, 1300);  // one hit of this game, in memory only
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.path()),
                             std::filesystem::directory_iterator()),
               1);
@@ -210,8 +210,8 @@ TEST_P(StoredValues, AreReadAtStartUp) {
   o.settings_path = d / "settings.ini";
   World w(o);
   ASSERT_EQ(w.Run(), 0);
-  EXPECT_EQ(w.pg.game.ScoreSent, GetParam().score_sent);
-  EXPECT_EQ(w.pg.game.HighScore, GetParam().high_score);
+  EXPECT_EQ(w.pg.settings.ScoreSent, GetParam().score_sent);
+  EXPECT_EQ(w.pg.settings.HighScore, GetParam().high_score);
 }
 
 // Named by what is stored, so a failure says which case it was.
@@ -236,14 +236,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Timer1, TicksEvery500msOnlyWhileEnabled) {
   World w;
   w.machine.ShowWindow();
-  for (int i = 0; i < 2000; ++i) DoEvents(w.pg);
-  EXPECT_EQ(w.pg.TimerTicks, 0);
+  for (int i = 0; i < 2000; ++i) DoEvents(w.pg.window);
+  EXPECT_EQ(w.pg.window.TimerTicks, 0);
   w.machine.SetTimerEnabled(true);
-  for (int i = 0; i < 1600; ++i) DoEvents(w.pg);
-  EXPECT_EQ(w.pg.TimerTicks, 3);
+  for (int i = 0; i < 1600; ++i) DoEvents(w.pg.window);
+  EXPECT_EQ(w.pg.window.TimerTicks, 3);
   w.machine.SetTimerEnabled(false);
-  for (int i = 0; i < 2000; ++i) DoEvents(w.pg);
-  EXPECT_EQ(w.pg.TimerTicks, 3);
+  for (int i = 0; i < 2000; ++i) DoEvents(w.pg.window);
+  EXPECT_EQ(w.pg.window.TimerTicks, 3);
   EXPECT_EQ(w.Events({"timer"}), (std::vector<std::string>{"timer Timer1", "timer Timer1"}));
 }
 

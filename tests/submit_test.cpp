@@ -19,12 +19,12 @@ struct Sender {
       WriteWav(w.opts.sounds_dir + "/" + f, 200);
     }
     w.machine.ShowWindow();
-    InitKeyboard(w.pg);
+    InitKeyboard(w.pg.keyboard);
     unsetenv("QUORVANE_SCORE_HOST");
     // Stored as the game stores them, straight into the file so the log shows only the game's.
     w.settings.Store("Quorvane", "reg", "pname", "Ann");
-    w.settings.Store("Quorvane", "settings", "difficulty", Scramble(w.pg, "2"));
-    w.settings.Store("QuorVane", "Settings", "HighScore", Scramble(w.pg, "1500"));
+    w.settings.Store("Quorvane", "settings", "difficulty", Scramble(w.pg.rng, "2"));
+    w.settings.Store("QuorVane", "Settings", "HighScore", Scramble(w.pg.rng, "1500"));
   }
   static SimOptions Options(int status, int delay) {
     SimOptions o;
@@ -42,7 +42,7 @@ struct Sender {
 
 TEST(Submit, ADeliveredScoreSendsTheStoredValuesAndIsRemembered) {
   Sender s(200, 100);
-  EXPECT_TRUE(SubmitScore(s.w.pg));
+  EXPECT_TRUE(SubmitScore(s.w.pg.sender));
   EXPECT_EQ(s.w.Events({"http"}).at(0),
             "http http://scores.quorvane.example/scores/quorvane.php?password=417bqwtn58"
             "&level=2&score=1500&name=Ann&email=");
@@ -51,7 +51,7 @@ TEST(Submit, ADeliveredScoreSendsTheStoredValuesAndIsRemembered) {
                                       "store quorvane/settings/qv", "timer Timer1"}));
   EXPECT_EQ(s.w.Log().back().value, "off");
   EXPECT_EQ(s.w.settings.Read("quorvane", "settings", "qv"), "1");
-  EXPECT_TRUE(s.w.pg.game.ScoreSent);
+  EXPECT_TRUE(s.w.pg.settings.ScoreSent);
 
   setenv("QUORVANE_SCORE_HOST", "127.0.0.1:8080", 1);
   EXPECT_EQ(ScoreServerHost(), "127.0.0.1:8080");
@@ -68,12 +68,12 @@ struct Failure : ::testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(Failure, PlaysTheErrorAndStoresNothing) {
   Sender s(GetParam().first, GetParam().second);
-  EXPECT_FALSE(SubmitScore(s.w.pg));
+  EXPECT_FALSE(SubmitScore(s.w.pg.sender));
   EXPECT_EQ(s.w.Events({"play", "store"}),
             (std::vector<std::string>{"play Sendwait.wav", "play senderror.wav"}));
   EXPECT_EQ(s.w.Log().back().subject, "Timer1");
   EXPECT_EQ(s.w.Log().back().value, "off");
-  EXPECT_FALSE(s.w.pg.game.ScoreSent);
+  EXPECT_FALSE(s.w.pg.settings.ScoreSent);
   EXPECT_EQ(s.w.settings.Read("quorvane", "settings", "qv"), std::nullopt);
 }
 
@@ -90,7 +90,7 @@ TEST(Submit, EachSubmissionWaitsItsOwnTwentyOneTicksAndEscapeCannotEndIt) {
   s.w.machine.SetKey(kKeyEscape, true);
   for (int round = 0; round < 2; ++round) {
     size_t from = s.w.Log().size();
-    EXPECT_FALSE(SubmitScore(s.w.pg));
+    EXPECT_FALSE(SubmitScore(s.w.pg.sender));
     EXPECT_EQ(s.w.Log().at(from).value, "start");  // a fresh transfer
     EXPECT_EQ(s.At("play", "senderror.wav", from) - s.At("timer", "Timer1", from), 10500u);
   }

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "core/program.h"
 #include "driver.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
+#include "startup/program.h"
 #include "store/ini_store.h"
 
 namespace qv::test {

@@ -3,8 +3,6 @@
 
 #include <cmath>
 
-#include "core/program.h"
-
 namespace qv {
 
 void Random::Seed(uint32_t seed) {
@@ -35,13 +33,13 @@ int16_t ScaleDraw(float r, int16_t low, int16_t high) {
   return static_cast<int16_t>(std::floor(static_cast<double>(n) * r + low));
 }
 
-int16_t RandomInt(Program& pg, int16_t low, int16_t high) {
-  return ScaleDraw(pg.rng.Next(), low, high);
+int16_t RandomInt(Random& rng, int16_t low, int16_t high) {
+  return ScaleDraw(rng.Next(), low, high);
 }
 
-int16_t RandomIntReseeded(Program& pg, int16_t high, int16_t low) {
-  pg.rng.Seed(pg.system.ClockSeed());
-  return RandomInt(pg, low, high);
+int16_t RandomIntReseeded(Random& rng, System& system, int16_t high, int16_t low) {
+  rng.Seed(system.ClockSeed());
+  return RandomInt(rng, low, high);
 }
 
 }  // namespace qv

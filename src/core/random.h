@@ -1,12 +1,12 @@
 // random.h -- the game's own random generator (uniform in [0, 1)), and the integer draws that
-// place and pitch the targets.
+// place and pitch the targets and pick the scrambling's key digit.
 #pragma once
 
 #include <cstdint>
 
-namespace qv {
+#include "platform/system.h"
 
-struct Program;
+namespace qv {
 
 // A small PCG-32 generator: the same seed gives the same sequence, so simulator runs repeat.
 struct Random {
@@ -21,8 +21,8 @@ struct Random {
 // The whole number from low to high inclusive that the draw r in [0, 1) selects.
 int16_t ScaleDraw(float r, int16_t low, int16_t high);
 // A whole number from low to high inclusive, each equally likely.
-int16_t RandomInt(Program& pg, int16_t low, int16_t high);
-// The same after re-seeding from the clock; note the upper bound comes first.
-int16_t RandomIntReseeded(Program& pg, int16_t high, int16_t low);
+int16_t RandomInt(Random& rng, int16_t low, int16_t high);
+// The same after re-seeding from the system's clock; note the upper bound comes first.
+int16_t RandomIntReseeded(Random& rng, System& system, int16_t high, int16_t low);
 
 }  // namespace qv

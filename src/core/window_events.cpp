@@ -1,24 +1,16 @@
 // window_events.cpp -- event processing and the window's handlers.
 #include "core/window_events.h"
 
-#include <cstdlib>
-
-#include "core/program.h"
-
 namespace qv {
 
-void DoEvents(Program& pg, std::optional<uint32_t> due) {
-  WindowEvents ev = pg.system.ProcessEvents(due);
-  for (int i = 0; i < ev.timer_ticks; ++i) Timer1_Timer(pg);
-  if (ev.close_requested) Form_Unload(pg);
+void DoEvents(Window& window, std::optional<uint32_t> due) {
+  WindowEvents ev = window.system.ProcessEvents(due);
+  for (int i = 0; i < ev.timer_ticks; ++i) Timer1_Timer(window);
+  if (ev.close_requested) Form_Unload(window);
 }
 
-void Form_Unload(Program& pg) {
-  if (pg.SaveOnClose != nullptr) pg.SaveOnClose(pg);
-  pg.system.Terminate(0);
-  std::abort();  // Terminate never returns
-}
+void Form_Unload(Window&) { throw WindowClosed{}; }
 
-void Timer1_Timer(Program& pg) { ++pg.TimerTicks; }
+void Timer1_Timer(Window& window) { ++window.TimerTicks; }
 
 }  // namespace qv

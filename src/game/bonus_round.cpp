@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "core/program.h"
 #include "core/random.h"
 #include "core/window_events.h"
 #include "game/shooting_game.h"
@@ -23,125 +22,126 @@ constexpr uint8_t kBonusTargets = 10;  // landings counted before the one that e
 
 }  // namespace
 
-Screen StartBonusRound(Program& pg) {
-  GameState& g = pg.game;
+void StartBonusRound(Game& game) {
+  GameState& g = game.state;
   StartRound(g, kBonusFlightLimitMs, kBonusWaitLimitMs);
   // Locked until the first target falls: a key before then has nothing to aim at.
   g.GunLocked = true;
   g.GameFinished = false;
-  StopSound(pg, pg.bank.MenuMusic);
-  return RunBonusRound(pg);
+  StopSound(game.audio, game.audio.bank.MenuMusic);
+  RunBonusRound(game);
 }
 
-Screen RunBonusRound(Program& pg) {
-  GameState& g = pg.game;
+void RunBonusRound(Game& game) {
+  GameState& g = game.state;
+  Audio& audio = game.audio;
   g.BonusRunning = true;
-  PlaySound(pg, "bonuswelcome.wav", true);
-  PlaySound(pg, "go.wav", false);
-  PlayFromStart(pg, pg.bank.Music[2], std::nullopt, kPlayLooping);
-  g.WaitStart = Now(pg);
-  g.FlightStart = Now(pg);
+  PlaySound(audio, "bonuswelcome.wav", true);
+  PlaySound(audio, "go.wav", false);
+  PlayFromStart(audio, audio.bank.Music[2], std::nullopt, kPlayLooping);
+  g.WaitStart = Now(game);
+  g.FlightStart = Now(game);
   while (g.BonusRunning) {
-    PollKeyboard(pg);
-    DoEvents(pg, NextDue(g));
+    PollKeyboard(game.keyboard);
+    DoEvents(game.window, NextDue(g));
     // Escape acts while it is held, latch or not, so a press during the welcome still counts.
-    if (KeyDown(pg, kKeyEscape)) {
+    if (KeyDown(game.keyboard, kKeyEscape)) {
       g.BonusRunning = false;
     } else {
       if (!g.TargetInFlight && !g.Launched &&
-          Since(pg, g.WaitStart) > static_cast<uint32_t>(g.WaitLimit)) {
+          Since(game, g.WaitStart) > static_cast<uint32_t>(g.WaitLimit)) {
         g.Launched = true;
-        LaunchBonusTarget(pg);
+        LaunchBonusTarget(game);
       }
       // Right after a launch, so a key held through the wait counts as a press at once.
-      HandleBonusKeys(pg);
-      HandleMusicKeys(pg);
+      HandleBonusKeys(game);
+      HandleMusicKeys(audio);
       if (g.TargetInFlight) {
-        uint32_t fallen = Since(pg, g.FlightStart);
+        uint32_t fallen = Since(game, g.FlightStart);
         g.FlightElapsed = static_cast<int32_t>(fallen);
-        if (fallen > static_cast<uint32_t>(g.FlightLimit)) LandBonusTarget(pg);
+        if (fallen > static_cast<uint32_t>(g.FlightLimit)) LandBonusTarget(game);
       }
     }
     if (g.GameFinished) g.BonusRunning = false;
   }
   // The landing, hit and miss sounds play out; the bonus score is never stored.
-  StopBonusSounds(pg);
-  return Screen::MainMenu;
+  StopBonusSounds(audio);
 }
 
-void LaunchBonusTarget(Program& pg) {
-  GameState& g = pg.game;
+void LaunchBonusTarget(Game& game) {
+  GameState& g = game.state;
   g.TargetInFlight = true;
-  g.TargetPos = static_cast<uint8_t>(RandomInt(pg, 0, 2));
-  PlayFromStart(pg, pg.bank.BonusFallSound, SideOf(g.TargetPos).pan);
+  g.TargetPos = static_cast<uint8_t>(RandomInt(game.rng, 0, 2));
+  PlayFromStart(game.audio, game.audio.bank.BonusFallSound, SideOf(g.TargetPos).pan);
   g.FlightElapsed = 0;
-  g.FlightStart = Now(pg);
+  g.FlightStart = Now(game);
   g.TargetResolved = false;
   g.GunLocked = false;
 }
 
-void HandleBonusKeys(Program& pg) {
-  GameState& g = pg.game;
+void HandleBonusKeys(Game& game) {
+  GameState& g = game.state;
   // Locked keys are not even latched: one held now still counts once the target falls.
   if (g.GunLocked) return;
   for (const Side& side : kFireOrder) {
-    if (!KeyPressed(pg, side.key)) continue;
-    pg.keyboard.KeyLatch[static_cast<size_t>(side.key)] = true;
+    if (!TakeKeyPress(game.keyboard, side.key)) continue;
     // TargetPos is read afresh: after a hit, the next key meets the target where it jumped.
     if (g.TargetPos == side.position) {
-      BonusTargetHit(pg);
+      BonusTargetHit(game);
     } else {
-      BonusShotMissed(pg);
+      BonusShotMissed(game);
     }
   }
 }
 
-void BonusTargetHit(Program& pg) {
-  GameState& g = pg.game;
-  pg.sound.Stop(pg.bank.BonusHitSound);
-  PlayFromStart(pg, pg.bank.BonusHitSound, SideOf(g.TargetPos).pan);
+void BonusTargetHit(Game& game) {
+  GameState& g = game.state;
+  Audio& audio = game.audio;
+  audio.sound.Stop(audio.bank.BonusHitSound);
+  PlayFromStart(audio, audio.bank.BonusHitSound, SideOf(g.TargetPos).pan);
   // The same target jumps (perhaps to where it was) and keeps falling on its own clock.
-  g.TargetPos = static_cast<uint8_t>(RandomInt(pg, 0, 2));
-  pg.sound.SetPan(pg.bank.BonusFallSound, SideOf(g.TargetPos).pan);
+  g.TargetPos = static_cast<uint8_t>(RandomInt(game.rng, 0, 2));
+  audio.sound.SetPan(audio.bank.BonusFallSound, SideOf(g.TargetPos).pan);
   g.Score += 1;
 }
 
-void BonusShotMissed(Program& pg) {
-  GameState& g = pg.game;
+void BonusShotMissed(Game& game) {
+  GameState& g = game.state;
   // Played as it is: misses in quick succession run on in one sound rather than restart it.
-  pg.sound.Play(pg.bank.BonusMissSound, kPlayOnce);
+  game.audio.sound.Play(game.audio.bank.BonusMissSound, kPlayOnce);
   g.Score -= 1;
   if (g.Score < 0) g.Score = 0;
 }
 
-void LandBonusTarget(Program& pg) {
-  GameState& g = pg.game;
-  pg.sound.Stop(pg.bank.BonusFallSound);
-  pg.sound.Stop(pg.bank.BonusLandSound);
-  PlayFromStart(pg, pg.bank.BonusLandSound, SideOf(g.TargetPos).pan);
+void LandBonusTarget(Game& game) {
+  GameState& g = game.state;
+  Audio& audio = game.audio;
+  audio.sound.Stop(audio.bank.BonusFallSound);
+  audio.sound.Stop(audio.bank.BonusLandSound);
+  PlayFromStart(audio, audio.bank.BonusLandSound, SideOf(g.TargetPos).pan);
   g.GunLocked = true;
-  CountBonusLanding(pg);
+  CountBonusLanding(game);
   g.TargetResolved = true;
   g.TargetInFlight = false;
   g.Launched = false;
   // After the final score on the last landing; the loop ends in this pass anyway.
-  g.WaitStart = Now(pg);
+  g.WaitStart = Now(game);
 }
 
-void CountBonusLanding(Program& pg) {
-  GameState& g = pg.game;
+void CountBonusLanding(Game& game) {
+  GameState& g = game.state;
   if (g.TargetCount == kBonusTargets) {
-    StopSound(pg, pg.bank.Music[2]);
-    AnnounceFinalScore(pg);
+    StopSound(game.audio, game.audio.bank.Music[2]);
+    AnnounceFinalScore(game);
   } else {
     g.TargetCount += 1;
   }
 }
 
-void StopBonusSounds(Program& pg) {
-  StopSound(pg, pg.bank.Music[2]);
-  StopSound(pg, pg.bank.Music[1]);
-  StopSound(pg, pg.bank.BonusFallSound);
+void StopBonusSounds(Audio& audio) {
+  StopSound(audio, audio.bank.Music[2]);
+  StopSound(audio, audio.bank.Music[1]);
+  StopSound(audio, audio.bank.BonusFallSound);
 }
 
 }  // namespace qv

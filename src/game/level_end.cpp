@@ -3,17 +3,17 @@
 #include <cstdint>
 #include <string>
 
-#include "core/program.h"
 #include "game/shooting_game.h"
 #include "sound/players.h"
 #include "sound/spoken_numbers.h"
+#include "store/high_score.h"
 #include "store/settings.h"
 
 namespace qv {
 
 namespace {
 
-void Say(Program& pg, const char* file) { PlaySound(pg, file, true); }
+void Say(Game& game, const char* file) { PlaySound(game.audio, file, true); }
 
 constexpr int32_t kPerfectLevelReward = 10000;
 constexpr int32_t kWinRewardPerLife = 2000;
@@ -28,83 +28,90 @@ int32_t ScoreToStore(const GameState& g) {
 
 }  // namespace
 
-void CountTarget(Program& pg) {
-  GameState& g = pg.game;
+void CountTarget(Game& game) {
+  GameState& g = game.state;
   // The count runs on through the game: level 1 ends with its 32nd target, later ones with
   // their 31st.
   if (g.TargetCount > g.Level * 30) {
-    EndLevel(pg);
+    EndLevel(game);
   } else {
     ++g.TargetCount;
   }
 }
 
-void EndLevel(Program& pg) {
-  GameState& g = pg.game;
+void EndLevel(Game& game) {
+  GameState& g = game.state;
   // The first time in a game that the score to be stored passes the high score, it is marked,
   // so that no high score is ever stored without the player hearing of it.
-  if (ScoreToStore(g) > g.HighScore && !g.NewHighScore) {
+  if (ScoreToStore(g) > game.settings.HighScore && !g.NewHighScore) {
     g.NewHighScore = true;
-    if (g.HighScore != 0) Say(pg, "highscore.wav");
+    if (game.settings.HighScore != 0) Say(game, "highscore.wav");
   }
-  if (g.PerfectLevel) AwardExtraLife(pg);
-  Say(pg, "clear.wav");
-  SpeakNumber(pg, g.Score);
-  Say(pg, "points.wav");
+  if (g.PerfectLevel) AwardExtraLife(game);
+  Say(game, "clear.wav");
+  SpeakNumber(game.audio, g.Score);
+  Say(game, "points.wav");
   // The score just heard, the reward included, when it is above the high score: stored with
   // its difficulty and marked unsent, so that it can be sent, also after a restart.
-  SaveSettings(pg);
+  SaveSettings(game);
   g.PerfectLevel = true;
   if (g.Level < 6) {
     ++g.Level;
     g.WaitLimit -= 200;
     g.FlightLimit -= 200;
+    Audio& audio = game.audio;
     if (g.Level < 4) {
-      pg.sound.Stop(pg.bank.Music[1]);
-      pg.sound.Play(pg.bank.Music[0], kPlayLooping);
+      audio.sound.Stop(audio.bank.Music[1]);
+      audio.sound.Play(audio.bank.Music[0], kPlayLooping);
     } else {
-      pg.sound.Stop(pg.bank.Music[0]);
-      pg.sound.Play(pg.bank.Music[1], kPlayLooping);
+      audio.sound.Stop(audio.bank.Music[0]);
+      audio.sound.Play(audio.bank.Music[1], kPlayLooping);
     }
   } else {
-    WinGame(pg);
+    WinGame(game);
     g.GameFinished = true;
   }
 }
 
-void AwardExtraLife(Program& pg) {
-  ++pg.game.Lives;
-  Say(pg, "el.wav");
-  pg.game.Score += kPerfectLevelReward;
+void AwardExtraLife(Game& game) {
+  ++game.state.Lives;
+  Say(game, "el.wav");
+  game.state.Score += kPerfectLevelReward;
 }
 
-void WinGame(Program& pg) {
-  GameState& g = pg.game;
-  pg.sound.Stop(pg.bank.Music[0]);
-  pg.sound.Stop(pg.bank.Music[1]);
+void WinGame(Game& game) {
+  GameState& g = game.state;
+  Audio& audio = game.audio;
+  audio.sound.Stop(audio.bank.Music[0]);
+  audio.sound.Stop(audio.bank.Music[1]);
   // The win is stored before "win.wav": a window closed during its long fanfare must not lose
   // the unlocked bonus round or the final score.
-  using namespace settings;
-  StoreSetting(pg, kBonusApp, kBonusSection, kBonusKey, "7");
+  using namespace setting_names;
+  StoreSetting(game.settings, kBonusApp, kBonusSection, kBonusKey, "7");
   g.Score += g.Lives * kWinRewardPerLife;
-  StopGameSounds(pg);
-  SaveSettings(pg);
-  Say(pg, "win.wav");
-  AnnounceFinalScore(pg);
+  StopGameSounds(audio);
+  SaveSettings(game);
+  Say(game, "win.wav");
+  AnnounceFinalScore(game);
 }
 
-void GameOver(Program& pg) {
-  StopGameSounds(pg);
-  SaveSettings(pg);
-  Say(pg, "gameover.wav");
-  AnnounceFinalScore(pg);
+void GameOver(Game& game) {
+  StopGameSounds(game.audio);
+  SaveSettings(game);
+  Say(game, "gameover.wav");
+  AnnounceFinalScore(game);
 }
 
-void AnnounceFinalScore(Program& pg) {
-  Say(pg, "final.wav");
-  SpeakNumber(pg, pg.game.Score);
-  Say(pg, "points.wav");
-  pg.game.GameFinished = true;
+void AnnounceFinalScore(Game& game) {
+  Say(game, "final.wav");
+  SpeakNumber(game.audio, game.state.Score);
+  Say(game, "points.wav");
+  game.state.GameFinished = true;
+}
+
+void SaveSettings(Game& game) {
+  const GameState& g = game.state;
+  if (g.Score > game.settings.HighScore) StoreHighScore(game.settings, g.Score, g.Difficulty);
 }
 
 }  // namespace qv

@@ -1,18 +1,18 @@
 // target.cpp -- a target's clocks and a round's fresh record.
 #include "game/target.h"
 
-#include "core/program.h"
+#include "game/game.h"
 
 namespace qv {
 
-int32_t Now(Program& pg) { return static_cast<int32_t>(pg.system.TickCount()); }
+int32_t Now(Game& game) { return static_cast<int32_t>(game.window.system.TickCount()); }
 
-int32_t TickBefore(Program& pg, int32_t ms) {
-  return static_cast<int32_t>(pg.system.TickCount() - static_cast<uint32_t>(ms));
+int32_t TickBefore(Game& game, int32_t ms) {
+  return static_cast<int32_t>(game.window.system.TickCount() - static_cast<uint32_t>(ms));
 }
 
-uint32_t Since(Program& pg, int32_t start) {
-  return pg.system.TickCount() - static_cast<uint32_t>(start);
+uint32_t Since(Game& game, int32_t start) {
+  return game.window.system.TickCount() - static_cast<uint32_t>(start);
 }
 
 uint32_t DueAfter(int32_t start, int32_t limit) {

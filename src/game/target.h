@@ -11,8 +11,8 @@
 
 namespace qv {
 
+struct Game;
 struct GameState;
-struct Program;
 
 // A side a target can be on: its position in the game record (0 left, 1 centre, 2 right), the
 // pan its sounds are placed at, and the arrow that fires there.
@@ -32,11 +32,11 @@ inline const Side& SideOf(uint8_t position) { return kSides.at(position); }
 inline const Side& SideOfPan(int pan) { return kSides[pan < 0 ? 0 : pan > 0 ? 2 : 1]; }
 
 // The tick count now, as the game record keeps its clocks.
-int32_t Now(Program& pg);
+int32_t Now(Game& game);
 // The tick count ms ago, modulo 2^32.
-int32_t TickBefore(Program& pg, int32_t ms);
+int32_t TickBefore(Game& game, int32_t ms);
 // Milliseconds from a stored tick count to now, modulo 2^32, so the clock's wrap is harmless.
-uint32_t Since(Program& pg, int32_t start);
+uint32_t Since(Game& game, int32_t start);
 // The first tick at which more than limit ms have passed since start, summed modulo 2^32: a
 // tick count past 2^31 is a negative start, which must not overflow.
 uint32_t DueAfter(int32_t start, int32_t limit);

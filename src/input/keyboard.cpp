@@ -1,43 +1,44 @@
-// keyboard.cpp -- keyboard poll, latch release and recovery.
+// keyboard.cpp -- keyboard poll, latches and recovery.
 #include "input/keyboard.h"
-
-#include <array>
-#include <cstdint>
-
-#include "core/program.h"
 
 namespace qv {
 
-bool KeyDown(const Program& pg, int scan_code) {
-  return (pg.keyboard.KeyState.at(static_cast<size_t>(scan_code)) & 0x80) != 0;
+bool KeyDown(const Keyboard& keyboard, int scan_code) {
+  return (keyboard.KeyState.at(static_cast<size_t>(scan_code)) & 0x80) != 0;
 }
 
-bool KeyPressed(const Program& pg, int scan_code) {
-  return KeyDown(pg, scan_code) && !pg.keyboard.KeyLatch.at(static_cast<size_t>(scan_code));
+bool KeyPressed(const Keyboard& keyboard, int scan_code) {
+  return KeyDown(keyboard, scan_code) && !keyboard.KeyLatch.at(static_cast<size_t>(scan_code));
 }
 
-void PollKeyboard(Program& pg) {
+bool TakeKeyPress(Keyboard& keyboard, int scan_code) {
+  if (!KeyPressed(keyboard, scan_code)) return false;
+  keyboard.KeyLatch[static_cast<size_t>(scan_code)] = true;
+  return true;
+}
+
+void PollKeyboard(Keyboard& keyboard) {
   // Read into a scratch copy: a failed read must leave KeyState as the last good read left it.
   std::array<uint8_t, 256> state{};
-  switch (pg.input.ReadKeyboard(state.data())) {
+  switch (keyboard.input_.ReadKeyboard(state.data())) {
     case KeyRead::Ok:
-      pg.keyboard.KeyState = state;
+      keyboard.KeyState = state;
       for (size_t k = 0; k < 256; ++k) {
-        if (pg.keyboard.KeyLatch[k] && (state[k] & 0x80) == 0) pg.keyboard.KeyLatch[k] = false;
+        if (keyboard.KeyLatch[k] && (state[k] & 0x80) == 0) keyboard.KeyLatch[k] = false;
       }
       return;
     case KeyRead::NotAcquired:
     case KeyRead::InputLost:
-      InitKeyboard(pg);
+      InitKeyboard(keyboard);
       return;
     case KeyRead::OtherError:
       return;
   }
 }
 
-void InitKeyboard(Program& pg) {
-  if (!pg.input.CreateKeyboard()) return;
-  pg.input.AcquireKeyboard();
+void InitKeyboard(Keyboard& keyboard) {
+  if (!keyboard.input_.CreateKeyboard()) return;
+  keyboard.input_.AcquireKeyboard();
 }
 
 }  // namespace qv

@@ -1,7 +1,6 @@
 // difficulty.cpp -- the difficulty selection before each game, over the menu music.
 #include <string>
 
-#include "core/program.h"
 #include "core/window_events.h"
 #include "input/keyboard.h"
 #include "menu/main_menu.h"
@@ -12,36 +11,36 @@ namespace qv {
 
 namespace {
 
-void AnnounceDifficulty(Program& pg) {
-  SetMenuMusicVolume(pg, kDucked);
-  PlaySound(pg, "diff" + std::to_string(pg.game.Difficulty) + ".wav", true);
-  SetMenuMusicVolume(pg, 0);
+void AnnounceDifficulty(Menu& menu) {
+  SetMenuMusicVolume(menu.audio, kDucked);
+  PlaySound(menu.audio, "diff" + std::to_string(menu.game.state.Difficulty) + ".wav", true);
+  SetMenuMusicVolume(menu.audio, 0);
 }
 
 }  // namespace
 
 // None of its keys is latched: Up or Down held steps once per announcement.
-Screen SelectDifficulty(Program& pg) {
-  GameState& g = pg.game;
+Screen SelectDifficulty(Menu& menu) {
+  GameState& g = menu.game.state;
   g.Difficulty = 1;
   bool selecting = true;
-  SetMenuMusicVolume(pg, kDucked);
-  PlayAndWait(pg, "difficulty.wav");
-  SetMenuMusicVolume(pg, 0);
+  SetMenuMusicVolume(menu.audio, kDucked);
+  PlayAndWait(menu.audio, "difficulty.wav");
+  SetMenuMusicVolume(menu.audio, 0);
   while (selecting) {
-    PollKeyboard(pg);
-    DoEvents(pg);
-    HandleMusicKeys(pg);
-    if (KeyPressed(pg, kKeyUp)) {
+    PollKeyboard(menu.keyboard);
+    DoEvents(menu.window);
+    HandleMusicKeys(menu.audio);
+    if (KeyPressed(menu.keyboard, kKeyUp)) {
       g.Difficulty = g.Difficulty == 1 ? 3 : g.Difficulty - 1;
-      AnnounceDifficulty(pg);
+      AnnounceDifficulty(menu);
     }
-    if (KeyPressed(pg, kKeyDown)) {
+    if (KeyPressed(menu.keyboard, kKeyDown)) {
       g.Difficulty = g.Difficulty == 3 ? 1 : g.Difficulty + 1;
-      AnnounceDifficulty(pg);
+      AnnounceDifficulty(menu);
     }
-    if (KeyPressed(pg, kKeyReturn)) return Screen::Game;
-    if (KeyPressed(pg, kKeyEscape)) selecting = false;
+    if (KeyPressed(menu.keyboard, kKeyReturn)) return Screen::Game;
+    if (KeyPressed(menu.keyboard, kKeyEscape)) selecting = false;
   }
   return Screen::MainMenu;
 }

@@ -4,15 +4,13 @@
 #include <cmath>
 #include <string>
 
-#include "core/program.h"
 #include "core/window_events.h"
-#include "game/shooting_game.h"
 #include "input/keyboard.h"
 #include "sound/music_volume.h"
 #include "sound/players.h"
+#include "sound/spoken_numbers.h"
 #include "store/high_score.h"
 #include "store/settings.h"
-#include "submit/submit_score.h"
 
 namespace qv {
 
@@ -21,99 +19,101 @@ namespace {
 constexpr int kSilenced = -10000;  // the music out of the way of the speaker check
 
 // Plays a centred file to its end with the menu music at `music_volume`, then restores it.
-void SayOver(Program& pg, const char* file, int music_volume) {
-  SetMenuMusicVolume(pg, music_volume);
-  PlaySound(pg, file, true);
-  SetMenuMusicVolume(pg, 0);
+void SayOver(Audio& audio, const char* file, int music_volume) {
+  SetMenuMusicVolume(audio, music_volume);
+  PlaySound(audio, file, true);
+  SetMenuMusicVolume(audio, 0);
 }
 
 // Space and C together: the high score is cleared, in the store and in memory.
-void ClearStoredHighScore(Program& pg) {
-  SetMenuMusicVolume(pg, kDucked);
-  ClearHighScore(pg);
-  PlaySound(pg, "clear.wav", true);
-  SetMenuMusicVolume(pg, 0);
+void ClearStoredHighScore(Menu& menu) {
+  SetMenuMusicVolume(menu.audio, kDucked);
+  ClearHighScore(menu.settings);
+  PlaySound(menu.audio, "clear.wav", true);
+  SetMenuMusicVolume(menu.audio, 0);
 }
 
 // The bonus round opens once a game has been won: "ba" holds 7. Anything else, or a value
 // that is not a number, reads as locked.
-bool BonusRoundOpen(Program& pg) {
-  using namespace settings;
+bool BonusRoundOpen(Settings& settings) {
+  using namespace setting_names;
   double ba = 0;
-  if (!ParseNumber(ReadSetting(pg, kBonusApp, kBonusSection, kBonusKey, "0"), &ba)) return false;
+  if (!ParseNumber(ReadSetting(settings, kBonusApp, kBonusSection, kBonusKey, "0"), &ba)) {
+    return false;
+  }
   return std::nearbyint(ba) == 7;
+}
+
+// The send-score item: only a high score that has not been sent yet, and whose stored score
+// reads back as one; a sent one comes back to a fresh menu (true), a failed one to this loop,
+// with the music stopped until the menu is entered again.
+bool SendHighScore(Menu& menu) {
+  Settings& settings = menu.settings;
+  if (settings.HighScore <= 0 || settings.ScoreSent ||
+      !IsSendable(ReadStoredHighScore(settings))) {
+    SayOver(menu.audio, "warning.wav", kDucked);
+    return false;
+  }
+  menu.audio.sound.Stop(menu.audio.bank.MenuMusic);
+  return SubmitScore(menu.sender);
 }
 
 }  // namespace
 
-void AnnounceMenuItem(Program& pg, uint8_t item) {
+void AnnounceMenuItem(Menu& menu, uint8_t item) {
   static const char* const kItems[] = {"startgame.wav", "calSpeakers.wav", "sendscore.wav",
                                        "exit.wav"};
-  SetMenuMusicVolume(pg, kDucked);
-  PlayAndWait(pg, kItems[item & 3]);
-  SetMenuMusicVolume(pg, 0);
+  SetMenuMusicVolume(menu.audio, kDucked);
+  PlayAndWait(menu.audio, kItems[item & 3]);
+  SetMenuMusicVolume(menu.audio, 0);
 }
 
-Screen MainMenu(Program& pg) {
-  pg.MenuItem = 0;
-  pg.sound.SetCurrentPosition(pg.bank.MenuMusic, 0);
-  pg.sound.Play(pg.bank.MenuMusic, kPlayLooping);
-  PlayAndWait(pg, "menuprompt.wav");  // not ducked: the music is the prompt's bed
+Screen MainMenu(Menu& menu) {
+  Audio& audio = menu.audio;
+  Keyboard& keys = menu.keyboard;
+  menu.MenuItem = 0;
+  audio.sound.SetCurrentPosition(audio.bank.MenuMusic, 0);
+  audio.sound.Play(audio.bank.MenuMusic, kPlayLooping);
+  PlayAndWait(audio, "menuprompt.wav");  // not ducked: the music is the prompt's bed
   for (;;) {
-    PollKeyboard(pg);
-    DoEvents(pg);
-    HandleMusicKeys(pg);
-    if (KeyPressed(pg, kKeySpace) && KeyPressed(pg, kKeyC)) ClearStoredHighScore(pg);
-    if (KeyPressed(pg, kKeyUp)) {
-      pg.MenuItem = pg.MenuItem == 0 ? 3 : pg.MenuItem - 1;
-      AnnounceMenuItem(pg, pg.MenuItem);
+    PollKeyboard(keys);
+    DoEvents(menu.window);
+    HandleMusicKeys(audio);
+    if (KeyPressed(keys, kKeySpace) && KeyPressed(keys, kKeyC)) ClearStoredHighScore(menu);
+    if (KeyPressed(keys, kKeyUp)) {
+      menu.MenuItem = menu.MenuItem == 0 ? 3 : menu.MenuItem - 1;
+      AnnounceMenuItem(menu, menu.MenuItem);
     }
-    if (KeyPressed(pg, kKeyDown)) {
-      pg.MenuItem = pg.MenuItem == 3 ? 0 : pg.MenuItem + 1;
-      AnnounceMenuItem(pg, pg.MenuItem);
+    if (KeyPressed(keys, kKeyDown)) {
+      menu.MenuItem = menu.MenuItem == 3 ? 0 : menu.MenuItem + 1;
+      AnnounceMenuItem(menu, menu.MenuItem);
     }
-    if (KeyPressed(pg, kKeyReturn)) {
-      switch (pg.MenuItem) {
+    if (KeyPressed(keys, kKeyReturn)) {
+      switch (menu.MenuItem) {
         case 0:
           return Screen::NewGame;
         case 1:
-          SayOver(pg, "cal.wav", kSilenced);
+          SayOver(audio, "cal.wav", kSilenced);
           break;
         case 2:
-          // Only a high score that has not been sent yet, and whose stored score reads back
-          // as one; a sent one comes back to a fresh menu, a failed one to this loop, with
-          // the music stopped until the menu is entered again.
-          if (pg.game.HighScore > 0 && !pg.game.ScoreSent && IsSendable(ReadStoredHighScore(pg))) {
-            pg.sound.Stop(pg.bank.MenuMusic);
-            if (SubmitScore(pg)) return Screen::MainMenu;
-          } else {
-            SayOver(pg, "warning.wav", kDucked);
-          }
+          if (SendHighScore(menu)) return Screen::MainMenu;
           break;
         default:
-          StopAndRelease(pg, pg.bank.MenuMusic);
+          StopAndRelease(audio, audio.bank.MenuMusic);
           return Screen::Exit;
       }
     }
-    if (KeyPressed(pg, kKeyEscape)) {
-      pg.keyboard.KeyLatch[kKeyEscape] = true;
-      StopAndRelease(pg, pg.bank.MenuMusic);
+    if (TakeKeyPress(keys, kKeyEscape)) {
+      StopAndRelease(audio, audio.bank.MenuMusic);
       return Screen::Exit;
     }
-    if (KeyPressed(pg, kKeyH)) {
-      pg.keyboard.KeyLatch[kKeyH] = true;
-      PlaySound(pg, "highscoreis.wav", true);
-      SpeakNumber(pg, pg.game.HighScore);
-      PlaySound(pg, "points.wav", true);
+    if (TakeKeyPress(keys, kKeyH)) {
+      PlaySound(audio, "highscoreis.wav", true);
+      SpeakNumber(audio, menu.settings.HighScore);
+      PlaySound(audio, "points.wav", true);
     }
-    if (KeyPressed(pg, kKeyB)) {
-      pg.keyboard.KeyLatch[kKeyB] = true;
-      if (BonusRoundOpen(pg)) return Screen::BonusRound;
-    }
-    if (KeyPressed(pg, kKeyF1)) {
-      pg.keyboard.KeyLatch[kKeyF1] = true;
-      return Screen::SoundTour;
-    }
+    if (TakeKeyPress(keys, kKeyB) && BonusRoundOpen(menu.settings)) return Screen::BonusRound;
+    if (TakeKeyPress(keys, kKeyF1)) return Screen::SoundTour;
   }
 }
 

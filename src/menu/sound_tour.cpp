@@ -3,7 +3,6 @@
 
 #include <array>
 
-#include "core/program.h"
 #include "core/window_events.h"
 #include "input/keyboard.h"
 #include "sound/players.h"
@@ -42,9 +41,9 @@ constexpr std::array<TourItem, 24> kTour = {{
     {"tour/end.wav"},
 }};
 
-bool AnyKeyDown(const Program& pg) {
+bool AnyKeyDown(const Keyboard& keys) {
   for (int key = 0; key < 256; ++key) {
-    if (KeyDown(pg, key)) return true;
+    if (KeyDown(keys, key)) return true;
   }
   return false;
 }
@@ -53,26 +52,28 @@ enum class Outcome { Played, Skipped, Left };
 
 // Waits until no key is held (the one that skipped the last stop), then plays the file at pan in
 // a buffer of its own until it ends or a key goes down.
-Outcome PlayUntilAKey(Program& pg, const char* file, int pan) {
-  while (AnyKeyDown(pg)) {
-    if (KeyDown(pg, kKeyEscape)) return Outcome::Left;
-    DoEvents(pg);
-    PollKeyboard(pg);
+Outcome PlayUntilAKey(Menu& menu, const char* file, int pan) {
+  Keyboard& keys = menu.keyboard;
+  Sound& sound = menu.audio.sound;
+  while (AnyKeyDown(keys)) {
+    if (KeyDown(keys, kKeyEscape)) return Outcome::Left;
+    DoEvents(menu.window);
+    PollKeyboard(keys);
   }
-  const BufferId buffer = pg.sound.CreateBuffer(file);
-  pg.sound.SetPan(buffer, pan);
-  pg.sound.Play(buffer, kPlayOnce);
+  const BufferId buffer = sound.CreateBuffer(file);
+  sound.SetPan(buffer, pan);
+  sound.Play(buffer, kPlayOnce);
   Outcome outcome = Outcome::Played;
-  while ((pg.sound.GetStatus(buffer) & kStatusPlaying) != 0) {
-    DoEvents(pg);
-    PollKeyboard(pg);
-    if (AnyKeyDown(pg)) {
-      outcome = KeyDown(pg, kKeyEscape) ? Outcome::Left : Outcome::Skipped;
+  while ((sound.GetStatus(buffer) & kStatusPlaying) != 0) {
+    DoEvents(menu.window);
+    PollKeyboard(keys);
+    if (AnyKeyDown(keys)) {
+      outcome = KeyDown(keys, kKeyEscape) ? Outcome::Left : Outcome::Skipped;
       break;
     }
   }
-  pg.sound.Stop(buffer);
-  pg.sound.Release(buffer);
+  sound.Stop(buffer);
+  sound.Release(buffer);
   return outcome;
 }
 
@@ -80,12 +81,12 @@ Outcome PlayUntilAKey(Program& pg, const char* file, int pan) {
 
 std::span<const TourItem> SoundTourItems() { return kTour; }
 
-Screen SoundTour(Program& pg) {
-  StopSound(pg, pg.bank.MenuMusic);
+Screen SoundTour(Menu& menu) {
+  StopSound(menu.audio, menu.audio.bank.MenuMusic);
   for (const TourItem& item : kTour) {
-    Outcome heard = PlayUntilAKey(pg, item.words, 0);
+    Outcome heard = PlayUntilAKey(menu, item.words, 0);
     if (heard == Outcome::Played && item.sound != nullptr) {
-      heard = PlayUntilAKey(pg, item.sound, item.pan);
+      heard = PlayUntilAKey(menu, item.sound, item.pan);
     }
     if (heard == Outcome::Left) break;
   }

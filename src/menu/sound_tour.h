@@ -4,11 +4,10 @@
 
 #include <span>
 
-#include "core/screens.h"
+#include "menu/main_menu.h"
+#include "menu/screens.h"
 
 namespace qv {
-
-struct Program;
 
 // One stop of the tour: the words (a file under the sounds folder), then the game sound they
 // name, if any, played at pan.
@@ -23,6 +22,6 @@ std::span<const TourItem> SoundTourItems();
 
 // Plays the tour with the menu music stopped. Any key skips to the next stop; Escape leaves. Both
 // the tour's end and Escape hand over to a fresh main menu.
-Screen SoundTour(Program& pg);
+Screen SoundTour(Menu& menu);
 
 }  // namespace qv

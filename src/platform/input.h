@@ -17,12 +17,14 @@ class Input : public virtual Observable {
  public:
   virtual ~Input() = default;
 
-  // Creates the keyboard device, not acquired. Called by StartUp and by InitKeyboard.
+  // Creates the keyboard device, not acquired. Called by startup (StartUp) and by input
+  // (InitKeyboard).
   virtual bool CreateKeyboard() = 0;
-  // Acquires it; fails while the window is in the background. Called by InitKeyboard.
+  // Acquires it; fails while the window is in the background. Called by input (InitKeyboard).
   virtual bool AcquireKeyboard() = 0;
   // Fills state with the keys as they are now (bit 7 set: down). A key pressed and released
-  // since the last turn of the window system reads as down once. Called by PollKeyboard.
+  // since the last turn of the window system reads as down once. Called by input
+  // (PollKeyboard).
   virtual KeyRead ReadKeyboard(uint8_t state[256]) = 0;
 };
 

@@ -25,7 +25,6 @@ constexpr double kMixRampMs = 5.0;
 class Mixer {
  public:
   explicit Mixer(uint32_t output_rate);
-  uint32_t OutputRate() const { return output_rate_; }
 
   // --- The game's side. Voices are named by the caller's ids (the sound buffers' numbers).
   // A new voice: stopped at frame 0, volume 0 (full), pan 0 (centre), the file's own rate.

@@ -8,7 +8,7 @@
 
 namespace qv {
 
-// One operation, as the sound log writes it (DESIGN.md, section 5).
+// One operation, as the sound log writes it (docs/DESIGN.md, section 5).
 struct PlatformEvent {
   std::string_view op;       // load, play, stop, release, position, volume, pan, frequency,
                              // http, timer, key, message, exit

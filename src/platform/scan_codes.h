@@ -1,8 +1,6 @@
 // scan_codes.h -- the keyboard scan codes the game reads (PC set 1; the arrows are the extended
-// keys, 0x80 + their code) and the period of the window's timer. Named here once, used everywhere.
+// keys, 0x80 + their code). Named here once, used everywhere.
 #pragma once
-
-#include <cstdint>
 
 namespace qv {
 
@@ -25,8 +23,5 @@ enum ScanCode : int {
   kKeyDown = 208,
   kKeyPageDown = 209,
 };
-
-// Timer1 ticks this often while enabled; the score submission gives up after 21 ticks.
-constexpr uint32_t kTimerPeriodMs = 500;
 
 }  // namespace qv

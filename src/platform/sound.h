@@ -25,42 +25,47 @@ class Sound : public virtual Observable {
  public:
   virtual ~Sound() = default;
 
-  // Opens the default sound device; false when there is none. Called once by StartUp.
+  // Who calls each operation is named by layer: startup (StartUp), sound (the players, the bank,
+  // the music level), game (the game and the bonus round), menu (the main menu, the sound tour).
+
+  // Opens the default sound device; false when there is none. Called once, by startup.
   virtual bool OpenSoundDevice() = 0;
   // A new buffer holding the whole decoded file, named relative to the sounds folder
   // ("intro.wav", "numbers/sn1.wav"), at full volume, centre, its own rate, position 0.
-  // Throws PlatformError naming the file on failure. Called by LoadSound (the bank, at
-  // start-up), by PlaySound and by PlayAndWait.
+  // Throws PlatformError naming the file on failure. Called by sound (the bank at start-up, the
+  // one-shot and interruptible players) and by menu (each stop of the sound tour).
   virtual BufferId CreateBuffer(const std::string& file) = 0;
   // Starts from the current position, or goes on if already playing, taking the new mode; a
-  // buffer played once to its end starts again from the beginning. Called by the players, by
-  // the game for the bank's sounds (a launch going on after a pause, the reload's sounds, the
-  // level's music) and by the main menu for its music.
+  // buffer played once to its end starts again from the beginning. Called by sound (the
+  // players), by game (a launch going on after a pause, the reload's sounds, the warning, a
+  // level's music, the bonus round's miss) and by menu (the main menu's music, the tour).
   virtual void Play(BufferId id, PlayMode mode) = 0;
   // Pauses: the sound stops where it is and its position stays, so the next Play goes on from
-  // there. Called by the players when a sound is cut short or done, and by the game when a
-  // target is hit or lands, a level's music changes or a game ends.
+  // there. Called by sound (a sound cut short or done), by game (a target hit or landed, a
+  // level's music changing, a game's end) and by menu (its music before a submission, a tour
+  // stop skipped).
   virtual void Stop(BufferId id) = 0;
   // Moves the play position, in bytes of the file's sound data (past the end: at the end).
-  // Called by PlayFromStart to rewind a sound before playing it again, and by the main menu
-  // and the game to rewind their music.
+  // Called by sound (PlayFromStart rewinds a sound before playing it again), by game (the
+  // level-4 music rewound at a game's start) and by menu (its music rewound on entry).
   virtual void SetCurrentPosition(BufferId id, uint32_t byte_offset) = 0;
-  // Called by PlayAndWait (full volume) and by the menus, which lower their music under
-  // speech and bring it back.
+  // Called by sound only: PlayAndWait (full volume), and the music level under the menus'
+  // ducking and the player's own level.
   virtual void SetVolume(BufferId id, int hundredths_db) = 0;
   // Pan 0 plays both channels at full level; pan p attenuates only the far channel, by
-  // |p| / 100 dB, so +-10000 is one channel alone. Called by PlaySound (centre), by
-  // PlayFromStart (a target's side) and by the bonus round as its target moves.
+  // |p| / 100 dB, so +-10000 is one channel alone. Called by sound (PlaySound centres, and
+  // PlayFromStart places a target's sound on its side), by game (the bonus round's target
+  // jumping) and by menu (each sound of the tour on its side).
   virtual void SetPan(BufferId id, int pan) = 0;
-  // The rate the buffer plays at, which sets its pitch and its length. Called by the game at
+  // The rate the buffer plays at, which sets its pitch and its length. Called by game only, at
   // each launch, for the launch sound's random pitch.
   virtual void SetFrequency(BufferId id, int hertz) = 0;
-  // 0, or kStatusPlaying with kStatusLooping if looping. Called by PlaySound and PlayAndWait
-  // at each pass of their wait for the sound's end.
+  // 0, or kStatusPlaying with kStatusLooping if looping. Called at each pass of a wait for a
+  // sound's end: by sound (PlaySound, PlayAndWait) and by menu (the tour).
   virtual int GetStatus(BufferId id) = 0;
   // Frees the buffer, silencing it if it plays; its number is never used again. Called by
-  // LoadSound (replacing a bank buffer), by PlaySound (the one-shot sound before), by
-  // PlayAndWait when its sound is over, and by StopAndRelease.
+  // sound (LoadSound replacing a bank buffer, PlaySound the one-shot sound before, PlayAndWait
+  // once its sound is over, StopAndRelease) and by menu (a tour stop once over).
   virtual void Release(BufferId id) = 0;
 };
 

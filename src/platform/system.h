@@ -22,6 +22,9 @@ struct SoundDeviceLost : PlatformError {
   using PlatformError::PlatformError;
 };
 
+// Timer1 ticks this often while enabled; the score submission gives up after 21 ticks.
+constexpr uint32_t kTimerPeriodMs = 500;
+
 // What one turn of the window system delivered.
 struct WindowEvents {
   bool close_requested = false;  // the window is being closed: Form_Unload must run
@@ -35,31 +38,35 @@ class System : public virtual Observable {
  public:
   virtual ~System() = default;
 
-  // Milliseconds of the system clock; wraps modulo 2^32. Read afresh at each use by the
-  // game's clocks (a target's flight, the launch timer) and by the sound log's stamps.
+  // Who calls each operation is named by layer, as in sound.h.
+
+  // Milliseconds of the system clock; wraps modulo 2^32. Read afresh at each use by game (a
+  // target's flight, the launch timer) and by the sound log's stamps.
   virtual uint32_t TickCount() = 0;
-  // A seed taken from the time of day, for the random generator: Main seeds it once, and
-  // RandomIntReseeded again at each launch.
+  // A seed taken from the time of day, for the random generator: startup (Main) seeds it once,
+  // and core's RandomIntReseeded again at each launch of game.
   virtual uint32_t ClockSeed() = 0;
-  // Creates and shows the game's empty window. Called once, by Main, before any device.
+  // Creates and shows the game's empty window. Called once, by startup (Main), before any
+  // device.
   virtual void ShowWindow() = 0;
-  // One turn of the window system, called once per pass by every loop (DoEvents). It may wait
+  // One turn of the window system, called once per pass by every loop, through core's
+  // DoEvents: those of sound (the players' waits), game, submit and menu. It may wait
   // until the first of: a window event (a key, focus, close, timer tick), the tick count `due`
   // the calling loop has something to do at, or what the platform knows is due itself (a
   // playing sound's end, a running transfer); never more than a second. A turn that follows
   // one that delivered input does not wait, so the loop sees every event at its next pass.
   virtual WindowEvents ProcessEvents(std::optional<uint32_t> due) = 0;
   // A modal box with an OK button, captioned "QuorVane"; the text also goes to standard error
-  // (and is spoken where speech is at hand). Called by Main and StartUp just before the
-  // program ends with an error (a failure no one handles, no sound device), and by
-  // ReadStartupSettings when the settings file cannot be used: the game then plays on.
+  // (and is spoken where speech is at hand). Called by startup (Main, StartUp) just before the
+  // program ends with an error (a failure no one handles, no sound device), and by store
+  // (ReadStartupSettings) when the settings file cannot be used: the game then plays on.
   virtual void MessageBox(const std::string& text) = 0;
   // Ends the program at once with this exit status, releasing every platform object. Called by
-  // Main and StartUp after an error's message box (status 1), by ExitGame when the player
-  // leaves and by Form_Unload when the window is closed (status 0).
+  // startup only: after an error's message box (status 1), by ExitGame when the player leaves
+  // and by Main once the window's close has unwound what ran (status 0).
   [[noreturn]] virtual void Terminate(int status) = 0;
-  // Switches Timer1 (kTimerPeriodMs) on or off; called by SubmitScore around its wait for
-  // the transfer.
+  // Switches Timer1 (kTimerPeriodMs) on or off; called by submit (SubmitScore) around its wait
+  // for the transfer.
   virtual void SetTimerEnabled(bool enabled) = 0;
 };
 

@@ -15,13 +15,13 @@ class Transfer : public virtual Observable {
   virtual ~Transfer() = default;
 
   // Starts a GET of url ("http://host[:port]/path?query"), abandoning one still running.
-  // Called by SubmitScore.
+  // Called by submit (SubmitScore).
   virtual void StartTransfer(const std::string& url) = 0;
   // True while the transfer runs; it advances in the turns of the window system and here.
-  // Called by SubmitScore's wait at each pass.
+  // Called by submit, at each pass of SubmitScore's wait.
   virtual bool TransferExecuting() = 0;
   // The HTTP status of the finished transfer; 0 when it failed (no host, refused, time-out).
-  // Called by SubmitScore once the transfer is over.
+  // Called by submit (SubmitScore) once the transfer is over.
   virtual int TransferStatus() = 0;
 };
 

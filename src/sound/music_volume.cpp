@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "core/program.h"
 #include "input/keyboard.h"
+#include "sound/audio.h"
 #include "store/music_settings.h"
 
 namespace qv {
@@ -14,46 +14,45 @@ namespace {
 constexpr int kSilent = -10000;
 
 // What a track the game sets to `volume` is played at.
-int Heard(const Program& pg, int volume) {
-  if (pg.MusicMuted) return kSilent;
-  return std::max(kSilent, volume + pg.MusicVolume);
+int Heard(const Audio& audio, int volume) {
+  if (audio.MusicMuted) return kSilent;
+  return std::max(kSilent, volume + audio.MusicVolume);
 }
 
-void SetIfLoaded(Program& pg, BufferId music, int volume) {
-  if (music != 0) pg.sound.SetVolume(music, Heard(pg, volume));
+void SetIfLoaded(Audio& audio, BufferId music, int volume) {
+  if (music != 0) audio.sound.SetVolume(music, Heard(audio, volume));
 }
 
 }  // namespace
 
-void SetMenuMusicVolume(Program& pg, int volume) {
-  pg.MenuMusicVolume = volume;
-  SetIfLoaded(pg, pg.bank.MenuMusic, volume);
+void SetMenuMusicVolume(Audio& audio, int volume) {
+  audio.MenuMusicVolume = volume;
+  SetIfLoaded(audio, audio.bank.MenuMusic, volume);
 }
 
-void ApplyMusicLevel(Program& pg) {
-  SetIfLoaded(pg, pg.bank.MenuMusic, pg.MenuMusicVolume);
+void ApplyMusicLevel(Audio& audio) {
+  SetIfLoaded(audio, audio.bank.MenuMusic, audio.MenuMusicVolume);
   // The game never changes the volume of these: they play at the level alone.
-  for (BufferId music : pg.bank.Music) SetIfLoaded(pg, music, 0);
+  for (BufferId music : audio.bank.Music) SetIfLoaded(audio, music, 0);
 }
 
-void HandleMusicKeys(Program& pg) {
-  const int32_t volume = pg.MusicVolume;
-  const bool muted = pg.MusicMuted;
+void HandleMusicKeys(Audio& audio) {
+  const int32_t volume = audio.MusicVolume;
+  const bool muted = audio.MusicMuted;
   for (int key : {kKeyPageUp, kKeyPageDown, kKeyM}) {
-    if (!KeyPressed(pg, key)) continue;
-    pg.keyboard.KeyLatch[static_cast<size_t>(key)] = true;
+    if (!TakeKeyPress(audio.keyboard, key)) continue;
     if (key == kKeyM) {
-      pg.MusicMuted = !pg.MusicMuted;
+      audio.MusicMuted = !audio.MusicMuted;
       continue;
     }
     // A step the player can hear: a muted music comes back at the new level.
     const int step = key == kKeyPageUp ? kMusicVolumeStep : -kMusicVolumeStep;
-    pg.MusicVolume = std::clamp(pg.MusicVolume + step, kMusicVolumeFloor, 0);
-    pg.MusicMuted = false;
+    audio.MusicVolume = std::clamp(audio.MusicVolume + step, kMusicVolumeFloor, 0);
+    audio.MusicMuted = false;
   }
-  if (pg.MusicVolume == volume && pg.MusicMuted == muted) return;
-  ApplyMusicLevel(pg);
-  StoreMusicSettings(pg);
+  if (audio.MusicVolume == volume && audio.MusicMuted == muted) return;
+  ApplyMusicLevel(audio);
+  StoreMusicSettings(audio.settings, {audio.MusicVolume, audio.MusicMuted});
 }
 
 }  // namespace qv

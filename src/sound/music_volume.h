@@ -7,20 +7,20 @@
 
 namespace qv {
 
-struct Program;
+struct Audio;
 
 // One press of Page Up or Page Down moves the level this much (3 dB).
 constexpr int kMusicVolumeStep = 300;
 
 // Gives the menu music the volume the menus want for it (0, ducked under speech, silenced for
 // the speaker check), heard at the player's level.
-void SetMenuMusicVolume(Program& pg, int volume);
+void SetMenuMusicVolume(Audio& audio, int volume);
 // Sets every loaded music track to the player's level. Called once the bank is loaded, and
 // after each change.
-void ApplyMusicLevel(Program& pg);
+void ApplyMusicLevel(Audio& audio);
 // Page Up and Page Down raise and lower the level (a muted music comes back with it), M mutes
 // or unmutes; each acts once per press, is heard at once and is stored. Called once per pass
 // by the loops of both menus, the game and the bonus round.
-void HandleMusicKeys(Program& pg);
+void HandleMusicKeys(Audio& audio);
 
 }  // namespace qv

@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "core/program.h"
 #include "sound/players.h"
 
 namespace qv {
@@ -23,44 +22,50 @@ struct Digits {
   }
 };
 
-void Say(Program& pg, const std::string& file) { PlaySound(pg, "numbers/" + file, true); }
+void Say(Audio& audio, const std::string& file) { PlaySound(audio, "numbers/" + file, true); }
 
 }  // namespace
 
-void SpeakNumberWords(Program& pg, int32_t value) {
+void SpeakNumberWords(Audio& audio, int32_t value) {
   const Digits d{std::to_string(value)};
   const size_t len = d.length();
 
   // Hundreds of thousands.
   if (len > 5 && d.Digit(6) > 0) {
-    Say(pg, std::string("sn") + d.Char(6) + ".wav");
-    Say(pg, "hundred.wav");
+    Say(audio, std::string("sn") + d.Char(6) + ".wav");
+    Say(audio, "hundred.wav");
   }
   // Tens of thousands from twenty up, then the thousands digit after them.
-  if (len > 4 && d.Digit(5) > 1) Say(pg, std::string("sn") + d.Char(5) + "0.wav");
+  if (len > 4 && d.Digit(5) > 1) Say(audio, std::string("sn") + d.Char(5) + "0.wav");
   if (len > 4 && d.Digit(5) > 1 && d.Char(4) != '0')
-    Say(pg, std::string("sn") + d.Char(4) + ".wav");
+    Say(audio, std::string("sn") + d.Char(4) + ".wav");
   // Ten to nineteen thousand.
-  if (len > 4 && d.Digit(5) == 1) Say(pg, std::string("sn1") + d.Char(4) + ".wav");
+  if (len > 4 && d.Digit(5) == 1) Say(audio, std::string("sn1") + d.Char(4) + ".wav");
   // A thousands digit with no tens of thousands before it.
   if (len > 3 && d.Digit(4) > 0 && (len < 5 || d.Digit(5) == 0)) {
-    Say(pg, std::string("sn") + d.Char(4) + ".wav");
+    Say(audio, std::string("sn") + d.Char(4) + ".wav");
   }
   if ((len > 5 && d.Digit(6) != 0) || (len > 4 && d.Digit(5) != 0) ||
       (len > 3 && d.Digit(4) != 0)) {
-    Say(pg, "thousand.wav");
+    Say(audio, "thousand.wav");
   }
   // Hundreds.
   if (len > 2 && d.Digit(3) > 0) {
-    Say(pg, std::string("sn") + d.Char(3) + ".wav");
-    Say(pg, "hundred.wav");
+    Say(audio, std::string("sn") + d.Char(3) + ".wav");
+    Say(audio, "hundred.wav");
   }
   // Tens from twenty up; ten to nineteen; zero alone; the units.
-  if (len > 1 && d.Digit(2) > 1) Say(pg, std::string("sn") + d.Char(2) + "0.wav");
-  if (len > 1 && d.Digit(2) == 1) Say(pg, std::string("sn1") + d.Char(1) + ".wav");
-  if (len == 1 && value == 0) Say(pg, "sn0.wav");
-  if (len > 1 && d.Digit(2) != 1 && d.Digit(1) > 0) Say(pg, std::string("sn") + d.Char(1) + ".wav");
-  if (len == 1 && d.Digit(1) > 0) Say(pg, std::string("sn") + d.Char(1) + ".wav");
+  if (len > 1 && d.Digit(2) > 1) Say(audio, std::string("sn") + d.Char(2) + "0.wav");
+  if (len > 1 && d.Digit(2) == 1) Say(audio, std::string("sn1") + d.Char(1) + ".wav");
+  if (len == 1 && value == 0) Say(audio, "sn0.wav");
+  if (len > 1 && d.Digit(2) != 1 && d.Digit(1) > 0)
+    Say(audio, std::string("sn") + d.Char(1) + ".wav");
+  if (len == 1 && d.Digit(1) > 0) Say(audio, std::string("sn") + d.Char(1) + ".wav");
+}
+
+void SpeakNumber(Audio& audio, int32_t value) {
+  StopSound(audio, audio.bank.LaunchSound);
+  SpeakNumberWords(audio, value);
 }
 
 }  // namespace qv

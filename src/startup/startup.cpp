@@ -4,11 +4,10 @@
 #include <cstdlib>
 #include <exception>
 
-#include "core/program.h"
-#include "core/screens.h"
 #include "game/bonus_round.h"
 #include "game/shooting_game.h"
 #include "menu/main_menu.h"
+#include "menu/screens.h"
 #include "menu/sound_tour.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
@@ -22,54 +21,63 @@ const char* const kSoundDriverMessage =
     "https://www.quorvane.example or contact support@quorvane.example.";
 
 void Main(Program& pg) {
+  System& system = pg.platform.system;
   try {
-    pg.rng.Seed(pg.system.ClockSeed());
-    pg.system.ShowWindow();
+    pg.rng.Seed(system.ClockSeed());
+    system.ShowWindow();
     StartUp(pg);
+  } catch (const WindowClosed&) {
+    // Whatever ran has ended at once; a game in play kept its better score on the way here.
+    system.Terminate(0);
   } catch (const SoundDeviceLost&) {
     // Lost in play and not back: the same message as when there is none at start.
-    pg.system.MessageBox(kSoundDriverMessage);
-    pg.system.Terminate(1);
+    system.MessageBox(kSoundDriverMessage);
+    system.Terminate(1);
   } catch (const std::exception& e) {
-    pg.system.MessageBox(e.what());
-    pg.system.Terminate(1);
+    system.MessageBox(e.what());
+    system.Terminate(1);
   }
   std::abort();  // StartUp and Terminate never return
 }
 
 void StartUp(Program& pg) {
-  if (!pg.sound.OpenSoundDevice()) {
-    pg.system.MessageBox(kSoundDriverMessage);
-    pg.system.Terminate(1);
+  if (!pg.platform.sound.OpenSoundDevice()) {
+    pg.platform.system.MessageBox(kSoundDriverMessage);
+    pg.platform.system.Terminate(1);
   }
   // Set up the keyboard without acquiring it: the first poll finds it unacquired, repeats
   // the set-up and acquires it.
-  if (!pg.input.CreateKeyboard()) throw PlatformError("Cannot set up the keyboard.");
-  ReadStartupSettings(pg);
-  LoadSoundBank(pg);
-  PlayAndWait(pg, "empty.wav");
-  PlayAndWait(pg, "intro.wav");
+  if (!pg.platform.input.CreateKeyboard()) throw PlatformError("Cannot set up the keyboard.");
+  const StoredMusicLevel music = ReadStartupSettings(pg.settings, pg.platform.system);
+  pg.audio.MusicVolume = music.volume;
+  pg.audio.MusicMuted = music.muted;
+  LoadSoundBank(pg.audio);
+  PlayAndWait(pg.audio, "empty.wav");
+  PlayAndWait(pg.audio, "intro.wav");
   // The screens hand over by returning the next one here, never by calling it.
   Screen screen = Screen::MainMenu;
   for (;;) {
     switch (screen) {
       case Screen::MainMenu:
-        screen = MainMenu(pg);
+        screen = MainMenu(pg.menu);
         break;
       case Screen::NewGame:
-        screen = NewGame(pg);
+        NewGame(pg.game);
+        screen = Screen::SelectDifficulty;
         break;
       case Screen::SelectDifficulty:
-        screen = SelectDifficulty(pg);
+        screen = SelectDifficulty(pg.menu);
         break;
       case Screen::Game:
-        screen = RunGame(pg);
+        RunGame(pg.game);
+        screen = Screen::MainMenu;
         break;
       case Screen::BonusRound:
-        screen = StartBonusRound(pg);
+        StartBonusRound(pg.game);
+        screen = Screen::MainMenu;
         break;
       case Screen::SoundTour:
-        screen = SoundTour(pg);
+        screen = SoundTour(pg.menu);
         break;
       case Screen::Exit:
         ExitGame(pg);
@@ -80,9 +88,9 @@ void StartUp(Program& pg) {
 void ExitGame(Program& pg) {
   // Nothing is left to save here: every game stored its better score when it ended, and a save
   // now could only bring back a high score that Space+C has cleared since.
-  StopGameSounds(pg);
-  PlayAndWait(pg, "ending.wav");
-  pg.system.Terminate(0);
+  StopGameSounds(pg.audio);
+  PlayAndWait(pg.audio, "ending.wav");
+  pg.platform.system.Terminate(0);
   std::abort();  // Terminate never returns
 }
 

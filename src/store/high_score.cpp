@@ -1,7 +1,6 @@
 // high_score.cpp -- reading, storing, clearing and marking sent the stored high score.
 #include "store/high_score.h"
 
-#include "core/program.h"
 #include "store/ini_store.h"
 #include "store/scramble.h"
 #include "store/settings.h"
@@ -29,42 +28,42 @@ constexpr const char* kClearDifficultyKey = "difficulty";
 
 }  // namespace
 
-int32_t ReadHighScore(Program& pg) {
+int32_t ReadHighScore(Settings& settings) {
   return LeadingNumber(
-      Unscramble(ReadSetting(pg, kHighScoreApp, kHighScoreSection, kHighScoreKey, "0")));
+      Unscramble(ReadSetting(settings, kHighScoreApp, kHighScoreSection, kHighScoreKey, "0")));
 }
 
-bool ReadScoreSent(Program& pg) {
+bool ReadScoreSent(Settings& settings) {
   double sent = 0;
-  return ParseNumber(ReadSetting(pg, kScoreSentApp, kScoreSentSection, kScoreSentKey, "0"),
+  return ParseNumber(ReadSetting(settings, kScoreSentApp, kScoreSentSection, kScoreSentKey, "0"),
                      &sent) &&
          sent != 0;
 }
 
-void StoreHighScore(Program& pg, int32_t score, int difficulty) {
-  StoreSettings(
-      pg, {{kHighScoreApp, kHighScoreSection, kHighScoreKey, Scramble(pg, std::to_string(score))},
-           {kDifficultyApp, kDifficultySection, kDifficultyKey,
-            Scramble(pg, std::to_string(difficulty))},
-           {kScoreSentApp, kScoreSentSection, kScoreSentKey, "0"}});
-  pg.game.HighScore = score;
-  pg.game.ScoreSent = false;
+void StoreHighScore(Settings& settings, int32_t score, int difficulty) {
+  StoreSettings(settings, {{kHighScoreApp, kHighScoreSection, kHighScoreKey,
+                            Scramble(settings.rng, std::to_string(score))},
+                           {kDifficultyApp, kDifficultySection, kDifficultyKey,
+                            Scramble(settings.rng, std::to_string(difficulty))},
+                           {kScoreSentApp, kScoreSentSection, kScoreSentKey, "0"}});
+  settings.HighScore = score;
+  settings.ScoreSent = false;
 }
 
-void ClearHighScore(Program& pg) {
-  StoreSettings(pg, {{kClearApp, kClearSection, kClearScoreKey, "0"},
-                     {kClearApp, kClearSection, kClearDifficultyKey, "0"}});
-  pg.game.HighScore = 0;
+void ClearHighScore(Settings& settings) {
+  StoreSettings(settings, {{kClearApp, kClearSection, kClearScoreKey, "0"},
+                           {kClearApp, kClearSection, kClearDifficultyKey, "0"}});
+  settings.HighScore = 0;
 }
 
-void MarkScoreSent(Program& pg) {
-  StoreSetting(pg, kScoreSentApp, kScoreSentSection, kScoreSentKey, "1");
-  pg.game.ScoreSent = true;
+void MarkScoreSent(Settings& settings) {
+  StoreSetting(settings, kScoreSentApp, kScoreSentSection, kScoreSentKey, "1");
+  settings.ScoreSent = true;
 }
 
-StoredHighScore ReadStoredHighScore(Program& pg) {
-  return {Unscramble(ReadSetting(pg, kDifficultyApp, kDifficultySection, kDifficultyKey, "")),
-          Unscramble(ReadSetting(pg, kHighScoreApp, kHighScoreSection, kHighScoreKey, ""))};
+StoredHighScore ReadStoredHighScore(Settings& settings) {
+  return {Unscramble(ReadSetting(settings, kDifficultyApp, kDifficultySection, kDifficultyKey, "")),
+          Unscramble(ReadSetting(settings, kHighScoreApp, kHighScoreSection, kHighScoreKey, ""))};
 }
 
 bool IsSendable(const StoredHighScore& stored) {

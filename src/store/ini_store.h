@@ -88,7 +88,6 @@ class IniStore {
     return Store({{app, section, key, value}});
   }
 
-  const std::string& Path() const { return path_; }
   // The file's bytes as last read or written (for tests and the in-memory store).
   std::string Text() const { return text_.Bytes(); }
 

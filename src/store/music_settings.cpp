@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "core/program.h"
 #include "store/settings.h"
 
 namespace qv {
@@ -26,23 +25,23 @@ bool WholeNumberIn(const std::string& text, int32_t low, int32_t high, int32_t* 
 
 }  // namespace
 
-void ReadMusicSettings(Program& pg) {
+StoredMusicLevel ReadMusicSettings(Settings& settings) {
   int32_t volume = 0, muted = 0;
-  if (!WholeNumberIn(ReadSetting(pg, kMusicApp, kMusicSection, kMusicVolumeKey, "0"),
+  if (!WholeNumberIn(ReadSetting(settings, kMusicApp, kMusicSection, kMusicVolumeKey, "0"),
                      kMusicVolumeFloor, 0, &volume)) {
     volume = 0;
   }
-  if (!WholeNumberIn(ReadSetting(pg, kMusicApp, kMusicSection, kMusicMutedKey, "0"), 0, 1,
+  if (!WholeNumberIn(ReadSetting(settings, kMusicApp, kMusicSection, kMusicMutedKey, "0"), 0, 1,
                      &muted)) {
     muted = 0;
   }
-  pg.MusicVolume = volume;
-  pg.MusicMuted = muted == 1;
+  return {volume, muted == 1};
 }
 
-void StoreMusicSettings(Program& pg) {
-  StoreSettings(pg, {{kMusicApp, kMusicSection, kMusicVolumeKey, std::to_string(pg.MusicVolume)},
-                     {kMusicApp, kMusicSection, kMusicMutedKey, pg.MusicMuted ? "1" : "0"}});
+void StoreMusicSettings(Settings& settings, const StoredMusicLevel& level) {
+  StoreSettings(settings,
+                {{kMusicApp, kMusicSection, kMusicVolumeKey, std::to_string(level.volume)},
+                 {kMusicApp, kMusicSection, kMusicMutedKey, level.muted ? "1" : "0"}});
 }
 
 }  // namespace qv

@@ -6,16 +6,21 @@
 
 namespace qv {
 
-struct Program;
+struct Settings;
 
 // The quietest the player may turn the music: 30 dB below the game's own volumes.
 constexpr int32_t kMusicVolumeFloor = -3000;
 
-// Start-up: MusicVolume (hundredths of a decibel, 0 down to kMusicVolumeFloor) and MusicMuted
-// (1 muted, 0 not) into the program. A missing or damaged entry (not a whole number, out of
-// range) reads as 0, not muted.
-void ReadMusicSettings(Program& pg);
-// Stores the program's music level and mute in one rewrite of the file.
-void StoreMusicSettings(Program& pg);
+// The level as stored: hundredths of a decibel (0 down to kMusicVolumeFloor), and the mute.
+struct StoredMusicLevel {
+  int32_t volume = 0;
+  bool muted = false;
+};
+
+// Start-up: MusicVolume and MusicMuted (1 muted, 0 not). A missing or damaged entry (not a whole
+// number, out of range) reads as 0, not muted.
+StoredMusicLevel ReadMusicSettings(Settings& settings);
+// Stores the level and the mute in one rewrite of the file.
+void StoreMusicSettings(Settings& settings, const StoredMusicLevel& level);
 
 }  // namespace qv

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/program.h"
-
 namespace qv {
 
 namespace {
@@ -19,8 +17,8 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
-std::string Scramble(Program& pg, const std::string& text) {
-  auto key_digit = static_cast<int>(static_cast<double>(pg.rng.Next()) * 9.0 + 1.0);
+std::string Scramble(Random& rng, const std::string& text) {
+  auto key_digit = static_cast<int>(static_cast<double>(rng.Next()) * 9.0 + 1.0);
   return ScrambleWithKey(text, key_digit);
 }
 

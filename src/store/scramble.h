@@ -4,12 +4,12 @@
 
 #include <string>
 
+#include "core/random.h"
+
 namespace qv {
 
-struct Program;
-
 // Scrambles text with a key digit (1..9) drawn from the game's random generator.
-std::string Scramble(Program& pg, const std::string& text);
+std::string Scramble(Random& rng, const std::string& text);
 // The same with a given key digit: pads the text to 4 characters with spaces, writes each
 // character code plus the key as upper-case hex, with the pair "<key>0" after the second.
 std::string ScrambleWithKey(const std::string& text, int key_digit);

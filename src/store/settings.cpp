@@ -1,13 +1,11 @@
-// settings.cpp -- the settings store as the game uses it, start-up's reads and SaveSettings.
+// settings.cpp -- the settings store as the game uses it, and start-up's reads.
 #include "store/settings.h"
 
 #include <cstdlib>
 #include <optional>
 
-#include "core/program.h"
 #include "store/high_score.h"
 #include "store/ini_store.h"
-#include "store/music_settings.h"
 
 namespace qv {
 
@@ -51,39 +49,34 @@ int32_t LeadingNumber(const std::string& text) {
   return static_cast<int32_t>(n);
 }
 
-std::string ReadSetting(Program& pg, const std::string& app, const std::string& section,
+std::string ReadSetting(Settings& settings, const std::string& app, const std::string& section,
                         const std::string& key, const std::string& default_value) {
-  return pg.settings.Read(app, section, key).value_or(default_value);
+  return settings.file.Read(app, section, key).value_or(default_value);
 }
 
-void StoreSettings(Program& pg, const std::vector<IniEntry>& entries) {
-  if (!pg.settings.Store(entries)) return;  // throws PlatformError naming the entries
-  if (pg.log == nullptr) return;
+void StoreSettings(Settings& settings, const std::vector<IniEntry>& entries) {
+  if (!settings.file.Store(entries)) return;  // throws PlatformError naming the entries
+  if (settings.log == nullptr) return;
   for (const IniEntry& e : entries) {
-    pg.log->Add("store", 0, e.app + "/" + e.section + "/" + e.key, e.value);
+    settings.log->Add("store", 0, e.app + "/" + e.section + "/" + e.key, e.value);
   }
 }
 
-void StoreSetting(Program& pg, const std::string& app, const std::string& section,
+void StoreSetting(Settings& settings, const std::string& app, const std::string& section,
                   const std::string& key, const std::string& value) {
-  StoreSettings(pg, {{app, section, key, value}});
+  StoreSettings(settings, {{app, section, key, value}});
 }
 
-void ReadStartupSettings(Program& pg) {
+StoredMusicLevel ReadStartupSettings(Settings& settings, System& system) {
   // Found now rather than at the first store, which would end the game in progress.
-  if (std::optional<std::string> problem = pg.settings.Open()) {
-    pg.system.MessageBox(*problem +
-                         " The game plays on, but stores nothing this time (no high score, no "
-                         "bonus round) and leaves the file as it is.");
+  if (std::optional<std::string> problem = settings.file.Open()) {
+    system.MessageBox(*problem +
+                      " The game plays on, but stores nothing this time (no high score, no "
+                      "bonus round) and leaves the file as it is.");
   }
-  pg.game.ScoreSent = ReadScoreSent(pg);
-  pg.game.HighScore = ReadHighScore(pg);
-  ReadMusicSettings(pg);
-}
-
-void SaveSettings(Program& pg) {
-  const GameState& g = pg.game;
-  if (g.Score > g.HighScore) StoreHighScore(pg, g.Score, g.Difficulty);
+  settings.ScoreSent = ReadScoreSent(settings);
+  settings.HighScore = ReadHighScore(settings);
+  return ReadMusicSettings(settings);
 }
 
 }  // namespace qv

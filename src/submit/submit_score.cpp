@@ -1,62 +1,56 @@
 // submit_score.cpp -- the score submission and its wait.
 #include "submit/submit_score.h"
 
-#include "core/program.h"
-#include "core/window_events.h"
-#include "input/keyboard.h"
 #include "sound/players.h"
 #include "store/high_score.h"
-#include "store/settings.h"
 
 namespace qv {
 
 namespace {
 
-// Timer1 ticks after which the wait gives up: 21 ticks of 500 ms, about 10.5 s.
+// The wait gives up once Timer1 has ticked more than this: at the 21st tick of 500 ms, about
+// 10.5 s after it began.
 constexpr uint8_t kSubmitTimeoutTicks = 20;
 
 bool Delivered(int http_status) { return http_status >= 200 && http_status <= 299; }
 
 }  // namespace
 
-ScoreReport ReadScoreReport(Program& pg) {
-  namespace s = settings;
+ScoreReport ReadScoreReport(Settings& settings) {
+  namespace s = setting_names;
   ScoreReport r;
-  r.name = ReadSetting(pg, s::kPlayerApp, s::kPlayerSection, s::kPlayerNameKey, "");
-  const StoredHighScore stored = ReadStoredHighScore(pg);
+  r.name = ReadSetting(settings, s::kPlayerApp, s::kPlayerSection, s::kPlayerNameKey, "");
+  const StoredHighScore stored = ReadStoredHighScore(settings);
   r.level = stored.level;
   r.score = stored.score;
-  r.email = ReadSetting(pg, s::kPlayerApp, s::kPlayerSection, s::kPlayerEmailKey, "");
+  r.email = ReadSetting(settings, s::kPlayerApp, s::kPlayerSection, s::kPlayerEmailKey, "");
   return r;
 }
 
-bool SubmitScore(Program& pg) {
-  Submission sub;
-  pg.TimerTicks = 0;
-  sub.SendPending = true;
-  sub.report = ReadScoreReport(pg);
+bool SubmitScore(ScoreSender& sender) {
+  sender.window.TimerTicks = 0;
   // A transfer still running from an earlier, timed-out submission is abandoned here.
-  pg.transfer.StartTransfer(ScoreUrl(ScoreServerHost(), sub.report));
-  pg.system.SetTimerEnabled(true);
-  PlaySound(pg, "Sendwait.wav", true);  // the transfer and the timer run meanwhile
-  while (sub.SendPending) {
+  sender.transfer.StartTransfer(ScoreUrl(ScoreServerHost(), ReadScoreReport(sender.settings)));
+  sender.window.system.SetTimerEnabled(true);
+  PlaySound(sender.audio, "Sendwait.wav", true);  // the transfer and the timer run meanwhile
+  bool answered = false;
+  while (!answered) {
     // Polled only to keep the latches current: no key, not even Escape, ends the wait.
-    PollKeyboard(pg);
-    DoEvents(pg);  // nothing of ours is due: the timer and the transfer wake the turn
-    if (pg.TimerTicks > kSubmitTimeoutTicks) break;
-    if (!pg.transfer.TransferExecuting()) sub.SendPending = false;
+    PollKeyboard(sender.keyboard);
+    DoEvents(sender.window);  // nothing of ours is due: the timer and the transfer wake the turn
+    if (sender.window.TimerTicks > kSubmitTimeoutTicks) break;
+    answered = !sender.transfer.TransferExecuting();
   }
-  // Still pending here means the time-out; otherwise the server's answer decides.
-  const bool delivered = !sub.SendPending && Delivered(pg.transfer.TransferStatus());
+  // Not answered here means the time-out; otherwise the server's answer decides.
+  const bool delivered = answered && Delivered(sender.transfer.TransferStatus());
   if (delivered) {
-    PlaySound(pg, "SendGood.wav", true);
-    MarkScoreSent(pg);
+    PlaySound(sender.audio, "SendGood.wav", true);
+    MarkScoreSent(sender.settings);
   } else {
     // A time-out, an error status or a failed transfer: the same item can be tried again.
-    PlaySound(pg, "senderror.wav", true);
+    PlaySound(sender.audio, "senderror.wav", true);
   }
-  sub.SendPending = false;
-  pg.system.SetTimerEnabled(false);
+  sender.window.system.SetTimerEnabled(false);
   return delivered;
 }
 

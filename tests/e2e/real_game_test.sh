@@ -21,13 +21,13 @@ sox -n -r 22050 -c 1 -b 16 "$SOUNDS/launch.wav" synth 0.5 sine 440 vol 0.5 || fa
 run_program game
 LOG="$WORK/game.log"
 
+# Each key once the speech before it is over: a key during it would only cut it short.
 wait_log "$LOG" play menuprompt.wav
 WIN=$(find_window "^Quor Vane$")
 xdotool windowfocus --sync "$WIN" || fail "cannot focus the window"
-sleep 0.5
+wait_log "$LOG" release menuprompt.wav
 xdotool key Return
-wait_log "$LOG" play difficulty.wav
-sleep 0.5
+wait_log "$LOG" release difficulty.wav
 xdotool key Return
 # Three targets launch and land unanswered; then Escape ends the game and the program.
 for n in 1 2 3; do
@@ -37,8 +37,7 @@ for n in 1 2 3; do
   done
 done
 xdotool key Escape
-wait_log "$LOG" play menuprompt.wav
-sleep 0.3
+wait_log "$LOG" release menuprompt.wav 20 2
 xdotool key Escape
 wait_exit
 [ "$QV_STATUS" = 0 ] || fail "exit status $QV_STATUS"

@@ -22,9 +22,7 @@ mkdir -p "$WORK/elsewhere"
 QV_PID=$!
 QV_PIDS+=("$QV_PID")
 wait_log "$WORK/installed.log" play intro.wav
-sleep 1
+wait_sound "$WORK/out.wav"
 kill -TERM "$QV_PID"
 wait_exit
-PEAK=$(sox "$WORK/out.wav" -n stat 2>&1 | awk '/^Maximum amplitude/ { print $3 }')
-awk -v p="${PEAK:-0}" 'BEGIN { exit !(p > 0.05) }' || fail "the installed program is silent (peak '$PEAK')"
 echo "PASS"

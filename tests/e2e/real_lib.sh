@@ -79,16 +79,39 @@ run_program() {
   QV_PIDS+=("$QV_PID")
 }
 
-# wait_log LOG OP SUBJECT [SECONDS]: until LOG has a line with that op and subject ("*": any).
+# wait_log LOG OP SUBJECT [SECONDS [COUNT]]: until LOG has COUNT (default 1) lines with that op
+# and subject ("*": any).
 wait_log() {
-  local log=$1 op=$2 subject=$3 limit=${4:-20} i
+  local log=$1 op=$2 subject=$3 limit=${4:-20} count=${5:-1} i
   for i in $(seq $((limit * 20))); do
-    awk -F'\t' -v op="$op" -v s="$subject" '$2 == op && (s == "*" || $4 == s) { found = 1 } END { exit !found }' \
+    awk -F'\t' -v op="$op" -v s="$subject" -v n="$count" \
+      '$2 == op && (s == "*" || $4 == s) { found++ } END { exit !(found >= n) }' \
       "$log" 2>/dev/null && return 0
     kill -0 "$QV_PID" 2>/dev/null || break
     sleep 0.05
   done
-  fail "no '$op $subject' in $log"
+  fail "no '$op $subject' (x$count) in $log"
+}
+
+# skip_speech LOG FILE [COUNT]: once FILE plays (the COUNTth time), cuts it short with Space, a
+# key that does nothing else in the menus, and waits until it is over: the next key then meets
+# the menu itself rather than the speech.
+skip_speech() {
+  wait_log "$1" play "$2" 20 "${3:-1}"
+  xdotool key space
+  wait_log "$1" release "$2" 20 "${3:-1}"
+}
+
+# wait_sound WAV: until the capture WAV, read as it grows, holds sound (a peak over 0.05).
+wait_sound() {
+  local i peak
+  for i in $(seq 400); do
+    peak=$(sox "$1" -n stat 2>&1 | awk '/^Maximum amplitude/ { print $3 }')
+    awk -v p="${peak:-0}" 'BEGIN { exit !(p > 0.05) }' && return 0
+    kill -0 "$QV_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  fail "nothing heard in $1 (peak '${peak:-none}')"
 }
 
 # wait_exit [SECONDS]: until the program ends; its status goes to QV_STATUS.

@@ -35,18 +35,17 @@ wait_log "$LOG" play intro.wav
 WIN=$(find_window "^Quor Vane$")
 xdotool windowfocus --sync "$WIN" || fail "cannot focus the window"
 xdotool key space
-wait_log "$LOG" play menuprompt.wav
-sleep 0.3
+# Each key once the speech before it is over: a key during it would only cut it short.
+skip_speech "$LOG" menuprompt.wav
 xdotool key Down
-sleep 0.3
+skip_speech "$LOG" calSpeakers.wav
 xdotool key Down
-wait_log "$LOG" play sendscore.wav
-sleep 0.3
+skip_speech "$LOG" sendscore.wav
 xdotool key Return
 wait_log "$LOG" play SendGood.wav 30
 wait_log "$LOG" store quorvane/settings/qv
 grep -q "	store	-	quorvane/settings/qv	1$" "$LOG" || fail "the sent marker is not 1"
-sleep 0.5
+skip_speech "$LOG" menuprompt.wav 2
 xdotool key Escape
 wait_exit
 [ "$QV_STATUS" = 0 ] || fail "exit status $QV_STATUS"

@@ -42,9 +42,11 @@ awk -v p="${BEFORE:-0}" 'BEGIN { exit !(p > 0.01) }' || fail "no menu music befo
 
 kill -9 "$PULSE"
 wait "$PULSE" 2>/dev/null
-sleep 0.5
 start_pulse
-sleep 1
+# The game hears the server gone at its next turn and opens the device again: its music is back.
+for i in $(seq 15); do
+  awk -v p="$(sink_peak)" 'BEGIN { exit !(p > 0.01) }' && break
+done
 xdotool key Down
 wait_log "$LOG" play calSpeakers.wav 15
 kill -0 "$QV_PID" 2>/dev/null || fail "the program ended: $(cat "$WORK/restart.err")"

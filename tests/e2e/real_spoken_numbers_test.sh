@@ -1,9 +1,10 @@
 #!/bin/bash
 # real_spoken_numbers_test.sh -- the real program reads its high score aloud 200 times (H at the
 # menu: "high score is", the number's words, "points"), each word a 25 ms tone, its mix captured
-# in real time; in the sound log every word starts within 20 ms of the end of the one before.
-# A word that ends while the loop is between its status read and its wait must still wake it:
-# a missed end was heard as a second-long stall inside a number.
+# in real time; in the sound log no word starts a stall after the one before. A word that ends
+# while the loop is between its status read and its wait must still wake it: a missed end was
+# heard as a second-long stall inside a number. How promptly the words join (about a
+# millisecond here) is a figure of bench/pump_latency, not a bound of this test.
 # Usage: real_spoken_numbers_test.sh QUORVANE QUORVANE_SIM SOURCE_DIR
 set -u
 PROGRAM=$1
@@ -48,11 +49,11 @@ REPORT=$(awk -F'\t' -v word="$WORD_MS" '
   $4 == "highscoreis.wav" { last = $1; next }
   last != "" && ($4 ~ /^numbers\// || $4 == "points.wav") {
     join = $1 - last - word; joins++; if (join > worst) worst = join
-    if (join > 20) late++
+    if (join > 250) late++
     last = ($4 == "points.wav") ? "" : $1 }
   END { printf "%d %d %d", joins, worst, late }' "$LOG")
 read -r JOINS WORST LATE <<<"$REPORT"
-echo "$JOINS joins between words; the longest $WORST ms past the word's end; $LATE over 20 ms"
+echo "$JOINS joins between words; the longest $WORST ms past the word's end; $LATE stalls"
 [ "$JOINS" -eq $((NUMBERS * 7)) ] || fail "$JOINS joins, not $((NUMBERS * 7))"
-[ "$LATE" -eq 0 ] || fail "$LATE joins took more than the word plus 20 ms (the longest $WORST ms)"
+[ "$LATE" -eq 0 ] || fail "$LATE joins stalled, more than 250 ms past the word (the longest $WORST ms)"
 echo "PASS"

@@ -11,12 +11,12 @@
 #include <sstream>
 #include <string>
 
-#include "core/program.h"
 #include "driver.h"
 #include "platform/paths.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
 #include "render.h"
+#include "startup/program.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"
 

@@ -8,9 +8,9 @@
 #include <map>
 #include <set>
 
-#include "core/program.h"
 #include "platform/wave_file.h"
 #include "render.h"
+#include "startup/program.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"
 

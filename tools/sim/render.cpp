@@ -3,7 +3,6 @@
 #include "render.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 
 namespace qv {
@@ -100,9 +99,6 @@ void RenderFile::Add(const std::vector<std::vector<float>>& stems, size_t frames
   for (const auto& stem : stems) {
     for (size_t i = 0; i < sum_.size(); ++i) sum_[i] += stem[i];
   }
-  // Full scale: what rounds to the largest 16-bit sample, or beyond.
-  constexpr float kFull = 32766.5f / 32767.0f;
-  for (float v : sum_) full_scale_ += std::fabs(v) >= kFull ? 1 : 0;
   out_.Append(sum_.data(), frames);
 }
 

@@ -59,20 +59,17 @@ class Render : public PlatformObserver {
   uint64_t frames_ = 0;
 };
 
-// Writes the sum of the stems to a 16-bit stereo wave file as it comes, and counts the
-// samples that reach full scale.
+// Writes the sum of the stems to a 16-bit stereo wave file as it comes.
 class RenderFile {
  public:
   explicit RenderFile(const std::string& path);
   void Add(const std::vector<std::vector<float>>& stems, size_t frames);
   // Completes the file. Throws WaveError.
   void Close() { out_.Close(); }
-  uint64_t FullScale() const { return full_scale_; }
 
  private:
   WaveWriter out_;
   std::vector<float> sum_;
-  uint64_t full_scale_ = 0;
 };
 
 }  // namespace qv

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/real/controller.h"
@@ -168,6 +169,8 @@ class SdlSystem : public System {
   bool input_last_turn_ = false;  // the last turn delivered input: this one does not sleep
   std::array<bool, 512> pressed_this_turn_{};
   Controllers controllers_;
+  // The environment as the game found it, for the programs it starts; empty before ShowWindow.
+  std::vector<std::string> child_environment_;
 };
 
 class SdlInput : public Input {

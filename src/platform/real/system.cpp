@@ -15,6 +15,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/real/machine.h"
 #include "platform/real/text_wrap.h"
@@ -74,42 +75,30 @@ void DieWithTheGame() {
 }
 
 // A message box is not read by every screen reader: when speech-dispatcher's spd-say is there,
-// the text is spoken too, without waiting for it (the box waits for the player).
-void SpeakAloud(const std::string& text) {
+// the text is spoken too, without waiting for it (the box waits for the player). It runs with
+// the environment the game started with, not the one SDL was started in.
+void SpeakAloud(const std::string& text, const std::vector<std::string>& environment) {
+  // Everything the child needs is made before the fork: a child of a process with threads may
+  // only make system calls.
+  std::vector<char*> envp;
+  for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
+  const char* const argv[] = {"spd-say", "--", text.c_str(), nullptr};
   const pid_t child = fork();
   if (child != 0) {
     if (child > 0) waitpid(child, nullptr, 0);  // the grandchild speaks on its own
     return;
   }
-  if (fork() == 0) {
-    execlp("spd-say", "spd-say", "--", text.c_str(), static_cast<char*>(nullptr));
-  }
+  if (fork() == 0) execvpe("spd-say", const_cast<char* const*>(argv), envp.data());
   _exit(0);  // spd-say is not installed, or it has been started
 }
 
-// Sets an environment variable (nothing when value is null) until the end of the scope, then
-// puts it back as it was, so that no program the game starts later (the message box's,
-// spd-say) inherits the setting.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const char* value) : name_(name) {
-    if (value == nullptr) return;
-    set_ = true;
-    if (const char* was = std::getenv(name)) was_ = was;
-    setenv(name, value, 1);
-  }
-  ~ScopedVariable() {
-    if (!set_) return;
-    was_ ? setenv(name_, was_->c_str(), 1) : unsetenv(name_);
-  }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
-  bool set_ = false;
-  std::optional<std::string> was_;
-};
+// The environment as it is now, as NAME=VALUE entries.
+std::vector<std::string> CurrentEnvironment() {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) entries.emplace_back(*entry);
+  return entries;
+}
 
 // Waits, at the end of its scope, for the output that opens on a thread of its own.
 struct OpeningDone {
@@ -172,17 +161,21 @@ void SdlSystem::ShowWindow() {
       });
     }
   }
+  // Two variables are set for SDL's start, here, before the first thread of the game starts:
+  // changing the environment while another thread may read it is a race. They stay set; the
+  // programs the game starts (spd-say) get the environment as it was before.
+  child_environment_ = CurrentEnvironment();
   // The game reads keys, never text, yet SDL opens an X input method, and libX11's own one
   // parses the locale's whole Compose table (5,700 lines for UTF-8 locales), about 8 ms of
-  // every start: an empty table while SDL starts.
-  const ScopedVariable no_compose("XCOMPOSEFILE", "/dev/null");
+  // every start: an empty table.
+  setenv("XCOMPOSEFILE", "/dev/null", 1);
   // Without a session bus, SDL's input-method look-up makes libdbus fork and run dbus-launch
   // to start one, which lives on after the game and gives it nothing (no input method or
   // screen saver is there to answer). Where none is, SDL is told so.
-  const bool no_bus = std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr && !UserBusExists();
-  const ScopedVariable no_autolaunch("DBUS_SESSION_BUS_ADDRESS", no_bus ? "none:" : nullptr);
-  // The sound server answers while SDL starts; the variables above go back as they were only
-  // once the output is open, so that nothing reads the environment while it changes.
+  if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr && !UserBusExists()) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", "none:", 1);
+  }
+  // The sound server answers while SDL starts.
   sound_.StartOpening();
   const OpeningDone opened{sound_};
   // Only what the window needs (its events with it): Timer1 starts SDL's timer when the
@@ -335,7 +328,7 @@ void SdlSystem::MessageBox(const std::string& text) {
   Tell("message", 0, text, "");
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
-  SpeakAloud(text);
+  SpeakAloud(text, child_environment_.empty() ? CurrentEnvironment() : child_environment_);
   struct sigaction end_now {
   }, old_term{}, old_int{};
   end_now.sa_handler = EndOnSignal;

@@ -15,7 +15,6 @@ struct GameState {
   int32_t Lives = 0;          // lives left (5 at the start)
   uint8_t Ammo = 0;           // shots in the gun, counted on difficulty 3 only (6 at the start)
   bool GunLocked = false;     // the gun is locked after a miss
-  int32_t HighScore = 0;      // high score in memory, read at start-up
   bool NewHighScore = false;  // the high score was beaten during this game
   int32_t Score = 0;          // current score, never below 0
   uint8_t Difficulty = 0;     // 1, 2 or 3 (3 is the hardest), chosen before each game
@@ -31,7 +30,6 @@ struct GameState {
   int32_t WaitLimit = 0;        // a target is launched when the wait exceeds this (ms)
   bool TargetResolved = false;  // the current target has been hit or has landed
 
-  bool ScoreSent = false;     // the high score in the settings store has been submitted
   bool GameRunning = false;   // the game loop's running flag
   bool BonusRunning = false;  // the bonus loop's running flag
 };

@@ -1,5 +1,5 @@
-// screens.h -- the screens of the program. Each screen returns the one to enter next to the
-// loop in StartUp, so a long session of games and menus never deepens the stack.
+// screens.h -- the screens of the program. Each screen hands over to the next by returning it to
+// the loop in StartUp, so a long session of games and menus never deepens the stack.
 #pragma once
 
 namespace qv {
@@ -11,7 +11,7 @@ enum class Screen {
   Game,              // the game itself, once the difficulty is chosen
   BonusRound,        // the bonus round
   SoundTour,         // the spoken tour of the keys and the game's sounds
-  Exit,              // ExitGame: save, say goodbye, end
+  Exit,              // ExitGame: say goodbye, end
 };
 
 }  // namespace qv
