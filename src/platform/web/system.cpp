@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/scan_codes.h"
+#include "platform/system.h"
 #include "platform/web/page_calls.h"
 #include "platform/web/web_platform.h"
 
