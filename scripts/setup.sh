@@ -62,8 +62,17 @@ qv_build_web() {
   local dir=$1
   (
     export PATH="/usr/bin:$PATH" NODE_PATH=/usr/share/nodejs
+    # A package build's compiler flags (hardening) are for the native programs, not WebAssembly.
+    unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS
     emcmake cmake -S "$QV_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
       "${QV_WEB_CMAKE_ARGS[@]}" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
   )
+}
+
+# The browser tests' npm packages (puppeteer-core, which drives Debian's Chromium, and axe-core),
+# exactly as tests/web/package-lock.json has them.
+qv_install_web_test_tools() {
+  command -v npm >/dev/null || qv_install npm
+  (cd "$QV_ROOT/tests/web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 }

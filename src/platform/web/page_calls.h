@@ -8,7 +8,8 @@
 extern "C" {
 
 // Waits up to ms (0: only lets the browser run what is queued) or until a key, a sound's end,
-// the transfer's end or a timer tick; true when it was a key or the focus. Waits.
+// the transfer's end or a timer tick; true when it was a key or the focus. Waits; once the
+// program has ended (qv_page_exit), for ever.
 int qv_page_wait(int ms);
 // Timer1's ticks since the last call.
 int qv_page_take_timer_ticks();

@@ -4,7 +4,6 @@
 #include <emscripten.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "platform/system.h"
 #include "platform/web/page_calls.h"
@@ -51,9 +50,9 @@ void WebSystem::MessageBox(const std::string& text) {
 void WebSystem::Terminate(int status) {
   Tell("exit", 0, "", std::to_string(status));
   qv_page_exit(status);
-  // Unwinds the game's stack and ends the runtime: the page stays, saying the game has ended.
-  emscripten_force_exit(status);
-  std::abort();
+  // The page says the game has ended, and the game's turn never comes back: the program stops
+  // here, with nothing thrown through the page.
+  for (;;) qv_page_wait(0);
 }
 
 void MirrorToPage(SoundLog& log) {

@@ -81,6 +81,7 @@ window.quorvane = page;
 
 page.wait = function (ms) {
   page.persistSettings();
+  if (page.ended !== null) return new Promise(() => {});  // the program has ended
   if (page.wakeInput) {
     page.wakeInput = false;
     return Promise.resolve(1);
@@ -511,8 +512,6 @@ function main() {
   window.addEventListener('blur', onFocusChange);
   window.addEventListener('focus', onFocusChange);
   window.addEventListener('pagehide', () => page.persistSettings());
-  // The game's end unwinds its stack as an exception that nothing catches: it is no error.
-  window.addEventListener('error', (e) => { if (page.ended !== null) e.preventDefault(); });
   watchGamepads();
   page.area.focus();
   prepared = prepare();
