@@ -1,11 +1,12 @@
 // system.cpp -- the event turn, Timer1, the message and the end of the program in the browser.
 // A turn hands the browser its thread (the game is suspended by Asyncify, its loops and their
 // stack kept as they are) until something is due.
+#include "platform/system.h"
+
 #include <emscripten.h>
 
 #include <algorithm>
 
-#include "platform/system.h"
 #include "platform/web/page_calls.h"
 #include "platform/web/web_platform.h"
 

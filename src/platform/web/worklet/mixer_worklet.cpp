@@ -35,7 +35,9 @@ int qv_sound_new(uint32_t frames, uint32_t channels, uint32_t rate) {
   return static_cast<int>(sounds->size()) - 1;
 }
 
-int16_t* qv_sound_samples(int index) { return (*sounds)[static_cast<size_t>(index)]->samples.get(); }
+int16_t* qv_sound_samples(int index) {
+  return (*sounds)[static_cast<size_t>(index)]->samples.get();
+}
 
 void qv_voice_add(int id, int sound) { mixer->Add(id, (*sounds)[static_cast<size_t>(sound)]); }
 void qv_voice_remove(int id) { mixer->Remove(id); }
