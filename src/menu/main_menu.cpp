@@ -49,8 +49,7 @@ bool BonusRoundOpen(Settings& settings) {
 // with the music stopped until the menu is entered again.
 bool SendHighScore(Menu& menu) {
   Settings& settings = menu.settings;
-  if (settings.HighScore <= 0 || settings.ScoreSent ||
-      !IsSendable(ReadStoredHighScore(settings))) {
+  if (settings.HighScore <= 0 || settings.ScoreSent || !IsSendable(ReadStoredHighScore(settings))) {
     SayOver(menu.audio, "warning.wav", kDucked);
     return false;
   }
