@@ -463,7 +463,7 @@ TEST_P(Contract, ObserversHearEachOperationOnceItHasSucceeded) {
   p->system.SetTimerEnabled(false);
   TinyHttpServer server(200);
   const std::string url = "127.0.0.1:" + std::to_string(server.port()) + "/score?n=1";
-  p->transfer.StartTransfer(url);
+  p->transfer.StartTransfer(url, {});
   for (int i = 0; i < 500 && p->transfer.TransferExecuting(); ++i) h->RunFor(10);
   const std::string n = std::to_string(id);
   EXPECT_EQ(heard.seen,

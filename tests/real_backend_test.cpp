@@ -118,37 +118,6 @@ TEST(RealSound, WithNoAudioOutputTheDeviceDoesNotOpen) {
   }
 }
 
-// Settings made only for SDL's start-up (an empty Compose table, no D-Bus autolaunch) are put
-// back once the window is up: the message box's process and spd-say must not inherit them.
-TEST(RealWindow, LeavesTheEnvironmentAsItFoundIt) {
-  ASSERT_TRUE(test::EnsureDisplay()) << "no display, and Xvfb could not be started";
-  test::TempDir dir;
-  const std::pair<const char*, const char*> start[] = {
-      {"XCOMPOSEFILE", "/usr/share/X11/locale/en_US.UTF-8/Compose"},
-      {"DBUS_SESSION_BUS_ADDRESS", nullptr},
-      {"XDG_RUNTIME_DIR", nullptr},
-      {"QUORVANE_SOUND_CAPTURE", nullptr}};
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-  for (const auto& [name, value] : start) {
-    const char* was = std::getenv(name);
-    saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  setenv("QUORVANE_SOUND_CAPTURE", (dir / "out.wav").c_str(), 1);
-  {
-    RealPlatform real(dir.path().string());
-    real.system.ShowWindow();
-    EXPECT_NE(real.system.Window(), nullptr);
-    EXPECT_TRUE(real.sound.OpenSoundDevice());
-    EXPECT_STREQ(std::getenv("XCOMPOSEFILE"), start[0].second);
-    EXPECT_EQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr);
-    real.system.Close();
-  }
-  for (const auto& [name, was] : saved) {
-    was ? setenv(name.c_str(), was->c_str(), 1) : unsetenv(name.c_str());
-  }
-}
-
 // ---- Transfer against a local server ----
 
 using test::RefusingPort;
@@ -156,7 +125,7 @@ using test::SilentListener;
 using test::TinyHttpServer;
 
 int RunTransfer(CurlTransfer& transfer, const std::string& url) {
-  transfer.StartTransfer(url);
+  transfer.StartTransfer(url, {});
   const auto start = Clock::now();
   while (transfer.TransferExecuting()) {
     if (Clock::now() - start > std::chrono::seconds(10)) return -1;
@@ -184,7 +153,7 @@ TEST(RealTransferTest, ANewTransferAbandonsOneStillRunning) {
   // A listener that never accepts: the first transfer connects and waits for ever.
   SilentListener silent;
   CurlTransfer platform;
-  platform.StartTransfer("127.0.0.1:" + std::to_string(silent.port()) + "/");
+  platform.StartTransfer("127.0.0.1:" + std::to_string(silent.port()) + "/", {});
   for (int i = 0; i < 50; ++i) {
     EXPECT_TRUE(platform.TransferExecuting());
     SleepMs(2);

@@ -1,5 +1,5 @@
-// transfer.h -- the seam's one HTTP GET at a time, never blocking: the score submission starts
-// it, asks whether it still runs, and once it does not, reads its HTTP status.
+// transfer.h -- the seam's one HTTP request at a time, never blocking: the score submission
+// starts it, asks whether it still runs, and once it does not, reads its HTTP status.
 #pragma once
 
 #include <string>
@@ -14,9 +14,10 @@ class Transfer : public virtual Observable {
  public:
   virtual ~Transfer() = default;
 
-  // Starts a GET of url ("http://host[:port]/path?query"), abandoning one still running.
-  // Called by submit (SubmitScore).
-  virtual void StartTransfer(const std::string& url) = 0;
+  // Starts a GET of url ("http://host[:port]/path?query"), or a POST of body when it is not
+  // empty (sent as application/octet-stream), abandoning one still running. Called by submit
+  // (SubmitScore: the score, then the replay of the game that made it).
+  virtual void StartTransfer(const std::string& url, const std::string& body) = 0;
   // True while the transfer runs; it advances in the turns of the window system and here.
   // Called by submit, at each pass of SubmitScore's wait.
   virtual bool TransferExecuting() = 0;

@@ -30,7 +30,7 @@ ScoreReport ReadScoreReport(Settings& settings) {
 bool SubmitScore(ScoreSender& sender) {
   sender.window.TimerTicks = 0;
   // A transfer still running from an earlier, timed-out submission is abandoned here.
-  sender.transfer.StartTransfer(ScoreUrl(ScoreServerHost(), ReadScoreReport(sender.settings)));
+  sender.transfer.StartTransfer(ScoreUrl(ScoreServerHost(), ReadScoreReport(sender.settings)), {});
   sender.window.system.SetTimerEnabled(true);
   PlaySound(sender.audio, "Sendwait.wav", true);  // the transfer and the timer run meanwhile
   bool answered = false;

@@ -99,7 +99,7 @@ class CurlTransfer : public Transfer {
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
 
-  void StartTransfer(const std::string& url) override;
+  void StartTransfer(const std::string& url, const std::string& body) override;
   bool TransferExecuting() override;
   int TransferStatus() override { return status_; }
 
@@ -117,6 +117,8 @@ class CurlTransfer : public Transfer {
   void* multi_ = nullptr;  // CURLM*
   void* easy_ = nullptr;   // CURL* of the running transfer
   std::string url_;        // of the last transfer started
+  std::string body_;       // what a POST sends, held while it runs
+  void* headers_ = nullptr;  // curl_slist* of a POST's headers
   bool running_ = false;
   int status_ = 0;
 };

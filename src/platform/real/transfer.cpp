@@ -1,8 +1,8 @@
-// transfer.cpp -- the one HTTP GET, on libcurl's multi interface: started without waiting,
-// advanced by each turn of the event pump. libcurl is loaded when the first transfer starts:
-// linked with the program, it and the thirty-odd libraries it needs (TLS, Kerberos, LDAP...)
-// would be mapped and initialised before the first sound, about 8 ms of every start, for a
-// request few sessions make.
+// transfer.cpp -- the one HTTP request (a GET, or a POST of a replay), on libcurl's multi
+// interface: started without waiting, advanced by each turn of the event pump. libcurl is loaded
+// when the first transfer starts: linked with the program, it and the thirty-odd libraries it needs
+// (TLS, Kerberos, LDAP...) would be mapped and initialised before the first sound, about 8 ms of
+// every start, for a request few sessions make.
 #include <curl/curl.h>
 #include <dlfcn.h>
 
@@ -33,6 +33,8 @@ struct Curl {
   decltype(&curl_easy_cleanup) easy_cleanup;
   decltype(&curl_easy_setopt) easy_setopt;
   decltype(&curl_easy_getinfo) easy_getinfo;
+  decltype(&curl_slist_append) slist_append;
+  decltype(&curl_slist_free_all) slist_free_all;
 };
 
 // libcurl loaded and initialised, or null when it is not installed (every transfer then fails
@@ -59,6 +61,8 @@ const Curl* LoadCurl() {
     get(c.easy_cleanup, "curl_easy_cleanup");
     get(c.easy_setopt, "curl_easy_setopt");
     get(c.easy_getinfo, "curl_easy_getinfo");
+    get(c.slist_append, "curl_slist_append");
+    get(c.slist_free_all, "curl_slist_free_all");
     if (!found || c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
     return &c;
   }();
@@ -82,13 +86,16 @@ void CurlTransfer::Abandon() {
   curl->multi_remove_handle(static_cast<CURLM*>(multi_), static_cast<CURL*>(easy_));
   curl->easy_cleanup(static_cast<CURL*>(easy_));
   easy_ = nullptr;
+  if (headers_ != nullptr) curl->slist_free_all(static_cast<curl_slist*>(headers_));
+  headers_ = nullptr;
   running_ = false;
 }
 
-void CurlTransfer::StartTransfer(const std::string& url) {
+void CurlTransfer::StartTransfer(const std::string& url, const std::string& body) {
   Abandon();
   status_ = 0;
   url_ = url;
+  body_ = body;
   // Told first: the first drive below may already see the end.
   Tell("http", 0, url_, "start");
   const Curl* curl = LoadCurl();
@@ -104,8 +111,17 @@ void CurlTransfer::StartTransfer(const std::string& url) {
   curl->easy_setopt(easy, CURLOPT_TIMEOUT_MS, kTransferTimeoutMs);
   curl->easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl->easy_setopt(easy, CURLOPT_WRITEFUNCTION, DiscardBody);
+  if (!body_.empty()) {
+    // libcurl reads the body from body_, which stays put until the transfer is abandoned.
+    curl->easy_setopt(easy, CURLOPT_POSTFIELDS, body_.data());
+    curl->easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+    headers_ = curl->slist_append(nullptr, "Content-Type: application/octet-stream");
+    curl->easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers_));
+  }
   if (curl->multi_add_handle(static_cast<CURLM*>(multi_), easy) != CURLM_OK) {
     curl->easy_cleanup(easy);
+    if (headers_ != nullptr) curl->slist_free_all(static_cast<curl_slist*>(headers_));
+    headers_ = nullptr;
     Tell("http", 0, url_, "end 0");
     return;
   }

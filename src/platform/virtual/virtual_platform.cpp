@@ -193,11 +193,12 @@ void VirtualPlatform::Release(BufferId id) {
   Tell("release", id, file, "");
 }
 
-void VirtualPlatform::StartTransfer(const std::string& url) {
+void VirtualPlatform::StartTransfer(const std::string& url, const std::string& body) {
   transfer_running_ = true;
   transfer_status_ = 0;
   transfer_ends_ = now_ + static_cast<uint32_t>(options_.http_delay_ms);
   transfer_url_ = url;
+  transfer_body_ = body;
   Tell("http", 0, url, "start");
 }
 

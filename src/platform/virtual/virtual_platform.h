@@ -62,7 +62,7 @@ class VirtualPlatform : public System, public Input, public Sound, public Transf
   int GetStatus(BufferId id) override;
   void Release(BufferId id) override;
 
-  void StartTransfer(const std::string& url) override;
+  void StartTransfer(const std::string& url, const std::string& body) override;
   bool TransferExecuting() override { return transfer_running_; }
   int TransferStatus() override { return transfer_status_; }
 
@@ -96,6 +96,8 @@ class VirtualPlatform : public System, public Input, public Sound, public Transf
   // Milliseconds since the start.
   uint32_t Elapsed() const { return now_ - options_.tick0; }
   bool KeyboardAcquired() const { return acquired_; }
+  // What the last transfer sent (empty for a GET).
+  const std::string& TransferBody() const { return transfer_body_; }
 
  private:
   Buffer& Get(BufferId id);
@@ -130,6 +132,7 @@ class VirtualPlatform : public System, public Input, public Sound, public Transf
   bool transfer_running_ = false;
   uint32_t transfer_ends_ = 0;
   std::string transfer_url_;
+  std::string transfer_body_;
   int transfer_status_ = 0;
 };
 
