@@ -36,7 +36,9 @@ mergeInto(LibraryManager.library, {
     }
     return ends.length;
   },
-  qv_page_fetch: function (url) { Module.page.fetchStart(UTF8ToString(url)); },
+  qv_page_fetch: function (url, body, size) {
+    Module.page.fetchStart(UTF8ToString(url), size > 0 ? HEAPU8.slice(body, body + size) : null);
+  },
   qv_page_fetch_status: function () { return Module.page.fetchStatus(); },
   qv_page_message: function (text) { Module.page.message(UTF8ToString(text)); },
   qv_page_log: function (line) { Module.page.log(UTF8ToString(line)); },

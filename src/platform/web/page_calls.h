@@ -31,8 +31,9 @@ void qv_page_sound(const char* op, int id, int a, int seq);
 void qv_page_sound_add(int id, const char* file);
 // The voices that ended since the last call, as (id, seq) pairs into out[2 * max]; the count.
 int qv_page_sound_ended(int* out, int max);
-// Starts a GET of the URL's path and query at the page's own server.
-void qv_page_fetch(const char* url);
+// Starts a GET of the URL's path and query at the page's own server, or a POST of the body
+// (application/octet-stream) when size is not 0, abandoning one still running.
+void qv_page_fetch(const char* url, const char* body, int size);
 // -1 while the GET runs, then its HTTP status (0: it failed).
 int qv_page_fetch_status();
 // Shows and speaks a message; the page goes on.

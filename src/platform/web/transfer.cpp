@@ -1,16 +1,17 @@
-// transfer.cpp -- the score submission's GET in the browser: the page fetches the URL's path
-// and query from its own server, and each turn of the event pump looks whether it has ended.
+// transfer.cpp -- the score submission's request in the browser: the page fetches the URL's
+// path and query from its own server (a GET, or a POST of the body), and each turn of the event
+// pump looks whether it has ended.
 #include "platform/web/page_calls.h"
 #include "platform/web/web_platform.h"
 
 namespace qv {
 
-void WebTransfer::StartTransfer(const std::string& url) {
+void WebTransfer::StartTransfer(const std::string& url, const std::string& body) {
   url_ = url;
   status_ = 0;
   running_ = true;
   Tell("http", 0, url_, "start");
-  qv_page_fetch(url.c_str());
+  qv_page_fetch(url.c_str(), body.data(), static_cast<int>(body.size()));
   Check();
 }
 

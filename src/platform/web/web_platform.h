@@ -56,7 +56,7 @@ class WebSound : public Sound {
 
 class WebTransfer : public Transfer {
  public:
-  void StartTransfer(const std::string& url) override;
+  void StartTransfer(const std::string& url, const std::string& body) override;
   bool TransferExecuting() override;
   int TransferStatus() override { return status_; }
   // Looks whether the running fetch has ended, telling its end once. Called by every turn.

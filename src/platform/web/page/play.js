@@ -330,13 +330,24 @@ page.frameTime = function (frame) {
 // --- The score's fetch: the game names its server; the page sends the path and query to its
 // own.
 
-page.fetchStart = function (url) {
+let fetchNumber = 0;
+page.fetchStart = function (url, body) {
   page.fetchState = -1;
+  const number = ++fetchNumber;  // a new request abandons the one before: its end is not heard
   const m = /^[a-z]+:\/\/[^/]*(\/.*)?$/i.exec(url);
   const path = m && m[1] ? m[1] : '/';
-  fetch(path, {cache: 'no-store', credentials: 'omit'})
-      .then((r) => { page.fetchState = r.status; }, () => { page.fetchState = 0; })
-      .then(() => wakeGame(false));
+  const request = {cache: 'no-store', credentials: 'omit'};
+  if (body) {
+    request.method = 'POST';
+    request.headers = {'Content-Type': 'application/octet-stream'};
+    request.body = body;
+  }
+  const ended = (status) => {
+    if (number !== fetchNumber) return;
+    page.fetchState = status;
+    wakeGame(false);
+  };
+  fetch(path, request).then((r) => ended(r.status), () => ended(0));
 };
 
 page.fetchStatus = function () {
