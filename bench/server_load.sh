@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# server_load.sh -- load on quorvane-scores with wrk over loopback. First the ceiling: the same
-# connections answering every request with a constant and no store (scores-ceiling, built beside
-# the server), the most this machine serves now. Then, on SQLite and on PostgreSQL, distinct
-# submissions per second and leaderboard pages per second beside it, with latency percentiles
-# and a check that every submission answered 200 is stored; and on SQLite a slow-client minute:
-# submissions while 200 slow clients hold connections open. Each run is bounded.
-# Usage: server_load.sh QUORVANE_SCORES [SECONDS_PER_RUN (default 10)] [SLOW_SECONDS (default 60)]
+# server_load.sh -- load on quorvane-scores with wrk over loopback. First two ceilings: nginx
+# answering a constant 200 with one worker a core (nginx-light), the most a well-tuned server
+# serves on this machine now, and scores-ceiling, quorvane-scores' own connections answering a
+# constant with no store behind them. Then, on SQLite and on PostgreSQL, distinct submissions
+# per second and leaderboard pages per second beside them, with latency percentiles and a check
+# that every submission answered 200 is stored; and on SQLite a slow-client minute: submissions
+# while 200 slow clients hold connections open. Each run is bounded.
+# Usage: server_load.sh QUORVANE_SCORES [SECONDS_PER_RUN (default 10)] [SLOW_SECONDS (default 60,
+# 0 to skip)]. QV_LOAD_CONNECTIONS lists the connection counts (default "16 64");
+# QV_LOAD_OTHER names another build of quorvane-scores to measure beside it on SQLite.
 set -euo pipefail
 SCORES=$1
 DURATION=${2:-10}
@@ -13,10 +16,10 @@ SLOW_DURATION=${3:-60}
 CEILING=$(dirname "$SCORES")/scores-ceiling
 THREADS=2 # wrk threads: this machine's cores are shared by client and server
 # Each connection keeps one request in flight. With 64, submissions queue behind a commit and
-# are stored together, as when many players finish at once; with few connections each commit
-# holds few, and the figure is bound by a commit's latency rather than the server's capacity.
-# QV_LOAD_CONNECTIONS=16 compares with the old thread-per-connection server's 16 threads.
-CONNECTIONS=${QV_LOAD_CONNECTIONS:-64}
+# are stored together, as when many players finish at once; with 16 each commit holds fewer,
+# and the figure is bound more by a commit's latency than by the server's capacity.
+CONNECTION_COUNTS=${QV_LOAD_CONNECTIONS:-16 64}
+OTHER=${QV_LOAD_OTHER:-}
 SLOW_CLIENTS=200
 command -v wrk >/dev/null || { echo "wrk is not installed (apt-get install wrk)" >&2; exit 1; }
 [ -x "$CEILING" ] || { echo "no $CEILING: build the scores-ceiling target" >&2; exit 1; }
@@ -25,7 +28,9 @@ TMP=$(mktemp -d)
 SERVER=
 SLOW=
 PG_CTL=
+NGINX=
 cleanup() {
+  if [ -n "$NGINX" ]; then kill "$NGINX" 2>/dev/null || true; fi
   if [ -n "$SLOW" ]; then kill "$SLOW" 2>/dev/null || true; fi
   if [ -n "$SERVER" ]; then kill "$SERVER" 2>/dev/null || true; fi
   if [ -n "$PG_CTL" ]; then $PG_CTL stop -m immediate >/dev/null 2>&1 || true; fi
@@ -116,17 +121,67 @@ ceiling() {
   wait "$SERVER" 2>/dev/null || true
   SERVER=
   CEILING_RATE=$(rate "$TMP/ceiling.txt")
-  echo "ceiling (constant answer, no store): $CEILING_RATE/s," \
+  echo "scores-ceiling (constant answer, no store): $CEILING_RATE/s," \
     "latency p50 $(percentile 50% "$TMP/ceiling.txt"), p99 $(percentile 99% "$TMP/ceiling.txt")"
 }
 
-# of RATE: "RATE/s (R of the ceiling)"
-of() { awk -v r="$1" -v c="$CEILING_RATE" 'BEGIN { printf "%d/s (%.2f of the ceiling)", r, r / c }'; }
+# nginx_ceiling: nginx answering every request with a constant 200, one worker a core, in the
+# foreground under this script, with its files in TMP.
+nginx_ceiling() {
+  if ! command -v nginx >/dev/null; then
+    NGINX_RATE=
+    echo "nginx: not measured, it is not installed (apt-get install nginx-light)"
+    return
+  fi
+  local port
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  mkdir -p "$TMP/nginx"
+  cat >"$TMP/nginx/nginx.conf" <<CONF
+worker_processes $(nproc);
+daemon off;
+pid $TMP/nginx/nginx.pid;
+error_log $TMP/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  client_body_temp_path $TMP/nginx;
+  proxy_temp_path $TMP/nginx;
+  fastcgi_temp_path $TMP/nginx;
+  uwsgi_temp_path $TMP/nginx;
+  scgi_temp_path $TMP/nginx;
+  server {
+    listen 127.0.0.1:$port;
+    location / { return 200 "stored\n"; }
+  }
+}
+CONF
+  nginx -p "$TMP/nginx" -c "$TMP/nginx/nginx.conf" &
+  NGINX=$!
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.05
+  done
+  wrk -t"$THREADS" -c"$CONNECTIONS" -d"${DURATION}s" --latency -s "$TMP/submit.lua" \
+    "http://127.0.0.1:$port/" >"$TMP/nginx.txt" 2>&1
+  kill "$NGINX"
+  wait "$NGINX" 2>/dev/null || true
+  NGINX=
+  NGINX_RATE=$(rate "$TMP/nginx.txt")
+  echo "nginx (constant 200, $(nproc) workers): $NGINX_RATE/s," \
+    "latency p50 $(percentile 50% "$TMP/nginx.txt"), p99 $(percentile 99% "$TMP/nginx.txt")"
+}
 
-run() {  # run LABEL DB
-  local label=$1 db=$2
+# of RATE: "RATE/s (R of nginx, R of the ceiling)"
+of() {
+  awk -v r="$1" -v c="$CEILING_RATE" -v n="${NGINX_RATE:-0}" 'BEGIN {
+    if (n > 0) printf "%d/s (%.2f of nginx, %.2f of scores-ceiling)", r, r / n, r / c
+    else printf "%d/s (%.2f of scores-ceiling)", r, r / c }'
+}
+
+run() {  # run LABEL DB [PROGRAM]
+  local label=$1 db=$2 program=${3:-$SCORES}
   echo "== $label =="
-  start_server "$SCORES" --db "$db"
+  start_server "$program" --db "$db"
   submit "$DURATION" "$TMP/submit.txt"
   echo "submissions: $(of "$(rate "$TMP/submit.txt")")," \
     "latency p50 $(percentile 50% "$TMP/submit.txt"), p99 $(percentile 99% "$TMP/submit.txt")"
@@ -183,12 +238,17 @@ slow_minute() {  # slow_minute DB
 }
 
 FAILED=0
-echo "quorvane-scores under wrk: $THREADS threads, $CONNECTIONS connections, ${DURATION} s a run," \
-  "$(nproc) cores shared by client and server; load $(cut -d' ' -f1-3 /proc/loadavg)"
-ceiling
-run "SQLite (WAL, synchronous=NORMAL)" "$TMP/scores.db"
-slow_minute "$TMP/slow.db"
-
+for CONNECTIONS in $CONNECTION_COUNTS; do
+  echo "quorvane-scores under wrk: $THREADS threads, $CONNECTIONS connections, ${DURATION} s a" \
+    "run, $(nproc) cores shared by client and server; load $(cut -d' ' -f1-3 /proc/loadavg)"
+  nginx_ceiling
+  ceiling
+  run "SQLite (WAL, synchronous=NORMAL), $CONNECTIONS connections" "$TMP/scores-$CONNECTIONS.db"
+  if [ -n "$OTHER" ]; then
+    run "SQLite, $OTHER, $CONNECTIONS connections" "$TMP/other-$CONNECTIONS.db" "$OTHER"
+  fi
+done
+if [ "$SLOW_DURATION" -gt 0 ]; then slow_minute "$TMP/slow.db"; fi
 PG_BIN=${QV_PG_BIN:-$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n1)}
 if [ -x "$PG_BIN/initdb" ]; then
   # PostgreSQL will not run as root; a cluster of our own, on a unix socket in TMP.

@@ -58,13 +58,38 @@ async function cpuOver(browser, seconds) {
   return `${(100 * total / seconds).toFixed(1)}% of a core (${parts.join(', ')})`;
 }
 
+// Counts, in the page, the times its output clock falls behind the wall clock by more than a
+// few milliseconds: each is sound the device played without the page's (an underrun), and sets
+// the clock back for good. Watches the game's context, or a bare oscillator's of its own.
+function watchStalls(bare) {
+  let c = window.quorvane && window.quorvane.context;
+  if (bare) {
+    c = new AudioContext({latencyHint: 0});
+    const o = c.createOscillator();
+    o.connect(c.destination);
+    o.start();
+  }
+  window.qvStalls = {count: 0, worst: 0};
+  let base = null, plateau = null;
+  setInterval(() => {
+    const ts = c.getOutputTimestamp();
+    if (ts.contextTime === 0) return;
+    const lag = ts.performanceTime - ts.contextTime * 1000;
+    if (base === null) base = plateau = lag;
+    if (lag < plateau) plateau = lag;
+    if (lag - plateau > 3) {
+      ++window.qvStalls.count;
+      window.qvStalls.worst = Math.max(window.qvStalls.worst, lag - base);
+      plateau = lag;
+    }
+  }, 50);
+}
+
 const web = await serve(fs.realpathSync(playDir));
 const browser = await launch({autoplay: false});
 try {
   console.log(`machine: load average ${load()}`);
   const page = await open(browser, web.base + '/play/');
-  // The page's own stalls: the output clock falling behind the wall clock by more than a
-  // buffer is sound the device played without the page's (an underrun).
   const ready = await page.evaluate(async () => {
     await new Promise((r) => {
       const look = () => (window.quorvane.mixer && window.Module && window.Module.callMain ? r()
@@ -123,47 +148,13 @@ try {
   await tap(page, 'Enter');
   const siren = await waitLog(page, 'play', 'siren.wav');
   await waitLog(page, 'play', 'launch.wav', siren, 30);
-  await page.evaluate(() => {
-    const q = window.quorvane;
-    // Each stall sets the output clock back for good, by the sound it missed.
-    window.qvStalls = {count: 0, worst: 0};
-    let base = null, plateau = null;
-    window.qvStallTimer = setInterval(() => {
-      const ts = q.context.getOutputTimestamp();
-      const lag = ts.performanceTime - ts.contextTime * 1000;
-      if (base === null) base = plateau = lag;
-      if (lag < plateau) plateau = lag;
-      if (lag - plateau > 3) {
-        ++window.qvStalls.count;
-        window.qvStalls.worst = Math.max(window.qvStalls.worst, lag - base);
-        plateau = lag;
-      }
-    }, 50);
-  });
+  await page.evaluate(watchStalls, false);
   // A bare oscillator in a page of its own, watched the same way: the stalls of the machine
   // and the browser alone, beside the game's.
   const reference = await browser.newPage();
   await reference.goto(web.base + '/play/sounds.json');
-  await reference.evaluate(() => {
-    const c = new AudioContext({latencyHint: 0});
-    const o = c.createOscillator();
-    o.connect(c.destination);
-    o.start();
-    window.qvStalls = {count: 0, worst: 0};
-    let base = null, plateau = null;
-    setInterval(() => {
-      const ts = c.getOutputTimestamp();
-      const lag = ts.performanceTime - ts.contextTime * 1000;
-      if (ts.contextTime === 0) return;
-      if (base === null) base = plateau = lag;
-      if (lag < plateau) plateau = lag;
-      if (lag - plateau > 3) {
-        ++window.qvStalls.count;
-        window.qvStalls.worst = Math.max(window.qvStalls.worst, lag - base);
-        plateau = lag;
-      }
-    }, 50);
-  });
+  await reference.mouse.click(5, 5);  // the gesture its sound may start after
+  await reference.evaluate(watchStalls, true);
   const cpuGame = cpuOver(browser, 10);
   const latencies = [];
   const started = Date.now();

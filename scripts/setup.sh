@@ -9,9 +9,9 @@ QV_CMAKE_ARGS=()
 QV_WEB_CMAKE_ARGS=()
 
 # To build and play.
-QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libpulse-dev libcurl4-openssl-dev)
-# The score server: SQLite and libpq (built when they are there).
-QV_SERVER_PACKAGES=(libsqlite3-dev libpq-dev)
+QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libpulse-dev libcurl4-openssl-dev libzstd-dev)
+# The score server: SQLite, libpq and libmicrohttpd (built when they are there).
+QV_SERVER_PACKAGES=(libsqlite3-dev libpq-dev libmicrohttpd-dev)
 # To run the tests: GoogleTest, and for the real program a virtual X server, key presses and
 # window lookup, sound analysis; for the score server, cpp-httplib as its tests' HTTP client, a
 # PostgreSQL of its own and a browser for its page; a PulseAudio server to restart under the
@@ -25,9 +25,10 @@ QV_TEST_PACKAGES=(libgtest-dev libcpp-httplib-dev xvfb xauth xdotool x11-utils s
 QV_PACKAGE_PACKAGES=(dpkg-dev debhelper)
 QV_TEST_PACKAGES+=("${QV_PACKAGE_PACKAGES[@]}" lintian desktop-file-utils appstream man-db systemd)
 # The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
-# monitor parec records, load the machine with stress-ng, load the score server with wrk, and
-# run inside a D-Bus session bus of their own, as a desktop session has.
-QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils stress-ng wrk dbus-daemon)
+# monitor parec records, load the machine with stress-ng, load the score server with wrk beside
+# nginx answering a constant (the ceiling of a well-tuned server here), and run inside a D-Bus
+# session bus of their own, as a desktop session has.
+QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils stress-ng wrk nginx-light dbus-daemon)
 # To build the browser version (scripts/web): emscripten, and opusenc for its compressed sounds.
 QV_WEB_PACKAGES=(emscripten opus-tools cmake make)
 # To regenerate the sound set (tools/make_sounds.sh): speech, sample work, music.

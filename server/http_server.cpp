@@ -1,153 +1,390 @@
-// http_server.cpp -- accepting, reading, answering and closing the score server's connections.
+// http_server.cpp -- the score server's connections: libmicrohttpd's epoll loop run on our own
+// thread, and the few rules and deadlines the library leaves to us.
+//
+// The loop is ours, not the library's internal thread, so that whatever we decide about a
+// connection from outside the library (its head is late, the server stops and it has nothing
+// more to answer) is decided between two passes of the library, while it holds the connection
+// still; from another thread each such decision would race with its reading.
 #include "http_server.h"
 
+#include <linux/tcp.h>
+#include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <deque>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <unordered_set>
 
 namespace scores {
 namespace {
 
-constexpr std::uint64_t kListenId = 0;
-constexpr std::uint64_t kWakeId = 1;
-// A connection's unread bytes never pass this: one head at its limits, and room for the start
-// of the next. Nothing is read past it until requests are taken out.
-constexpr std::size_t kInputCap = kMaxRequestLine + kMaxHeaderBytes + 1024;
-// Pipelined requests handed over but not yet answered, and answer bytes not yet taken by the
-// client, before the connection is read no further: a client that sends and never reads costs
-// a bounded amount of memory.
-constexpr std::size_t kMaxInFlight = 8;
-constexpr std::size_t kMaxUnsent = 64 * 1024;
-// After its last answer a connection shuts its sending side and reads until the client closes,
-// for at most this long: closing at once with unread bytes would reset the connection, which
-// can destroy the answer before the client reads it.
-constexpr auto kLinger = std::chrono::seconds(2);
-// How often deadlines are looked at; they are seconds long, so this much late does not matter.
+using Clock = std::chrono::steady_clock;
+
+// Each connection's memory in the library: its head, the header fields as parsed, the head of
+// its answer. Enough for a head at both limits; over 32 KB the library maps it on its own, so
+// it goes back to the system the moment the connection closes.
+constexpr std::size_t kConnectionMemory = 48 * 1024;
+// How often the head deadlines are looked at; they are seconds long.
 constexpr auto kDeadlineTick = std::chrono::milliseconds(100);
-
-const char* Reason(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 301:
-      return "Moved Permanently";
-    case 400:
-      return "Bad Request";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 408:
-      return "Request Timeout";
-    case 413:
-      return "Content Too Large";
-    case 414:
-      return "URI Too Long";
-    case 431:
-      return "Request Header Fields Too Large";
-    case 503:
-      return "Service Unavailable";
-    case 505:
-      return "HTTP Version Not Supported";
-    default:
-      return "Error";
-  }
-}
-
-// The body of an answer the connection itself gives, for a request it would not read.
-const char* RefusalText(int status) {
-  switch (status) {
-    case 408:
-      return "the request took too long to arrive\n";
-    case 413:
-      return "this server takes no request body\n";
-    case 414:
-      return "request line too long\n";
-    case 431:
-      return "request header fields too long\n";
-    case 505:
-      return "only HTTP/1.0 and HTTP/1.1 are spoken here\n";
-    default:
-      return "malformed request\n";
-  }
-}
+// Files kept for everything but connections: the database's files for each of its connections,
+// the loop's own, the standard streams.
+constexpr rlim_t kSpareFiles = 32;
 
 // Raises the limit on open files to what connections need, as far as the hard limit allows,
-// and returns how many connections fit under it (some files are kept for the database).
+// and returns how many connections fit under it. Beyond that number new clients wait in the
+// kernel's queue rather than be accepted and dropped for want of a file.
 std::size_t FitConnections(std::size_t wanted) {
-  constexpr rlim_t kSpare = 64;
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return wanted;
-  rlim_t needed = wanted + kSpare;
+  rlim_t needed = wanted + kSpareFiles;
   if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
     limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? needed : std::min(needed, limit.rlim_max);
     setrlimit(RLIMIT_NOFILE, &limit);
     getrlimit(RLIMIT_NOFILE, &limit);
   }
   if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= needed) return wanted;
-  return limit.rlim_cur > 2 * kSpare ? static_cast<std::size_t>(limit.rlim_cur - kSpare) : 16;
+  return limit.rlim_cur > 2 * kSpareFiles ? static_cast<std::size_t>(limit.rlim_cur - kSpareFiles)
+                                          : std::max<std::size_t>(limit.rlim_cur / 2, 4);
 }
+
+std::uint64_t BytesReceived(int fd) {
+  tcp_info info{};
+  socklen_t length = sizeof info;
+  if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
+  return info.tcpi_bytes_received;
+}
+
+std::size_t Unread(int fd) {
+  int bytes = 0;
+  return ioctl(fd, FIONREAD, &bytes) == 0 && bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
+}
+
+Response Refusal(int status) {
+  Response response;
+  response.status = status;
+  response.content_type = "text/plain; charset=utf-8";
+  switch (status) {
+    case 413:
+      response.body = "request body too large for this address\n";
+      break;
+    case 414:
+      response.body = "request line too long\n";
+      break;
+    case 431:
+      response.body = "request header fields too long\n";
+      break;
+    case 503:
+      response.body = "the server is stopping, try again later\n";
+      break;
+    default:
+      response.body = "malformed request\n";
+  }
+  // The rest of what the client sent is not read: the connection closes after the answer.
+  response.headers.emplace_back("Connection", "close");
+  return response;
+}
+
+constexpr char kTimeoutAnswer[] =
+    "HTTP/1.1 408 Request Timeout\r\nContent-Type: text/plain; charset=utf-8\r\n"
+    "Content-Length: 36\r\nConnection: close\r\n\r\nthe request took too long to arrive\n";
 
 }  // namespace
 
-struct HttpServer::Connection {
-  struct Slot {
-    std::uint64_t sequence;
-    bool head;    // a HEAD request: its answer goes without its body
-    bool http10;  // an HTTP/1.0 client must be told the connection stays open
-    bool ready = false;
-    Response response;
-  };
+// One request from its request line to its answer. The loop thread fills the request; the
+// answer may come from any thread, so what they share is under the mutex.
+struct Exchange {
+  std::mutex mutex;
+  MHD_Connection* connection = nullptr;
+  int wake_fd = -1;  // the loop's
+  std::optional<Response> response;
+  bool suspended = false;  // waiting for an answer from another thread
+  bool closed = false;     // the library is done with the connection's request
 
-  std::uint64_t id;
-  int fd;
-  std::string in;          // received, not yet taken as requests
-  std::deque<Slot> slots;  // requests handed over, in order, with their answers once ready
-  std::uint64_t next_sequence = 0;
-  std::string out;         // answers being written
-  std::size_t sent = 0;    // of `out`
-  bool closing = false;    // no further request is read; the last answer closes
-  bool lingering = false;  // answered and shut for sending; reading to the client's close
-  bool peer_done = false;  // the client has shut its sending side
-  // When the connection began to wait (accepted, or its last answer written, or lingering)
-  // or last wrote a byte: its deadlines count from here.
-  Clock::time_point since;
-  std::uint32_t events = 0;  // what epoll watches for it now
-
-  bool Idle() const { return slots.empty() && sent == out.size(); }
+  // The loop thread's own.
+  std::string target;               // as sent, cut at a NUL by the library
+  const char* target_at = nullptr;  // where it starts in the library's copy of the head
+  Request request;
+  std::size_t body_limit = 0;
+  bool head_checked = false;
+  bool dispatched = false;
 };
 
 void Answer::Send(Response response) const {
-  std::vector<std::pair<Answer, Response>> one;
-  one.emplace_back(*this, std::move(response));
-  server_->Complete(std::move(one));
+  std::lock_guard lock(exchange_->mutex);
+  if (exchange_->response || exchange_->closed) return;
+  exchange_->response = std::move(response);
+  // While the handler still runs, it queues the answer itself when it returns.
+  if (exchange_->suspended) {
+    exchange_->suspended = false;
+    MHD_resume_connection(exchange_->connection);
+    // The library's own wake-up is lost when it comes while the loop is in a pass that has
+    // already looked for resumed connections; the loop's is looked at after every pass.
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(exchange_->wake_fd, &one, sizeof one);
+  }
 }
 
 void Answer::SendAll(std::vector<std::pair<Answer, Response>> answers) {
-  if (!answers.empty()) answers.front().first.server_->Complete(std::move(answers));
+  for (auto& [answer, response] : answers) answer.Send(std::move(response));
 }
 
-HttpServer::HttpServer(HttpOptions options) : options_(options), scratch_(64 * 1024) {
+// What the loop knows of one connection, from its opening to its close.
+struct Socket {
+  int fd = -1;
+  Clock::time_point waiting_since;  // when its current head began to be awaited
+  std::uint64_t received_then = 0;  // the bytes it had received by then
+  bool line_read = false;           // the current request's line has come
+  bool head_read = false;           // its whole head has come; it is answered or being answered
+  bool timed_out = false;
+};
+
+struct HttpServer::Loop {
+  const HttpOptions& options;
+  Handler handler;
+  int wake_fd;
+  MHD_Daemon* daemon = nullptr;
+  std::unordered_set<Socket*> sockets;
+  std::unordered_set<Exchange*> waiting;  // suspended for an answer from another thread
+
+  static void OnConnection(void* cls, MHD_Connection* connection, void** context,
+                           MHD_ConnectionNotificationCode code) {
+    auto* loop = static_cast<Loop*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      auto* socket = new Socket;
+      socket->fd =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
+      socket->waiting_since = Clock::now();
+      loop->sockets.insert(socket);
+      *context = socket;
+    } else {
+      auto* socket = static_cast<Socket*>(*context);
+      loop->sockets.erase(socket);
+      delete socket;
+    }
+  }
+
+  static Socket* SocketOf(MHD_Connection* connection) {
+    return static_cast<Socket*>(
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+  }
+
+  // Called by the library once a request line has come, with its target as sent: the one
+  // moment the target is seen before the library decodes it in place.
+  static void* OnRequestLine(void* cls, const char* uri, MHD_Connection* connection) {
+    auto* holder = new std::shared_ptr<Exchange>(std::make_shared<Exchange>());
+    Exchange& exchange = **holder;
+    exchange.connection = connection;
+    exchange.wake_fd = static_cast<Loop*>(cls)->wake_fd;
+    if (uri != nullptr) {
+      exchange.target = uri;
+      exchange.target_at = uri;
+    }
+    SocketOf(connection)->line_read = true;
+    return holder;
+  }
+
+  static void OnCompleted(void* cls, MHD_Connection* connection, void** context,
+                          MHD_RequestTerminationCode) {
+    auto* holder = static_cast<std::shared_ptr<Exchange>*>(*context);
+    if (holder == nullptr) return;
+    {
+      std::lock_guard lock((*holder)->mutex);
+      (*holder)->closed = true;
+    }
+    static_cast<Loop*>(cls)->waiting.erase(holder->get());
+    delete holder;
+    *context = nullptr;
+    Socket* socket = SocketOf(connection);
+    socket->line_read = socket->head_read = false;
+    socket->waiting_since = Clock::now();
+    socket->received_then = BytesReceived(socket->fd);
+  }
+
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*,
+                              const char* method, const char* version, const char* upload,
+                              std::size_t* upload_size, void** context) {
+    auto* loop = static_cast<Loop*>(cls);
+    auto* holder = static_cast<std::shared_ptr<Exchange>*>(*context);
+    if (holder == nullptr) return MHD_NO;
+    Exchange& exchange = **holder;
+    bool first = !exchange.head_checked;
+    if (first) {
+      exchange.head_checked = true;
+      SocketOf(connection)->head_read = true;
+      if (int status = loop->Check(connection, exchange, method, version)) {
+        return Queue(connection, Refusal(status));
+      }
+    }
+    if (exchange.dispatched) {
+      // Resumed: the answer has come from another thread.
+      std::optional<Response> response;
+      {
+        std::lock_guard lock(exchange.mutex);
+        response.swap(exchange.response);
+      }
+      return response ? Queue(connection, std::move(*response)) : MHD_NO;
+    }
+    if (*upload_size > 0) {
+      if (exchange.request.body.size() + *upload_size > exchange.body_limit) {
+        return Queue(connection, Refusal(413));
+      }
+      exchange.request.body.append(upload, *upload_size);
+      *upload_size = 0;
+      return MHD_YES;
+    }
+    // The library calls once for the head, then for each part of a body, then once more at its
+    // end: the request is handled then. (An answer queued on the first call would make the
+    // library close the connection after it, dropping any request pipelined behind.)
+    if (first) return MHD_YES;
+    exchange.dispatched = true;
+    loop->handler(exchange.request, Answer(*holder));
+    std::lock_guard lock(exchange.mutex);
+    if (exchange.response) {
+      Response response = std::move(*exchange.response);
+      exchange.response.reset();
+      return Queue(connection, std::move(response));
+    }
+    exchange.suspended = true;
+    loop->waiting.insert(&exchange);
+    MHD_suspend_connection(connection);
+    return MHD_YES;
+  }
+
+  static bool HasBody(MHD_Connection* connection) {
+    const char* length =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    return MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                       MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr ||
+           (length != nullptr && std::strspn(length, "0") != std::strlen(length));
+  }
+
+  // The head's checks, and the body's limit from its method and target. 0 when it may go on.
+  int Check(MHD_Connection* connection, Exchange& exchange, const char* method,
+            const char* version) {
+    if (exchange.target_at == nullptr) return 400;
+    // The library read the request line in place: the method starts it, the target follows
+    // after one space and the version after another. Where a NUL cut the method or the target
+    // short, or more spaces stood between them, the distances say so.
+    Head head;
+    const char* line = method;
+    if (!(line < exchange.target_at && exchange.target_at < version)) return 400;
+    head.method = std::string_view(line, static_cast<std::size_t>(exchange.target_at - 1 - line));
+    std::string target = exchange.target;
+    if (exchange.target_at + target.size() + 1 != version) target.push_back('\0');
+    head.target = target;
+    head.version = version;
+    head.line_bytes = static_cast<std::size_t>(version - line) + std::strlen(version);
+    const MHD_ConnectionInfo* size =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
+    std::size_t head_bytes = size != nullptr ? size->header_size : 0;
+    head.field_bytes = head_bytes > head.line_bytes ? head_bytes - head.line_bytes : 0;
+    MHD_get_connection_values_n(
+        connection, MHD_HEADER_KIND,
+        [](void* fields, MHD_ValueKind, const char* key, std::size_t key_size, const char* value,
+           std::size_t value_size) {
+          static_cast<decltype(head.fields)*>(fields)->emplace_back(
+              std::string_view(key, key_size), std::string_view(value, value_size));
+          return MHD_YES;
+        },
+        &head.fields);
+    if (int status = CheckHead(head)) return status;
+
+    exchange.request.method = method;
+    exchange.request.target = OriginForm(exchange.target);
+    if (exchange.request.target.empty()) return 400;
+    exchange.body_limit = options.body_limit ? options.body_limit(exchange.request) : 0;
+    if (HasBody(connection)) {
+      const char* length =
+          MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+      if (exchange.body_limit == 0 ||
+          (length != nullptr && std::strtoull(length, nullptr, 10) > exchange.body_limit)) {
+        return 413;
+      }
+    }
+    return 0;
+  }
+
+  static MHD_Result Queue(MHD_Connection* connection, Response response) {
+    auto* body = new std::shared_ptr<const std::string>(
+        response.shared_body ? std::move(response.shared_body)
+                             : std::make_shared<const std::string>(std::move(response.body)));
+    MHD_Response* answer = MHD_create_response_from_buffer_with_free_callback_cls(
+        (*body)->size(), const_cast<char*>((*body)->data()),
+        [](void* held) { delete static_cast<std::shared_ptr<const std::string>*>(held); }, body);
+    if (answer == nullptr) {
+      delete body;
+      return MHD_NO;
+    }
+    if (!response.content_type.empty()) {
+      MHD_add_response_header(answer, MHD_HTTP_HEADER_CONTENT_TYPE, response.content_type.c_str());
+    }
+    for (const auto& [name, value] : response.headers) {
+      MHD_add_response_header(answer, name.c_str(), value.c_str());
+    }
+    // An HTTP/1.0 client that asked to keep the connection is told that it is kept.
+    MHD_set_response_options(answer, MHD_RF_SEND_KEEP_ALIVE_HEADER, MHD_RO_END);
+    MHD_Result queued =
+        MHD_queue_response(connection, static_cast<unsigned>(response.status), answer);
+    MHD_destroy_response(answer);
+    return queued;
+  }
+
+  // A connection whose head is late is closed, with a 408 when part of a request had come.
+  // Written here, past the library, since no answer of the library's is under way on it; the
+  // library then finds the connection shut and closes it.
+  void CheckDeadlines(Clock::time_point now) {
+    for (Socket* socket : sockets) {
+      if (socket->head_read || socket->timed_out ||
+          now - socket->waiting_since < options.request_timeout) {
+        continue;
+      }
+      socket->timed_out = true;
+      if (socket->line_read || BytesReceived(socket->fd) > socket->received_then) {
+        [[maybe_unused]] ssize_t sent = send(socket->fd, kTimeoutAnswer, sizeof kTimeoutAnswer - 1,
+                                             MSG_NOSIGNAL | MSG_DONTWAIT);
+      }
+      shutdown(socket->fd, SHUT_RDWR);
+    }
+  }
+
+  // True once no connection has anything left to answer: no request begun, nothing unread.
+  bool Quiet() const {
+    return std::none_of(sockets.begin(), sockets.end(), [](const Socket* socket) {
+      return socket->line_read || socket->head_read || Unread(socket->fd) > 0;
+    });
+  }
+
+  // At the stop's deadline: answers still awaited from other threads are given up.
+  void GiveUpWaiting() {
+    for (Exchange* exchange : waiting) {
+      std::lock_guard lock(exchange->mutex);
+      if (!exchange->response) exchange->response = Refusal(503);
+      if (exchange->suspended) {
+        exchange->suspended = false;
+        MHD_resume_connection(exchange->connection);
+      }
+    }
+  }
+};
+
+HttpServer::HttpServer(HttpOptions options) : options_(std::move(options)) {
   options_.max_connections = FitConnections(options_.max_connections);
-  epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
   wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 HttpServer::~HttpServer() {
-  for (auto& [id, c] : connections_) close(c->fd);
   if (listen_fd_ >= 0) close(listen_fd_);
   if (wake_fd_ >= 0) close(wake_fd_);
-  if (epoll_fd_ >= 0) close(epoll_fd_);
 }
 
 int HttpServer::Bind(const std::string& host, int port) {
@@ -182,398 +419,108 @@ int HttpServer::Bind(const std::string& host, int port) {
 }
 
 void HttpServer::Stop() {
-  {
-    std::lock_guard lock(completed_mutex_);
-    stop_requested_ = true;
-  }
+  stop_requested_ = true;
   std::uint64_t one = 1;
   [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
 }
 
-void HttpServer::Complete(std::vector<std::pair<Answer, Response>> answers) {
-  bool wake;
-  {
-    std::lock_guard lock(completed_mutex_);
-    if (completed_.empty()) {
-      completed_.swap(answers);
-    } else {
-      for (auto& answer : answers) completed_.push_back(std::move(answer));
-    }
-    wake = sleeping_;
-    sleeping_ = false;
-  }
-  // Only a server asleep in epoll needs waking, and only once: one that is awake looks at what
-  // was handed over before it sleeps again.
-  if (wake) {
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
-  }
-}
-
 bool HttpServer::Run(Handler handler) {
-  handler_ = std::move(handler);
-  epoll_event listen_event{EPOLLIN, {.u64 = kListenId}};
-  epoll_event wake_event{EPOLLIN, {.u64 = kWakeId}};
-  if (epoll_fd_ < 0 || wake_fd_ < 0 || listen_fd_ < 0 ||
-      epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, listen_fd_, &listen_event) != 0 ||
-      epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &wake_event) != 0) {
-    return false;
-  }
-  bool ok = true;
+  if (listen_fd_ < 0 || wake_fd_ < 0) return false;
+  Loop loop{options_, std::move(handler), wake_fd_, nullptr, {}, {}};
+  auto timeout_seconds = static_cast<unsigned>(std::max<long long>(
+      1, std::chrono::ceil<std::chrono::seconds>(options_.request_timeout).count()));
+  loop.daemon = MHD_start_daemon(
+      MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, &Loop::OnRequest, &loop,
+      MHD_OPTION_LISTEN_SOCKET, listen_fd_, MHD_OPTION_CONNECTION_LIMIT,
+      static_cast<unsigned>(options_.max_connections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+      static_cast<unsigned>(options_.max_connections_per_address),
+      // The library's own timeout closes a connection silent both ways; the head's deadline,
+      // which a client sending a byte now and then cannot put off, is ours.
+      MHD_OPTION_CONNECTION_TIMEOUT, timeout_seconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      kConnectionMemory, MHD_OPTION_URI_LOG_CALLBACK, &Loop::OnRequestLine, &loop,
+      MHD_OPTION_NOTIFY_COMPLETED, &Loop::OnCompleted, &loop, MHD_OPTION_NOTIFY_CONNECTION,
+      &Loop::OnConnection, &loop, MHD_OPTION_END);
+  if (loop.daemon == nullptr) return false;
+  // The library closes the listening socket when it stops, unless it was handed back first.
+  int listening = listen_fd_;
+  listen_fd_ = -1;
+  int outer = epoll_create1(EPOLL_CLOEXEC);
+  const MHD_DaemonInfo* inner = MHD_get_daemon_info(loop.daemon, MHD_DAEMON_INFO_EPOLL_FD);
+  epoll_event library_event{EPOLLIN, {.u32 = 0}};
+  epoll_event wake_event{EPOLLIN, {.u32 = 1}};
+  bool ok = outer >= 0 && inner != nullptr &&
+            epoll_ctl(outer, EPOLL_CTL_ADD, inner->epoll_fd, &library_event) == 0 &&
+            epoll_ctl(outer, EPOLL_CTL_ADD, wake_fd_, &wake_event) == 0;
+  bool stopping = false;
+  Clock::time_point stop_deadline;
   auto next_check = Clock::now() + kDeadlineTick;
-  epoll_event events[256];
-  for (;;) {
-    bool pending;
-    {
-      std::lock_guard lock(completed_mutex_);
-      pending = !completed_.empty() || (stop_requested_ && !stopping_);
-      sleeping_ = !pending;
-    }
+  while (ok) {
+    MHD_UNSIGNED_LONG_LONG library_wait = 0;
+    bool library_waits = MHD_get_timeout(loop.daemon, &library_wait) == MHD_YES;
+    long long wait = library_waits ? static_cast<long long>(library_wait) : -1;
     // With no connection there is no deadline to keep, and an idle server sleeps.
-    int timeout = pending ? 0 : connections_.empty() && !stopping_ ? -1 : 100;
-    int count = epoll_wait(epoll_fd_, events, 256, timeout);
-    {
-      std::lock_guard lock(completed_mutex_);
-      sleeping_ = false;
+    if (!loop.sockets.empty() || stopping) {
+      long long tick = std::chrono::duration_cast<std::chrono::milliseconds>(kDeadlineTick).count();
+      wait = wait < 0 ? tick : std::min(wait, tick);
     }
+    epoll_event events[2];
+    int count = epoll_wait(outer, events, 2, static_cast<int>(wait));
     if (count < 0 && errno != EINTR) {
       ok = false;
       break;
     }
     for (int i = 0; i < count; ++i) {
-      std::uint64_t id = events[i].data.u64;
-      std::uint32_t what = events[i].events;
-      if (id == kListenId) {
-        AcceptSome();
-      } else if (id == kWakeId) {
+      if (events[i].data.u32 == 1) {
         std::uint64_t value;
         [[maybe_unused]] ssize_t got = read(wake_fd_, &value, sizeof value);
-      } else {
-        if (!connections_.contains(id)) continue;  // closed earlier in this round
-        if (what & EPOLLERR) {
-          Close(id);
-          continue;
-        }
-        if (what & EPOLLIN) OnReadable(id);
-        if ((what & EPOLLOUT) && connections_.contains(id)) Flush(id);
-        if ((what & EPOLLHUP) && connections_.contains(id)) Close(id);
       }
     }
-    while (TakeCompleted()) {
-    }
-    bool stop;
-    {
-      std::lock_guard lock(completed_mutex_);
-      stop = stop_requested_;
-    }
-    if (stop && !stopping_) BeginStop();
+    bool stop = stop_requested_;
+    std::size_t open = loop.sockets.size();
+    MHD_run(loop.daemon);
+    // The library takes its listening socket back into its epoll set only at the start of a
+    // pass: one that closed connections at the limit is followed by another, or the clients
+    // waiting in the kernel's queue would wait for the next event.
+    if (loop.sockets.size() < open) MHD_run(loop.daemon);
     auto now = Clock::now();
+    if (stop && !stopping) {
+      stopping = true;
+      stop_deadline = now + options_.stop_timeout;
+      // Clients that connected before the stop are taken from the kernel's queue and read like
+      // the others; nothing after that is taken.
+      if (MHD_quiesce_daemon(loop.daemon) == listening) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        int fd;
+        while ((fd = accept4(listening, reinterpret_cast<sockaddr*>(&address), &length,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0) {
+          MHD_add_connection(loop.daemon, fd, reinterpret_cast<sockaddr*>(&address), length);
+          length = sizeof address;
+        }
+        close(listening);
+      }
+      MHD_run(loop.daemon);
+      continue;
+    }
     if (now >= next_check) {
-      CheckDeadlines(now);
+      loop.CheckDeadlines(now);
       next_check = now + kDeadlineTick;
     }
-    if (stopping_) {
-      bool answers_due = std::any_of(connections_.begin(), connections_.end(),
-                                     [](const auto& entry) { return !entry.second->Idle(); });
-      if (!answers_due || now >= stop_deadline_) break;
-    }
-  }
-  for (auto& [id, c] : connections_) close(c->fd);
-  connections_.clear();
-  return ok;
-}
-
-std::size_t HttpServer::AcceptSome() {
-  std::size_t accepted = 0;
-  // A bounded number per round, so a flood of connections cannot starve those already open.
-  while (accepted < 64) {
-    if (connections_.size() >= options_.max_connections && !MakeRoom()) {
-      PauseAccepting(true);
-      break;
-    }
-    int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      // Out of files: a connection must close before another can come in.
-      if ((errno == EMFILE || errno == ENFILE) && !MakeRoom()) PauseAccepting(true);
-      break;
-    }
-    // Answers are written whole; nothing is gained by holding back a short one.
-    int yes = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    auto c = std::make_unique<Connection>();
-    c->id = next_id_++;
-    c->fd = fd;
-    c->since = Clock::now();
-    c->events = EPOLLIN;
-    epoll_event event{c->events, {.u64 = c->id}};
-    if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event) != 0) {
-      close(fd);
-      break;
-    }
-    connections_.emplace(c->id, std::move(c));
-    ++accepted;
-  }
-  return accepted;
-}
-
-// The connection that has waited longest without a request in progress makes way for a new
-// one; one that is being answered is never cut. False when every connection is busy.
-bool HttpServer::MakeRoom() {
-  Connection* oldest = nullptr;
-  for (auto& [id, c] : connections_) {
-    if (c->Idle() && (oldest == nullptr || c->since < oldest->since)) oldest = c.get();
-  }
-  if (oldest == nullptr) return false;
-  Close(oldest->id);
-  return true;
-}
-
-void HttpServer::PauseAccepting(bool paused) {
-  if (paused == accepting_paused_ || listen_fd_ < 0) return;
-  accepting_paused_ = paused;
-  epoll_event event{paused ? 0u : static_cast<std::uint32_t>(EPOLLIN), {.u64 = kListenId}};
-  epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, listen_fd_, &event);
-}
-
-void HttpServer::OnReadable(std::uint64_t id) {
-  Connection& c = *connections_.at(id);
-  std::size_t room = c.lingering ? scratch_.size() : kInputCap - c.in.size();
-  if (room == 0) return;
-  ssize_t got = recv(c.fd, scratch_.data(), std::min(room, scratch_.size()), 0);
-  if (got < 0) {
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) Close(id);
-    return;
-  }
-  if (got == 0) {
-    c.peer_done = true;
-    // A request cut off by the close is dropped; those already read are still answered.
-    if (c.lingering || c.Idle()) {
-      Close(id);
-    } else {
-      c.in.clear();
-      Watch(c);
-    }
-    return;
-  }
-  if (c.lingering) return;  // read only to reach the client's close
-  c.in.append(scratch_.data(), static_cast<std::size_t>(got));
-  ReadRequests(c);
-  Flush(id);
-}
-
-void HttpServer::ReadRequests(Connection& c) {
-  std::size_t used = 0;
-  while (!c.closing && c.slots.size() < kMaxInFlight && c.out.size() - c.sent < kMaxUnsent) {
-    HeadReading reading = ReadRequestHead(std::string_view(c.in).substr(used));
-    if (reading.outcome == HeadReading::Outcome::kIncomplete) break;
-    if (reading.outcome == HeadReading::Outcome::kRefused) {
-      Refuse(c, reading.status);
-      break;
-    }
-    used += reading.length;
-    std::uint64_t sequence = c.next_sequence++;
-    c.slots.push_back({sequence, reading.head.method == "HEAD", reading.head.http10, false, {}});
-    if (!reading.head.keep_alive) c.closing = true;
-    handler_(Request{std::move(reading.head.method), std::move(reading.head.target)},
-             Answer(this, c.id, sequence));
-  }
-  c.in.erase(0, used);
-  // A waiting connection keeps no buffer of its own.
-  if (c.in.empty() && c.in.capacity() > 1024) std::string().swap(c.in);
-  Watch(c);
-}
-
-// An answer of the connection's own to what it will not read, after which it closes.
-void HttpServer::Refuse(Connection& c, int status) {
-  Connection::Slot slot{c.next_sequence++, false, false, true, {}};
-  slot.response.status = status;
-  slot.response.content_type = "text/plain; charset=utf-8";
-  slot.response.body = RefusalText(status);
-  c.slots.push_back(std::move(slot));
-  c.closing = true;
-  c.in.clear();
-}
-
-bool HttpServer::TakeCompleted() {
-  std::vector<std::pair<Answer, Response>> taken;
-  {
-    std::lock_guard lock(completed_mutex_);
-    taken.swap(completed_);
-  }
-  std::vector<std::uint64_t> touched;
-  for (auto& [answer, response] : taken) {
-    auto found = connections_.find(answer.connection_);
-    if (found == connections_.end()) continue;
-    Connection& c = *found->second;
-    if (c.slots.empty() || answer.sequence_ < c.slots.front().sequence) continue;
-    std::size_t index = answer.sequence_ - c.slots.front().sequence;
-    if (index >= c.slots.size()) continue;
-    c.slots[index].response = std::move(response);
-    c.slots[index].ready = true;
-    if (touched.empty() || touched.back() != c.id) touched.push_back(c.id);
-  }
-  for (std::uint64_t id : touched) {
-    if (connections_.contains(id)) Flush(id);
-  }
-  return !taken.empty();
-}
-
-namespace {
-
-void Serialize(const Response& response, bool head, bool http10, bool close, std::string& out) {
-  out += "HTTP/1.1 ";
-  out += std::to_string(response.status);
-  out += ' ';
-  out += Reason(response.status);
-  out += "\r\n";
-  if (!response.content_type.empty()) {
-    out += "Content-Type: ";
-    out += response.content_type;
-    out += "\r\n";
-  }
-  out += "Content-Length: ";
-  out += std::to_string(response.body.size());
-  out += "\r\n";
-  for (const auto& [name, value] : response.headers) {
-    out += name;
-    out += ": ";
-    out += value;
-    out += "\r\n";
-  }
-  if (close) {
-    out += "Connection: close\r\n";
-  } else if (http10) {
-    out += "Connection: keep-alive\r\n";
-  }
-  out += "\r\n";
-  if (!head) out += response.body;
-}
-
-}  // namespace
-
-void HttpServer::Flush(std::uint64_t id) {
-  Connection& c = *connections_.at(id);
-  bool answered = false;
-  while (!c.slots.empty() && c.slots.front().ready) {
-    const Connection::Slot& slot = c.slots.front();
-    Serialize(slot.response, slot.head, slot.http10, c.closing && c.slots.size() == 1, c.out);
-    c.slots.pop_front();
-    answered = true;
-  }
-  if (c.sent < c.out.size()) {
-    ssize_t wrote = send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
-    if (wrote < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      Close(id);
-      return;
-    }
-    if (wrote > 0) {
-      c.sent += static_cast<std::size_t>(wrote);
-      c.since = Clock::now();
-      if (c.sent == c.out.size()) {
-        c.out.clear();
-        c.sent = 0;
-        if (c.out.capacity() > 16 * 1024) std::string().swap(c.out);
+    if (stopping) {
+      // Only between passes that left the library nothing to do at once.
+      bool library_idle =
+          MHD_get_timeout(loop.daemon, &library_wait) != MHD_YES || library_wait > 0;
+      if (library_idle && loop.Quiet()) break;
+      if (now >= stop_deadline) {
+        loop.GiveUpWaiting();
+        break;
       }
     }
   }
-  if (c.Idle() && c.closing) {
-    Linger(c);
-    return;
-  }
-  if (c.Idle() && c.peer_done) {
-    Close(id);
-    return;
-  }
-  // Requests held back while answers were due may be read now.
-  if (answered && !c.closing && !c.in.empty()) ReadRequests(c);
-  Watch(c);
-}
-
-void HttpServer::Linger(Connection& c) {
-  if (c.peer_done || stopping_) {
-    Close(c.id);
-    return;
-  }
-  shutdown(c.fd, SHUT_WR);
-  c.lingering = true;
-  c.in.clear();
-  c.since = Clock::now();
-  Watch(c);
-}
-
-void HttpServer::Watch(Connection& c) {
-  std::uint32_t events = 0;
-  bool wants_requests = !c.closing && !c.peer_done && c.slots.size() < kMaxInFlight &&
-                        c.out.size() - c.sent < kMaxUnsent && c.in.size() < kInputCap;
-  if (c.lingering || wants_requests) events |= EPOLLIN;
-  if (c.sent < c.out.size()) events |= EPOLLOUT;
-  if (events == c.events) return;
-  c.events = events;
-  epoll_event event{events, {.u64 = c.id}};
-  epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c.fd, &event);
-}
-
-void HttpServer::Close(std::uint64_t id) {
-  auto found = connections_.find(id);
-  if (found == connections_.end()) return;
-  close(found->second->fd);  // which also takes it out of epoll
-  connections_.erase(found);
-  if (!stopping_) PauseAccepting(false);
-}
-
-void HttpServer::CheckDeadlines(Clock::time_point now) {
-  std::vector<std::uint64_t> late;
-  for (auto& [id, c] : connections_) {
-    if (c->lingering) {
-      if (now - c->since > kLinger) late.push_back(id);
-    } else if (c->sent < c->out.size()) {
-      if (now - c->since > options_.write_timeout) late.push_back(id);
-    } else if (c->slots.empty() && now - c->since > options_.request_timeout) {
-      late.push_back(id);
-    }
-  }
-  for (std::uint64_t id : late) {
-    Connection& c = *connections_.at(id);
-    // A request begun and not finished in time is told so; a connection that sent nothing of
-    // its next request, or is past telling, just closes.
-    if (!c.lingering && !c.closing && c.Idle() && !c.in.empty()) {
-      Refuse(c, 408);
-      Flush(id);
-    } else {
-      Close(id);
-    }
-  }
-}
-
-void HttpServer::BeginStop() {
-  stopping_ = true;
-  stop_deadline_ = Clock::now() + options_.stop_timeout;
-  // Clients that connected and sent before the stop are read once more and answered; nothing
-  // after that is taken.
-  if (listen_fd_ >= 0) {
-    PauseAccepting(false);
-    while (AcceptSome() > 0) {
-    }
-    close(listen_fd_);
-    listen_fd_ = -1;
-  }
-  std::vector<std::uint64_t> ids;
-  for (auto& [id, c] : connections_) ids.push_back(id);
-  for (std::uint64_t id : ids) {
-    auto found = connections_.find(id);
-    if (found == connections_.end()) continue;
-    Connection& c = *found->second;
-    if (!c.lingering && !c.closing && !c.peer_done) OnReadable(id);
-    found = connections_.find(id);
-    if (found == connections_.end()) continue;
-    found->second->closing = true;
-    if (found->second->Idle()) {
-      Close(id);
-    } else {
-      Watch(*found->second);
-    }
-  }
+  if (outer >= 0) close(outer);
+  // Closes every connection left: with nothing to answer, or past the stop's deadline.
+  MHD_stop_daemon(loop.daemon);
+  return ok;
 }
 
 }  // namespace scores

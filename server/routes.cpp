@@ -34,8 +34,30 @@ Response NotAllowed(const char* allowed) {
 
 }  // namespace
 
+// How long a page may be shown again without reading the store.
+constexpr auto kPageFreshness = std::chrono::seconds(1);
+
 Routes::Routes(ScoreStore& store)
-    : store_(store), writer_(store, SubmissionReply, store.Writers()), pages_(kPageWorkers) {}
+    : store_(store),
+      writer_(
+          store,
+          [this](std::optional<bool> added) {
+            // Before the answer goes out, so that a page asked for after it shows the score.
+            if (added && *added) ++stored_;
+            return SubmissionReply(added);
+          },
+          store.Writers()),
+      pages_(kPageWorkers) {}
+
+std::shared_ptr<const std::string> Routes::FreshPage(bool json) {
+  std::lock_guard lock(pages_mutex_);
+  const Page& page = json ? json_ : html_;
+  if (page.body && page.stored == stored_ &&
+      std::chrono::steady_clock::now() - page.made < kPageFreshness) {
+    return page.body;
+  }
+  return nullptr;
+}
 
 void Routes::Handle(const Request& request, Answer answer) {
   std::string_view target = request.target;
@@ -89,7 +111,15 @@ void Routes::Leaderboard(std::string_view query, Answer answer) {
     answer.Send(Text(400, "format must be html or json\n"));
     return;
   }
-  pages_.Post([this, answer, format] {
+  bool json = format == "json";
+  Response response;
+  response.content_type = json ? "application/json" : "text/html; charset=utf-8";
+  if ((response.shared_body = FreshPage(json))) {
+    answer.Send(std::move(response));
+    return;
+  }
+  pages_.Post([this, answer, json, response]() mutable {
+    std::uint64_t stored = stored_;
     Boards boards;
     try {
       for (int level = 1; level <= 3; ++level) {
@@ -100,13 +130,11 @@ void Routes::Leaderboard(std::string_view query, Answer answer) {
       answer.Send(Unavailable());
       return;
     }
-    Response response;
-    if (format == "json") {
-      response.content_type = "application/json";
-      response.body = RenderLeaderboardJson(boards);
-    } else {
-      response.content_type = "text/html; charset=utf-8";
-      response.body = RenderLeaderboardHtml(boards);
+    response.shared_body = std::make_shared<const std::string>(
+        json ? RenderLeaderboardJson(boards) : RenderLeaderboardHtml(boards));
+    {
+      std::lock_guard lock(pages_mutex_);
+      (json ? json_ : html_) = Page{stored, std::chrono::steady_clock::now(), response.shared_body};
     }
     answer.Send(std::move(response));
   });

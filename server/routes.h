@@ -1,6 +1,12 @@
 // routes.h -- the score server's answers: taking a submission, showing the leaderboard.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+
 #include "http_server.h"
 #include "store.h"
 #include "workers.h"
@@ -31,7 +37,21 @@ class Routes {
   void Submit(std::string_view query, Answer answer);
   void Leaderboard(std::string_view query, Answer answer);
 
+  // The last page made in each format, shared by every answer until a submission is stored
+  // here or it is a second old (other servers may write to a shared PostgreSQL): a thousand
+  // clients asking at once cost one page, in time and in memory.
+  struct Page {
+    std::uint64_t stored = 0;  // stored_ when it was read from the store
+    std::chrono::steady_clock::time_point made;
+    std::shared_ptr<const std::string> body;
+  };
+  std::shared_ptr<const std::string> FreshPage(bool json);
+
   ScoreStore& store_;
+  std::atomic<std::uint64_t> stored_ = 0;  // submissions stored by this server so far
+  std::mutex pages_mutex_;
+  Page html_;
+  Page json_;
   BatchWriter writer_;
   TaskPool pages_;
 };

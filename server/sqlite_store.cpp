@@ -93,6 +93,11 @@ class SqliteConnection {
     return rows;
   }
 
+  // Copies everything committed from the WAL into the database file.
+  void Checkpoint() {
+    sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
+  }
+
   std::int64_t Count() {
     Statement statement(count_);
     if (sqlite3_step(count_) != SQLITE_ROW) Fail();
@@ -156,29 +161,33 @@ class SqliteConnection {
 };
 
 // One connection writes (the routes have one writer thread; the mutex guards against other
-// callers), a pool of others reads. Before each use the store checks that the file at its path
-// is still the one it opened: a database deleted or replaced under a running server would
-// otherwise take submissions into a file that no one will open again.
+// callers), a pool of others reads. Before each use the store checks that the file at its path,
+// and the WAL beside it, are still the ones it opened: a database or WAL deleted or replaced
+// under a running server would otherwise take submissions into a file that no one will open
+// again.
 class SqliteStore : public ScoreStore {
  public:
   explicit SqliteStore(const std::string& path)
       : path_(path),
         writer_(std::make_unique<SqliteConnection>(path, true)),
         pool_([this] { return OpenReader(); }) {
-    struct stat opened;
-    if (stat(path.c_str(), &opened) != 0) throw StoreError("cannot find " + path + " once opened");
-    device_ = opened.st_dev;
-    inode_ = opened.st_ino;
+    // The writer keeps the WAL open, so SQLite keeps it in place until the server stops.
+    for (auto [file, name] : {std::pair{&database_, path}, std::pair{&wal_, path + "-wal"}}) {
+      struct stat opened;
+      if (stat(name.c_str(), &opened) != 0)
+        throw StoreError("cannot find " + name + " once opened");
+      *file = {opened.st_dev, opened.st_ino};
+    }
   }
 
   std::vector<bool> AddAll(const std::vector<Submission>& submissions,
                            std::int64_t received_at) override {
     std::lock_guard lock(write_mutex_);
-    CheckSameFile();
+    CheckSameFile(true);
     std::vector<bool> added = writer_->AddAll(submissions, received_at);
     // Committed, but to the file opened at start: should that have gone from the path in the
     // meantime, the next start would not find these rows, so none of them counts as stored.
-    CheckSameFile();
+    CheckSameFile(true);
     return added;
   }
 
@@ -203,18 +212,35 @@ class SqliteStore : public ScoreStore {
     return connection;
   }
 
-  void CheckSameFile() const {
-    struct stat now;
-    if (stat(path_.c_str(), &now) != 0 || now.st_dev != device_ || now.st_ino != inode_) {
-      throw StoreError("the SQLite database " + path_ +
+  // `writing`: called by AddAll, which holds the write mutex.
+  void CheckSameFile(bool writing = false) {
+    for (auto [file, name] : {std::pair{&database_, path_}, std::pair{&wal_, path_ + "-wal"}}) {
+      struct stat now;
+      if (stat(name.c_str(), &now) == 0 && now.st_dev == file->device &&
+          now.st_ino == file->inode) {
+        continue;
+      }
+      // A WAL gone from its path still holds, through the writer's open handle, everything
+      // committed since the last checkpoint: copied into the database file now, it survives
+      // the server's end, and the next start finds every submission acknowledged.
+      if (file == &wal_) {
+        std::unique_lock lock(write_mutex_, std::defer_lock);
+        if (!writing) lock.lock();
+        writer_->Checkpoint();
+      }
+      throw StoreError("the SQLite file " + name +
                        " is no longer the file opened at start (deleted or replaced);"
-                       " restart the server to use the file there now");
+                       " restart the server to use the files there now");
     }
   }
 
+  struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
   std::string path_;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  FileId database_;
+  FileId wal_;
   std::mutex write_mutex_;
   std::unique_ptr<SqliteConnection> writer_;
   ConnectionPool<SqliteConnection> pool_;

@@ -23,7 +23,7 @@ std::int64_t Now() {
 }  // namespace
 
 BatchWriter::BatchWriter(ScoreStore& store, Reply reply, int writers)
-    : store_(store), reply_(reply) {
+    : store_(store), reply_(std::move(reply)) {
   for (int i = 0; i < writers; ++i) threads_.emplace_back([this] { Run(); });
 }
 

@@ -23,8 +23,8 @@ namespace scores {
 class BatchWriter {
  public:
   // Makes a submission's answer from its outcome: true stored, false already stored, nullopt
-  // when the store failed.
-  using Reply = Response (*)(std::optional<bool> added);
+  // when the store failed. Called on a writer thread once the batch has committed.
+  using Reply = std::function<Response(std::optional<bool> added)>;
 
   // `writers`: how many batches may be stored at once (ScoreStore::Writers).
   BatchWriter(ScoreStore& store, Reply reply, int writers);

@@ -18,7 +18,7 @@
 #include "platform/real/machine.h"
 #include "platform/virtual/virtual_platform.h"
 #include "platform/wave_file.h"
-#include "render.h"
+#include "render_file.h"
 #include "support.h"
 
 namespace qv::test {
@@ -94,7 +94,7 @@ struct VirtualHarness : Harness {
   }
   VirtualPlatform machine;
   std::vector<float> heard;
-  Render render;
+  VirtualRender render;
 };
 
 // One real machine for the whole process: SDL's window system does not come back cleanly from

@@ -14,7 +14,7 @@
 #include "mix_figures.h"
 #include "platform/key_names.h"
 #include "platform/wave_file.h"
-#include "render.h"
+#include "render_file.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
 #include "support.h"
@@ -177,7 +177,7 @@ TEST(Render, ResumesAndRestartsWhereTheMachineSays) {
   o.sounds_dir = d.path().string();
   VirtualPlatform machine(o);
   std::vector<float> left;
-  Render render(machine, o.sounds_dir, [&](const auto& stems, size_t frames) {
+  VirtualRender render(machine, o.sounds_dir, [&](const auto& stems, size_t frames) {
     for (size_t i = 0; i < frames; ++i) left.push_back(stems[0][2 * i]);
   });
   auto run = [&](int ms) {

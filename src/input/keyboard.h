@@ -16,6 +16,17 @@ class Keyboard {
  public:
   explicit Keyboard(Input& input) : input_(input) {}
 
+  // The whole state, as a replay keeps it from the moment its recording began.
+  struct Snapshot {
+    std::array<uint8_t, 256> KeyState{};
+    std::array<bool, 256> KeyLatch{};
+  };
+  Snapshot Save() const { return {KeyState, KeyLatch}; }
+  void Restore(const Snapshot& s) {
+    KeyState = s.KeyState;
+    KeyLatch = s.KeyLatch;
+  }
+
  private:
   friend bool KeyDown(const Keyboard&, int);
   friend bool KeyPressed(const Keyboard&, int);

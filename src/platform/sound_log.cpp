@@ -24,7 +24,11 @@ void SoundLog::Add(LogEntry e) {
 void SoundLog::Follow(Platform platform) {
   System& system = platform.system;
   const uint32_t start = system.TickCount();
-  clock_ = [&system, start] { return system.TickCount() - start; };
+  Follow(platform, [&system, start] { return system.TickCount() - start; });
+}
+
+void SoundLog::Follow(Platform platform, std::function<uint32_t()> clock) {
+  clock_ = std::move(clock);
   platform.Watch(*this);
 }
 

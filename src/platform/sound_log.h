@@ -38,6 +38,9 @@ class SoundLog : public PlatformObserver {
   // Hears every part of the platform from now on, and stamps entries with the milliseconds
   // since now by its clock: called once, as the program starts.
   void Follow(Platform platform);
+  // The same with a clock of its own, the milliseconds to stamp entries with (a replay's: the
+  // log must not read the replayed clock, which gives each reading to the game).
+  void Follow(Platform platform, std::function<uint32_t()> clock);
   // An operation of the platform, logged as it tells it.
   void Saw(const PlatformEvent& event) override;
   const std::vector<LogEntry>& Entries() const { return entries_; }

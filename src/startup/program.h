@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/sound_log.h"
 #include "sound/audio.h"
+#include "startup/replays.h"
 #include "store/ini_store.h"
 #include "store/settings.h"
 #include "submit/submit_score.h"
@@ -40,6 +41,12 @@ struct Program {
   Game game;           // game: the game record, the game and the bonus round
   ScoreSender sender;  // submit
   Menu menu;           // menu: the main menu's item, the difficulty, the tour
+
+  // Every game and bonus round recorded, when the platform above is this recorder: each is
+  // kept by keep_replay as it ends. Null: nothing is recorded.
+  Recorder* recorder = nullptr;
+  ReplayKeeper keep_replay;
+  ReplayInProgress replay;
 };
 
 }  // namespace qv

@@ -11,6 +11,7 @@
 #include "menu/sound_tour.h"
 #include "sound/players.h"
 #include "sound/sound_bank.h"
+#include "startup/replays.h"
 #include "store/settings.h"
 
 namespace qv {
@@ -27,7 +28,9 @@ void Main(Program& pg) {
     system.ShowWindow();
     StartUp(pg);
   } catch (const WindowClosed&) {
-    // Whatever ran has ended at once; a game in play kept its better score on the way here.
+    // Whatever ran has ended at once; a game in play kept its better score on the way here, and
+    // its replay is kept now.
+    KeepReplay(pg, true);
     system.Terminate(0);
   } catch (const SoundDeviceLost&) {
     // Lost in play and not back: the same message as when there is none at start.
@@ -63,17 +66,26 @@ void StartUp(Program& pg) {
         break;
       case Screen::NewGame:
         NewGame(pg.game);
+        BeginReplay(pg, ReplayKind::Game);  // a game's replay starts with its difficulty choice
         screen = Screen::SelectDifficulty;
         break;
       case Screen::SelectDifficulty:
         screen = SelectDifficulty(pg.menu);
+        if (screen == Screen::Game) {
+          pg.replay.played = true;
+        } else {
+          AbandonReplay(pg);
+        }
         break;
       case Screen::Game:
         RunGame(pg.game);
+        KeepReplay(pg);
         screen = Screen::MainMenu;
         break;
       case Screen::BonusRound:
+        BeginReplay(pg, ReplayKind::BonusRound);
         StartBonusRound(pg.game);
+        KeepReplay(pg);
         screen = Screen::MainMenu;
         break;
       case Screen::SoundTour:

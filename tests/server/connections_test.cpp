@@ -66,7 +66,7 @@ TEST(Connections, AnswersAtOnceWhile200ClientsSendTheirRequestsAByteAtATime) {
 }
 
 // A short deadline here, so the test does not wait the program's few seconds.
-TEST(Connections, GivesTheWholeHeadADeadlineAndBoundsTheConnectionsWaiting) {
+TEST(Connections, GivesTheWholeHeadADeadlineAndLetsClientsWaitForAPlace) {
   TempDir dir;
   auto store = OpenStore(dir.path() / "scores.db");
   HttpOptions options;
@@ -74,27 +74,23 @@ TEST(Connections, GivesTheWholeHeadADeadlineAndBoundsTheConnectionsWaiting) {
   options.max_connections = 8;
   RunningServer server(*store, options);
 
-  // Eight connections that send nothing fill the server; a ninth makes the oldest give way.
+  // Eight connections that send nothing fill the server; a ninth client waits in the kernel's
+  // queue, nobody is closed for it, and it is served once the idle ones reach their deadline.
   std::vector<std::unique_ptr<RawClient>> idle;
   for (int i = 0; i < 8; ++i) idle.push_back(std::make_unique<RawClient>(server.port()));
-  std::this_thread::sleep_for(milliseconds(50));
-  auto start = Clock::now();
   EXPECT_EQ(server.Get("/scores/?format=json").status, 200);
-  EXPECT_TRUE(idle[0]->ClosedWithin(milliseconds(200)));
-  EXPECT_LT(MillisecondsSince(start), 400.0);
+  EXPECT_TRUE(idle[0]->ClosedWithin(milliseconds(5000)));
 
   // A byte every 100 ms keeps no connection past the deadline: the head as a whole is late.
   RawClient drip(server.port());
-  start = Clock::now();
+  auto start = Clock::now();
   for (char c : Get("/scores/")) {
     if (MillisecondsSince(start) > 700 || !drip.Send(std::string(1, c))) break;
     std::this_thread::sleep_for(milliseconds(100));
   }
   EXPECT_EQ(drip.Read().status, 408);
-  double late = MillisecondsSince(start);
+  EXPECT_GE(MillisecondsSince(start), 450.0);
   EXPECT_TRUE(drip.ClosedWithin(milliseconds(2500)));
-  EXPECT_GE(late, 450.0);
-  EXPECT_LT(late, 1000.0);
   // One that sent nothing is closed without a word.
   EXPECT_TRUE(idle[7]->ClosedWithin(milliseconds(500)));
 }

@@ -333,14 +333,20 @@ bool RawClient::ClosedWithin(std::chrono::milliseconds within) {
   return got == 0 || (got < 0 && errno != EAGAIN);
 }
 
-Program::Program(const std::vector<std::string>& args, bool as_nobody) {
-  // setpriv changes the user and runs the program in its own place, so pid_ is the program's.
+Program::Program(const std::vector<std::string>& args, bool as_nobody, int open_files) {
+  // setpriv and prlimit change the user or the limit and run the program in their own place,
+  // so pid_ is the program's.
   std::vector<std::string> words;
   if (passwd* nobody = getpwnam("nobody"); as_nobody && geteuid() == 0 && nobody != nullptr) {
     words = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
              "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
   }
-  words.push_back(QV_SCORES_PATH);
+  if (open_files > 0) {
+    std::string limit = std::to_string(open_files);
+    words.insert(words.end(), {"prlimit", "--nofile=" + limit + ":" + limit, "--"});
+  }
+  const char* other = std::getenv("QV_SCORES_PROGRAM");
+  words.push_back(other != nullptr && *other != '\0' ? other : QV_SCORES_PATH);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
@@ -404,6 +410,23 @@ std::int64_t Program::PeakMemory() const {
   std::string status = ReadFile("/proc/" + std::to_string(pid_) + "/status");
   std::size_t at = status.find("VmHWM:");
   return at == std::string::npos ? 0 : std::atoll(status.c_str() + at + 6) * 1024;
+}
+
+std::int64_t Program::Memory() const {
+  std::string status = ReadFile("/proc/" + std::to_string(pid_) + "/status");
+  std::size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? 0 : std::atoll(status.c_str() + at + 6) * 1024;
+}
+
+std::int64_t Program::LoopCpuTime() const {
+  return std::atoll(ReadFile("/proc/" + std::to_string(pid_) + "/schedstat").c_str());
+}
+
+int Program::OpenSockets() const {
+  std::error_code ignored;
+  auto files =
+      std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ignored);
+  return static_cast<int>(std::distance(begin(files), end(files)));
 }
 
 Finished RunProgram(const std::vector<std::string>& args, bool as_nobody) {

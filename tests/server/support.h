@@ -122,6 +122,8 @@ class RawClient {
   ~RawClient();
   // Sends all of it; false when the connection fails first.
   bool Send(std::string_view bytes);
+  // The socket, for a test that tunes it.
+  int fd() const { return fd_; }
   // Reads one answer (its body too, unless it answers a HEAD); status 0 when none came whole
   // within the time or the connection ended.
   Reply Read(bool head = false, std::chrono::milliseconds within = std::chrono::seconds(5));
@@ -133,12 +135,14 @@ class RawClient {
   std::string pending_;  // read past the last answer
 };
 
-// The real program, started with arguments, its standard output and error going to files.
+// The real program (QV_SCORES_PROGRAM in the environment names another build of it, to run
+// these tests against), started with arguments, its standard output and error going to files.
 // When the tests run as root it may be run as the unprivileged user nobody, for whom file
-// permissions hold.
+// permissions hold; `open_files` > 0 sets its limit on open files.
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& args, bool as_nobody = false);
+  explicit Program(const std::vector<std::string>& args, bool as_nobody = false,
+                   int open_files = 0);
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
   ~Program();  // kills it if still running
@@ -153,8 +157,14 @@ class Program {
   // What it has written to standard output and standard error so far.
   std::string Output() const;
   std::string Errors() const;
-  // The most memory it has held so far (its resident set's high-water mark), in bytes.
+  // The most memory it has held so far (its resident set's high-water mark), and what it holds
+  // now, in bytes.
   std::int64_t PeakMemory() const;
+  std::int64_t Memory() const;
+  // The processor time its main thread, which serves the connections, has used, in nanoseconds.
+  std::int64_t LoopCpuTime() const;
+  // How many sockets it has open.
+  int OpenSockets() const;
 
  private:
   bool Reaped(bool block);

@@ -1,5 +1,6 @@
-// main.cpp -- the simulator: runs the whole game from Main on the virtual backend and
-// writes the sound log to standard output. See the README for options and script commands.
+// main.cpp -- the simulator: runs the whole game from Main on the virtual backend and writes the
+// sound log to standard output, recording each game if asked; or runs one replay again, in
+// virtual time. See the README for options and script commands.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,10 +14,13 @@
 
 #include "driver.h"
 #include "platform/paths.h"
+#include "platform/replay/recorder.h"
+#include "platform/replay/replay_platform.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
-#include "render.h"
+#include "render_file.h"
 #include "startup/program.h"
+#include "startup/replays.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"
 
@@ -25,8 +29,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: quorvane-sim [--script FILE] [--bot MS] [--seed N] [--settings FILE]\n"
     "                    [--sounds DIR] [--until MS] [--tick0 N] [--http-status CODE]\n"
-    "                    [--http-delay MS] [--no-device] [--render FILE.wav] [--version]\n"
-    "                    [--help]\n";
+    "                    [--http-delay MS] [--no-device] [--render FILE.wav]\n"
+    "                    [--record DIR] [--version] [--help]\n"
+    "       quorvane-sim --replay FILE [--sounds DIR] [--render FILE.wav]\n";
 
 // --help: what the README's simulator section says, for a terminal.
 constexpr const char* kHelp =
@@ -47,6 +52,12 @@ constexpr const char* kHelp =
     "  --no-device         there is no sound device\n"
     "  --render FILE.wav   also mix the run through the game's mixer into a 44.1 kHz\n"
     "                      stereo 16-bit wave file\n"
+    "  --record DIR        write each game and bonus round of the run into DIR as a replay,\n"
+    "                      one file each (game-1.qvr, game-2.qvr...)\n"
+    "  --replay FILE       run a replay again, in virtual time, checking it: print\n"
+    "                      \"replay: score N difficulty D levels L\" (a bonus round: \"replay:\n"
+    "                      bonus round score N\") and exit 0, or say why it is not consistent\n"
+    "                      and exit 1\n"
     "\n"
     "Script commands (blank lines and lines starting with # are ignored), run one after\n"
     "another in virtual time:\n"
@@ -89,6 +100,62 @@ bool ParseLong(const std::string& s, long long lo, long long hi, long long* out)
   return true;
 }
 
+// --replay: runs the replay in virtual time, its log to standard output, and says what came of
+// it (0) or why it cannot be (1).
+int RunReplayFile(const std::string& path, const std::string& sounds_dir,
+                  const std::string& render_path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "quorvane-sim: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+    return 1;
+  }
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  try {
+    const qv::Replay replay = qv::DecodeReplay(bytes.str(), QV_VERSION);
+    qv::ReplayPlatform machine(replay, {sounds_dir});
+    qv::SoundLog log(stdout);
+    log.KeepEntries(false);
+    log.Follow(machine.Parts(), [&] { return machine.Now() - replay.start_ms; });
+    std::optional<qv::RenderFile> file;
+    std::optional<qv::Render> render;
+    if (!render_path.empty()) {
+      file.emplace(render_path);
+      render.emplace(
+          machine.Parts(), sounds_dir,
+          [&](qv::BufferId id) -> std::optional<qv::Render::Account> {
+            const qv::ReplayPlatform::Buffer* b = machine.FindBuffer(id);
+            if (b == nullptr) return std::nullopt;
+            const double frame = machine.Position(id);
+            return qv::Render::Account{frame, b->playing && (b->looping || frame < b->frames)};
+          },
+          [&](const auto& stems, size_t frames) { file->Add(stems, frames); });
+      for (const qv::StagedBuffer& b : replay.stage) {
+        render->AddPlaying(b.id, b.file, b.volume, b.pan, b.frequency, b.playing, b.looping,
+                           b.frame);
+      }
+      machine.SetTurnEndHook([&] { render->AdvanceTo(machine.Now() - replay.start_ms); });
+    }
+    const qv::ReplayOutcome outcome = qv::RunReplay(replay, machine, &log);
+    if (file) file->Close();
+    if (replay.kind == qv::ReplayKind::BonusRound) {
+      std::printf("replay: bonus round score %d\n", outcome.score);
+    } else {
+      std::printf("replay: score %d difficulty %d levels %d\n", outcome.score, outcome.difficulty,
+                  outcome.level);
+    }
+    return 0;
+  } catch (const qv::ReplayError& e) {
+    std::fprintf(stderr, "quorvane-sim: %s: %s\n", path.c_str(), e.what());
+  } catch (const qv::ReplayRefused& e) {
+    std::fprintf(stderr, "quorvane-sim: %s is not consistent: %s\n", path.c_str(),
+                 e.reason.c_str());
+  } catch (const qv::WaveError& e) {
+    std::fprintf(stderr, "quorvane-sim: %s\n", e.what());
+  }
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +163,8 @@ int main(int argc, char** argv) {
   options.sounds_dir = qv::FindSoundsDir();
   std::string script_path;
   std::string render_path;
+  std::string record_dir;
+  std::string replay_path;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help") {
@@ -120,6 +189,10 @@ int main(int argc, char** argv) {
       options.settings_path = value;
     } else if (arg == "--render") {
       render_path = value;
+    } else if (arg == "--record") {
+      record_dir = value;
+    } else if (arg == "--replay") {
+      replay_path = value;
     } else if (arg == "--sounds") {
       options.sounds_dir = value;
     } else if (arg == "--bot" && ParseLong(value, 0, 3600000, &n)) {
@@ -136,6 +209,14 @@ int main(int argc, char** argv) {
       options.http_delay_ms = static_cast<int>(n);
     } else {
       return Usage("bad option " + arg + " " + value);
+    }
+  }
+  if (!replay_path.empty()) return RunReplayFile(replay_path, options.sounds_dir, render_path);
+  if (!record_dir.empty()) {
+    std::error_code error;
+    std::filesystem::create_directories(record_dir, error);
+    if (!std::filesystem::is_directory(record_dir, error)) {
+      return Usage("cannot make the folder " + record_dir);
     }
   }
   if (!script_path.empty()) {
@@ -168,13 +249,25 @@ int main(int argc, char** argv) {
   qv::VirtualPlatform machine(options);
   qv::SimDriver driver(machine, log, options);
   log.Follow(machine.Parts());
-  std::optional<qv::Render> render;
+  std::optional<qv::VirtualRender> render;
   if (file) {
     render.emplace(machine, options.sounds_dir,
                    [&](const auto& stems, size_t frames) { file->Add(stems, frames); });
   }
   qv::IniStore settings(options.settings_path);
-  qv::Program pg(machine.Parts(), settings, &log);
+  // With --record, the game runs on the recorder, which passes each call on to the machine.
+  qv::Recorder recorder(machine.Parts(), options.sounds_dir);
+  qv::Program pg(record_dir.empty() ? machine.Parts() : recorder.Parts(), settings, &log);
+  int recorded = 0;
+  if (!record_dir.empty()) {
+    pg.recorder = &recorder;
+    pg.keep_replay = [&](const std::string& bytes, const qv::ReplayOutcome&, bool) {
+      const std::string path = record_dir + "/game-" + std::to_string(++recorded) + ".qvr";
+      std::ofstream out(path, std::ios::binary);
+      out << bytes;
+      if (!out.flush()) std::fprintf(stderr, "quorvane-sim: cannot write %s\n", path.c_str());
+    };
+  }
   int status = 0;
   try {
     qv::Main(pg);

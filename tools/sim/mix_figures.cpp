@@ -9,7 +9,7 @@
 #include <set>
 
 #include "platform/wave_file.h"
-#include "render.h"
+#include "render_file.h"
 #include "startup/program.h"
 #include "startup/startup.h"
 #include "store/ini_store.h"
@@ -120,7 +120,7 @@ MixFigures MeasureMix(const SimOptions& options) {
   VirtualPlatform machine(options);
   SimDriver driver(machine, log, options);
   log.Follow(machine.Parts());
-  Render render(
+  VirtualRender render(
       machine, options.sounds_dir,
       [&](const auto& stems, size_t frames) { analysis.Add(stems, frames); }, kStems, StemOf);
   IniStore settings(options.settings_path);

@@ -1,16 +1,16 @@
-// render.cpp -- the machine's buffer operations mirrored onto mixer voices, mixed one virtual
-// millisecond at a time.
-#include "render.h"
+// render.cpp -- a machine's buffer operations mirrored onto mixer voices, mixed as its time goes.
+#include "platform/render.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 namespace qv {
 
-Render::Render(VirtualPlatform& machine, std::string sounds_dir, Sink sink, int stems,
+Render::Render(Platform machine, std::string sounds_dir, AccountOf account, Sink sink, int stems,
                StemOf stem_of)
     : machine_(machine),
       sounds_dir_(std::move(sounds_dir)),
+      account_(std::move(account)),
       sink_(std::move(sink)),
       stem_of_(std::move(stem_of)),
       blocks_(static_cast<size_t>(std::max(1, stems))) {
@@ -18,20 +18,13 @@ Render::Render(VirtualPlatform& machine, std::string sounds_dir, Sink sink, int 
     mixers_.push_back(std::make_unique<Mixer>(kRenderRate));
   }
   machine_.Watch(*this);
-  machine_.SetTurnEndHook([this] { MixTurn(); });
 }
 
-Render::~Render() {
-  machine_.SetTurnEndHook(nullptr);
-  machine_.Unwatch(*this);
-}
+Render::~Render() { machine_.Unwatch(*this); }
 
-void Render::MixTurn() {
-  // A run that ends at its time limit ends before its last turn, so the render holds exactly
-  // the run's time. Whole frames up to the end of this millisecond; the fraction is carried to
-  // the next, so an hour renders to the frame.
-  ++ms_;
-  const uint64_t until = ms_ * kRenderRate / 1000;
+void Render::AdvanceTo(uint64_t ms) {
+  const uint64_t until = ms * kRenderRate / 1000;
+  if (until <= frames_) return;
   const size_t n = static_cast<size_t>(until - frames_);
   for (size_t s = 0; s < blocks_.size(); ++s) {
     blocks_[s].resize(2 * n);
@@ -39,29 +32,53 @@ void Render::MixTurn() {
   }
   frames_ = until;
   if (sink_) sink_(blocks_, n);
-  // Sounds the machine has played to their end in this turn.
+  // Sounds the machine has played to their end meanwhile.
   for (auto& [id, playing] : playing_) {
-    if (playing) playing = machine_.FindBuffer(id)->playing;
+    if (!playing) continue;
+    const std::optional<Account> account = account_(id);
+    playing = account && account->playing;
+  }
+}
+
+double Render::FrameOf(BufferId id) {
+  const std::optional<Account> account = account_(id);
+  return account ? account->frame : 0;
+}
+
+void Render::Load(BufferId id, const std::string& file) {
+  auto& pcm = decoded_[file];
+  if (pcm == nullptr) pcm = std::make_shared<const Pcm>(ReadWave(sounds_dir_ + "/" + file));
+  const int stem = stem_of_ ? stem_of_(file) : 0;
+  stem_[id] = std::clamp(stem, 0, static_cast<int>(mixers_.size()) - 1);
+  playing_[id] = false;
+  MixerOf(id).Add(id, pcm);
+}
+
+void Render::AddPlaying(BufferId id, const std::string& file, int volume, int pan, int frequency,
+                        bool playing, bool looping, uint32_t frame) {
+  Load(id, file);
+  Mixer& m = MixerOf(id);
+  m.SetVolume(id, volume);
+  m.SetPan(id, pan);
+  if (frequency > 0) m.SetFrequency(id, frequency);
+  m.SetPosition(id, frame);
+  if (playing) {
+    m.Play(id, looping);
+    playing_[id] = true;
   }
 }
 
 void Render::Saw(const PlatformEvent& e) {
   const BufferId id = e.id;
   if (e.op == "load") {
-    const std::string file(e.subject);
-    auto& pcm = decoded_[file];
-    if (pcm == nullptr) pcm = std::make_shared<const Pcm>(ReadWave(sounds_dir_ + "/" + file));
-    const int stem = stem_of_ ? stem_of_(file) : 0;
-    stem_[id] = std::clamp(stem, 0, static_cast<int>(mixers_.size()) - 1);
-    playing_[id] = false;
-    MixerOf(id).Add(id, pcm);
+    Load(id, std::string(e.subject));
   } else if (e.op == "play") {
     Play(id, e.value == "loop");
   } else if (e.op == "stop") {
     playing_[id] = false;
     MixerOf(id).Stop(id);
   } else if (e.op == "position") {
-    MixerOf(id).SetPosition(id, static_cast<uint32_t>(machine_.FindBuffer(id)->position()));
+    MixerOf(id).SetPosition(id, static_cast<uint32_t>(FrameOf(id)));
   } else if (e.op == "volume") {
     MixerOf(id).SetVolume(id, std::stoi(std::string(e.value)));
   } else if (e.op == "pan") {
@@ -85,21 +102,11 @@ void Render::Play(BufferId id, bool looping) {
   // and one the machine still played goes on only if the mixer still plays it too.
   if (!was_playing) {
     m.Stop(id);
-    m.SetPosition(id, static_cast<uint32_t>(machine_.FindBuffer(id)->position()));
+    m.SetPosition(id, static_cast<uint32_t>(FrameOf(id)));
     m.Play(id, looping);
   } else if (m.State(id).playing) {
     m.Play(id, looping);
   }
-}
-
-RenderFile::RenderFile(const std::string& path) : out_(path, kRenderRate, 2) {}
-
-void RenderFile::Add(const std::vector<std::vector<float>>& stems, size_t frames) {
-  sum_.assign(2 * frames, 0.0f);
-  for (const auto& stem : stems) {
-    for (size_t i = 0; i < sum_.size(); ++i) sum_[i] += stem[i];
-  }
-  out_.Append(sum_.data(), frames);
 }
 
 }  // namespace qv
