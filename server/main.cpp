@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "http_server.h"
+#include "play_files.h"
 #include "routes.h"
 #include "store.h"
 
@@ -20,11 +21,11 @@ constexpr const char* kDefaultListen = "127.0.0.1:8080";
 constexpr const char* kDefaultDb = "quorvane-scores.db";
 
 constexpr const char* kUsage =
-    "Usage: quorvane-scores [--listen HOST:PORT] [--db FILE|URL] [--count]\n"
+    "Usage: quorvane-scores [--listen HOST:PORT] [--db FILE|URL] [--play DIR] [--count]\n"
     "\n"
     "The QuorVane score server. It takes the game's submissions at\n"
-    "GET /scores/quorvane.php and shows the leaderboard at GET /scores/ (as JSON with\n"
-    "/scores/?format=json).\n"
+    "GET /scores/quorvane.php, shows the leaderboard at GET /scores/ (as JSON with\n"
+    "/scores/?format=json) and serves the game for web browsers at /play/.\n"
     "\n"
     "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8080; port 0 takes\n"
     "                      any free port; the address in use is printed at start)\n"
@@ -33,6 +34,9 @@ constexpr const char* kUsage =
     "                      with synchronous=NORMAL\n"
     "  --db URL            a postgresql:// or postgres:// URL: keep the scores in\n"
     "                      PostgreSQL instead, so that several servers share them\n"
+    "  --play DIR          the browser version's folder (scripts/web's play/), served\n"
+    "                      at /play/ (default " QV_PLAY_DIR
+    ")\n"
     "  --count             print how many submissions are stored, then exit\n"
     "  --version           print the version, then exit\n"
     "  --help              show this text, then exit\n"
@@ -44,6 +48,7 @@ struct Options {
   std::string host = "127.0.0.1";
   int port = 8080;
   std::string db = kDefaultDb;
+  std::string play = QV_PLAY_DIR;
   bool count = false;
   bool help = false;
   bool version = false;
@@ -101,6 +106,12 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
         return std::nullopt;
       }
       options.db = value;
+    } else if (arg == "--play") {
+      if (!take_value() || value.empty()) {
+        std::cerr << "quorvane-scores: --play needs the folder of the browser version\n";
+        return std::nullopt;
+      }
+      options.play = value;
     } else {
       std::cerr << "quorvane-scores: unknown argument " << argv[i] << "\n";
       return std::nullopt;
@@ -166,13 +177,21 @@ int Serve(const Options& options) {
   }
   std::thread watcher(WatchForStop, std::ref(server), signal_fd, wake[0]);
 
+  // Read once, before the first request: a folder without the game leaves /play/ at 404.
+  const scores::PlayFiles play(options.play);
   std::cout << "quorvane-scores: listening on " << options.host << ":" << port << " ("
             << (scores::IsPostgresUrl(options.db) ? "PostgreSQL" : "SQLite file " + options.db)
             << ")" << std::endl;
+  if (play.empty()) {
+    std::cout << "quorvane-scores: " << play.why() << ": /play/ is not served" << std::endl;
+  } else {
+    std::cout << "quorvane-scores: the game for web browsers at /play/, from " << options.play
+              << std::endl;
+  }
   bool clean;
   {
     // The routes' threads answer through the server, so they end before it does.
-    scores::Routes routes(*store);
+    scores::Routes routes(*store, &play);
     // Returns after a stop, once every request already received is answered.
     clean = server.Run([&routes](const scores::Request& request, scores::Answer answer) {
       routes.Handle(request, answer);

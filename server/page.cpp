@@ -104,7 +104,8 @@ std::string RenderLeaderboardHtml(const Boards& boards) {
       "</head>\n"
       "<body>\n"
       "<main>\n"
-      "<h1>QuorVane high scores</h1>\n";
+      "<h1>QuorVane high scores</h1>\n"
+      "<p><a href=\"/play/\">Play QuorVane in your browser</a></p>\n";
   for (int level = 1; level <= 3; ++level) {
     const auto& board = boards[static_cast<std::size_t>(level - 1)];
     std::string title =

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http_server.h"
+#include "play_files.h"
 #include "store.h"
 #include "workers.h"
 
@@ -22,12 +23,15 @@ inline constexpr int kPageWorkers = 4;
 //       a HEAD must change nothing, and answering it as if stored would be a lie, so it is 405.
 //   GET or HEAD /scores/         the leaderboard page; ?format=json the same data as JSON
 //   GET or HEAD /scores          redirects to /scores/
+//   GET or HEAD /play/...        the browser version's files (PlayFiles), revalidated at each
+//       load (no-cache, with an entity tag: 304 when If-None-Match has it); /play redirects
 // Anything else is 404, or 405 for another method on those paths.
 // Made before the server runs and destroyed after it stops: the destructor waits for the
 // writer and the page threads, which send their answers through the server.
 class Routes {
  public:
-  explicit Routes(ScoreStore& store);
+  // play: the browser version's files, or null when they are not served.
+  explicit Routes(ScoreStore& store, const PlayFiles* play = nullptr);
 
   // Called by HttpServer on its thread for every request. It never waits on the store: a
   // submission goes to the writer, a page to a page thread, and they answer.
@@ -36,6 +40,7 @@ class Routes {
  private:
   void Submit(std::string_view query, Answer answer);
   void Leaderboard(std::string_view query, Answer answer);
+  void Play(std::string_view path, const Request& request, Answer answer);
 
   // The last page made in each format, shared by every answer until a submission is stored
   // here or it is a second old (other servers may write to a shared PostgreSQL): a thousand
@@ -48,6 +53,7 @@ class Routes {
   std::shared_ptr<const std::string> FreshPage(bool json);
 
   ScoreStore& store_;
+  const PlayFiles* play_;
   std::atomic<std::uint64_t> stored_ = 0;  // submissions stored by this server so far
   std::mutex pages_mutex_;
   Page html_;

@@ -1,6 +1,7 @@
-// lib.mjs -- what the browser tests share: a static web server for the built page (any static
-// server must do; it can pass /scores/ on to a real quorvane-scores), Debian's Chromium driven
-// through the DevTools protocol, and waits on the sound log the page mirrors.
+// lib.mjs -- what the browser tests share: a plain static web server for the built page (the
+// page must work from any; the whole-game test uses quorvane-scores, which serves it too),
+// Debian's Chromium driven through the DevTools protocol, and waits on the sound log the page
+// mirrors.
 import http from 'node:http';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -12,20 +13,10 @@ const kTypes = {'.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '
   'text/javascript', '.wasm': 'application/wasm', '.json': 'application/json', '.opus':
   'audio/ogg', '.css': 'text/css'};
 
-// Serves dir at /play/ on a port of its own; /scores/... goes to scoresPort when given.
-export async function serve(dir, scoresPort = 0) {
+// Serves dir at /play/ on a port of its own.
+export async function serve(dir) {
   const server = http.createServer((req, res) => {
     const url = new URL(req.url, 'http://localhost');
-    if (scoresPort && url.pathname.startsWith('/scores/')) {
-      const up = http.request({host: '127.0.0.1', port: scoresPort, path: req.url,
-                               method: req.method, headers: req.headers}, (r) => {
-        res.writeHead(r.statusCode, r.headers);
-        r.pipe(res);
-      });
-      up.on('error', () => { res.writeHead(502); res.end(); });
-      req.pipe(up);
-      return;
-    }
     if (!url.pathname.startsWith('/play/')) {
       res.writeHead(404);
       res.end();

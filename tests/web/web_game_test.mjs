@@ -1,7 +1,7 @@
 // web_game_test.mjs -- a whole game in the browser, won by the simulator's bot rules played as
 // real key presses: the page's sound log follows the native simulator's run of the same game
 // sound for sound; then, after a reload, the high score, its bonus round and the music level are
-// still there, and the score sent reaches a real quorvane-scores.
+// still there, and the score sent reaches the real quorvane-scores that serves the page.
 // Usage: node web_game_test.mjs QUORVANE_SIM QUORVANE_SCORES   (QV_PLAY_DIR: the built page)
 import {test} from 'node:test';
 import assert from 'node:assert/strict';
@@ -9,7 +9,7 @@ import {execFileSync, spawn} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import {kPlayDir, serve, launch, open, waitLog, logLength, tap} from './lib.mjs';
+import {kPlayDir, launch, open, waitLog, tap} from './lib.mjs';
 
 const [sim, scores] = process.argv.slice(2);
 const kBotMs = 300;
@@ -84,7 +84,8 @@ function numberAfter(log, from, manifest) {
 
 test('a whole game in the browser, then its settings and its score', {timeout: 900000}, async (t) => {
   const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'qv_web_game.'));
-  const server = spawn(scores, ['--listen', '127.0.0.1:0', '--db', path.join(tmp, 'scores.db')]);
+  const server = spawn(scores, ['--listen', '127.0.0.1:0', '--db', path.join(tmp, 'scores.db'),
+                                '--play', kPlayDir]);
   t.after(() => {
     server.kill();
     fs.rmSync(tmp, {recursive: true, force: true});
@@ -98,8 +99,7 @@ test('a whole game in the browser, then its settings and its score', {timeout: 9
     });
     server.on('exit', () => reject(new Error('quorvane-scores ended')));
   });
-  const web = await serve(kPlayDir, port);
-  t.after(() => web.close());
+  const web = {base: `http://127.0.0.1:${port}`};
   const browser = await launch();
   t.after(() => browser.close());
   const manifest = JSON.parse(fs.readFileSync(path.join(kPlayDir, 'sounds.json'), 'utf8'));
