@@ -50,6 +50,9 @@ for f in index.html play.js mixer_worklet.js quorvane.js quorvane.wasm mixer.was
   sounds/intro.opus; do
   [ -f "$SHARE/quorvane-scores/play/$f" ] || fail "no play/$f in quorvane-scores"
 done
+# The server serves them from where the package puts them, by default.
+env -u DISPLAY "$ROOT/usr/sbin/quorvane-scores" --help | grep -q "default /usr/share/quorvane-scores/play" ||
+  fail "quorvane-scores does not serve /usr/share/quorvane-scores/play by default"
 
 UNIT="$ROOT/lib/systemd/system/quorvane-scores.service"
 # Exposure is scored in tenths: 39 is 3.9, the most that still rates "OK".
