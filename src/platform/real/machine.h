@@ -114,10 +114,10 @@ class CurlTransfer : public Transfer {
  private:
   void Abandon();
 
-  void* multi_ = nullptr;  // CURLM*
-  void* easy_ = nullptr;   // CURL* of the running transfer
-  std::string url_;        // of the last transfer started
-  std::string body_;       // what a POST sends, held while it runs
+  void* multi_ = nullptr;    // CURLM*
+  void* easy_ = nullptr;     // CURL* of the running transfer
+  std::string url_;          // of the last transfer started
+  std::string body_;         // what a POST sends, held while it runs
   void* headers_ = nullptr;  // curl_slist* of a POST's headers
   bool running_ = false;
   int status_ = 0;
