@@ -10,7 +10,8 @@ QV_WEB_CMAKE_ARGS=()
 
 # To build and play.
 QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libpulse-dev libcurl4-openssl-dev libzstd-dev)
-# The score server: SQLite, libpq and libmicrohttpd (built when they are there).
+# The score server: SQLite, libpq and libmicrohttpd; libcrypto and libopusenc for its replays
+# (built when they are there).
 QV_SERVER_PACKAGES=(libsqlite3-dev libpq-dev libmicrohttpd-dev)
 # To run the tests: GoogleTest, and for the real program a virtual X server, key presses and
 # window lookup, sound analysis; for the score server, cpp-httplib as its tests' HTTP client, a

@@ -11,7 +11,10 @@
 #include <thread>
 
 #include "http_server.h"
+#include "platform/paths.h"
 #include "play_files.h"
+#include "replay_desk.h"
+#include "replay_store.h"
 #include "routes.h"
 #include "store.h"
 
@@ -21,11 +24,14 @@ constexpr const char* kDefaultListen = "127.0.0.1:8080";
 constexpr const char* kDefaultDb = "quorvane-scores.db";
 
 constexpr const char* kUsage =
-    "Usage: quorvane-scores [--listen HOST:PORT] [--db FILE|URL] [--play DIR] [--count]\n"
+    "Usage: quorvane-scores [--listen HOST:PORT] [--db FILE|URL] [--sounds DIR]\n"
+    "                       [--checkers N] [--play DIR] [--count]\n"
     "\n"
     "The QuorVane score server. It takes the game's submissions at\n"
-    "GET /scores/quorvane.php, shows the leaderboard at GET /scores/ (as JSON with\n"
-    "/scores/?format=json) and serves the game for web browsers at /play/.\n"
+    "GET /scores/quorvane.php and shows the leaderboard at GET /scores/ (as JSON with\n"
+    "/scores/?format=json). It takes each game's replay at POST /scores/replays, runs\n"
+    "it again with the game's own code, and marks the score it makes as verified. It\n"
+    "serves the game for web browsers at /play/.\n"
     "\n"
     "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8080; port 0 takes\n"
     "                      any free port; the address in use is printed at start)\n"
@@ -34,6 +40,10 @@ constexpr const char* kUsage =
     "                      with synchronous=NORMAL\n"
     "  --db URL            a postgresql:// or postgres:// URL: keep the scores in\n"
     "                      PostgreSQL instead, so that several servers share them\n"
+    "  --sounds DIR        the game's sounds, which replays are checked and heard with\n"
+    "                      (default: the installed game's, share/quorvane/sounds)\n"
+    "  --checkers N        threads checking replays (default 2; 0: leave them to other\n"
+    "                      servers on the same PostgreSQL database)\n"
     "  --play DIR          the browser version's folder (scripts/web's play/), served\n"
     "                      at /play/ (default " QV_PLAY_DIR
     ")\n"
@@ -48,6 +58,8 @@ struct Options {
   std::string host = "127.0.0.1";
   int port = 8080;
   std::string db = kDefaultDb;
+  std::string sounds = qv::FindSoundsDir();
+  int checkers = 2;
   std::string play = QV_PLAY_DIR;
   bool count = false;
   bool help = false;
@@ -100,6 +112,19 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
         std::cerr << "quorvane-scores: --listen needs HOST:PORT, e.g. " << kDefaultListen << "\n";
         return std::nullopt;
       }
+    } else if (arg == "--sounds") {
+      if (!take_value() || value.empty()) {
+        std::cerr << "quorvane-scores: --sounds needs a folder\n";
+        return std::nullopt;
+      }
+      options.sounds = value;
+    } else if (arg == "--checkers") {
+      if (!take_value() || value.empty() || value.size() > 2 ||
+          value.find_first_not_of("0123456789") != std::string::npos) {
+        std::cerr << "quorvane-scores: --checkers needs a number from 0 to 99\n";
+        return std::nullopt;
+      }
+      options.checkers = std::stoi(value);
     } else if (arg == "--db") {
       if (!take_value() || value.empty()) {
         std::cerr << "quorvane-scores: --db needs a file name or a postgresql:// URL\n";
@@ -145,8 +170,10 @@ int Serve(const Options& options) {
   signal(SIGPIPE, SIG_IGN);
 
   std::unique_ptr<scores::ScoreStore> store;
+  std::unique_ptr<scores::ReplayStore> replays;
   try {
     store = scores::OpenStore(options.db);
+    replays = scores::OpenReplayStore(options.db);
   } catch (const scores::StoreError& error) {
     std::cerr << "quorvane-scores: " << error.what() << std::endl;
     return 1;
@@ -161,7 +188,9 @@ int Serve(const Options& options) {
     }
   }
 
-  scores::HttpServer server;
+  scores::HttpOptions http;
+  http.body_limit = scores::BodyLimit;
+  scores::HttpServer server(http);
   int port = server.Bind(options.host, options.port);
   if (port == 0) {
     std::cerr << "quorvane-scores: cannot listen on " << options.host << ":" << options.port
@@ -190,8 +219,13 @@ int Serve(const Options& options) {
   }
   bool clean;
   {
-    // The routes' threads answer through the server, so they end before it does.
-    scores::Routes routes(*store, &play);
+    // The checkers write to the store only; the routes' threads answer through the server, so
+    // they end before it does.
+    char host[256] = "local";
+    gethostname(host, sizeof host - 1);
+    scores::ReplayDesk desk(*replays, {options.sounds, options.checkers, 10, 7200000,
+                                       std::string(host) + ":" + std::to_string(getpid())});
+    scores::Routes routes(*store, replays.get(), &desk, &play);
     // Returns after a stop, once every request already received is answered.
     clean = server.Run([&routes](const scores::Request& request, scores::Answer answer) {
       routes.Handle(request, answer);

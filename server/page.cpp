@@ -93,7 +93,7 @@ std::string JsonString(std::string_view text) {
   return out;
 }
 
-std::string RenderLeaderboardHtml(const Boards& boards) {
+std::string RenderLeaderboardHtml(const Boards& boards, bool all) {
   std::string page =
       "<!DOCTYPE html>\n"
       "<html lang=\"en\">\n"
@@ -106,25 +106,47 @@ std::string RenderLeaderboardHtml(const Boards& boards) {
       "<main>\n"
       "<h1>QuorVane high scores</h1>\n"
       "<p><a href=\"/play/\">Play QuorVane in your browser</a></p>\n";
+  page += all ? "<p>Every score sent, verified or not. A verified score is one the server made "
+                "again by running its game's replay. <a href=\"/scores/\">Show verified scores "
+                "only</a>.</p>\n"
+              : "<p>Scores the server verified by running their game's replay, each with the "
+                "game to listen to. <a href=\"/scores/?all=1\">Show every score, verified or "
+                "not</a>.</p>\n";
   for (int level = 1; level <= 3; ++level) {
     const auto& board = boards[static_cast<std::size_t>(level - 1)];
     std::string title =
         "Difficulty " + std::to_string(level) + ": " + std::string(DifficultyName(level));
     page += "<section aria-labelledby=\"difficulty-" + std::to_string(level) + "\">\n";
     page += "<h2 id=\"difficulty-" + std::to_string(level) + "\">" + title + "</h2>\n";
-    page += "<table>\n<caption>Best " + std::to_string(kBoardLength) + " scores, " + title +
-            "</caption>\n";
+    page += "<table>\n<caption>Best " + std::string(all ? "" : "verified ") +
+            std::to_string(kBoardLength) + " scores, " + title + "</caption>\n";
     page +=
         "<thead><tr><th scope=\"col\">Rank</th><th scope=\"col\">Name</th>"
-        "<th scope=\"col\">Score</th><th scope=\"col\">Date</th></tr></thead>\n<tbody>\n";
-    if (board.empty()) page += "<tr><td colspan=\"4\">No scores yet.</td></tr>\n";
+        "<th scope=\"col\">Score</th><th scope=\"col\">Date</th>"
+        "<th scope=\"col\">Game</th></tr></thead>\n<tbody>\n";
     int rank = 0;
     for (const auto& entry : board) {
-      page += "<tr><td>" + std::to_string(++rank) + "</td><td>" +
-              (entry.name.empty() ? std::string("(no name)") : HtmlEscape(entry.name)) +
-              "</td><td>" + std::to_string(entry.score) + "</td><td><time datetime=\"" +
+      if (!all && entry.replay == 0) continue;
+      const std::string name =
+          entry.name.empty() ? std::string("(no name)") : HtmlEscape(entry.name);
+      page += "<tr><td>" + std::to_string(++rank) + "</td><td>" + name + "</td><td>" +
+              std::to_string(entry.score) + "</td><td><time datetime=\"" +
               IsoTime(entry.received_at) + "\">" + IsoTime(entry.received_at, true) +
-              "</time></td></tr>\n";
+              "</time></td><td>";
+      // The browser's own player, whose buttons every screen reader names; nothing is fetched
+      // until it is played.
+      page += entry.replay == 0
+                  ? std::string("Not verified")
+                  : "<audio controls preload=\"none\" aria-label=\"Listen to the game of " + name +
+                        ", " + std::to_string(entry.score) + " points\" src=\"/scores/replays/" +
+                        std::to_string(entry.replay) +
+                        "/audio\">Listen: <a href=\"/scores/replays/" +
+                        std::to_string(entry.replay) + "/audio\">the game as heard</a></audio>";
+      page += "</td></tr>\n";
+    }
+    if (rank == 0) {
+      page += std::string("<tr><td colspan=\"5\">") +
+              (all ? "No scores yet." : "No verified scores yet.") + "</td></tr>\n";
     }
     page += "</tbody>\n</table>\n</section>\n";
   }
@@ -143,7 +165,9 @@ std::string RenderLeaderboardJson(const Boards& boards) {
       if (rank > 0) json += ',';
       json += "{\"rank\":" + std::to_string(++rank) + ",\"name\":" + JsonString(entry.name) +
               ",\"score\":" + std::to_string(entry.score) + ",\"date\":\"" +
-              IsoTime(entry.received_at) + "\"}";
+              IsoTime(entry.received_at) + "\",\"verified\":" +
+              (entry.replay != 0 ? "true,\"replay\":" + std::to_string(entry.replay) : "false") +
+              "}";
     }
     json += "]}";
   }

@@ -27,11 +27,14 @@ std::string HtmlEscape(std::string_view text);
 std::string JsonString(std::string_view text);
 
 // The full page: one heading and one table (caption, column headers) per difficulty. Names
-// are escaped; e-mail addresses are not part of a RankedScore and so cannot appear.
-std::string RenderLeaderboardHtml(const Boards& boards);
+// are escaped; e-mail addresses are not part of a RankedScore and so cannot appear. It shows
+// the scores a replay verified, each with a player for its game, and with `all` every score,
+// each marked verified or not; a link leads to the other view.
+std::string RenderLeaderboardHtml(const Boards& boards, bool all = false);
 
-// The same data: {"difficulties":[{"level":1,"name":"Easy","scores":[{"rank":1,"name":...,
-// "score":...,"date":"2024-05-01T12:34:56Z"}, ...]}, ...]}.
+// The same data, every score: {"difficulties":[{"level":1,"name":"Easy","scores":[{"rank":1,
+// "name":...,"score":...,"date":"2024-05-01T12:34:56Z","verified":true,"replay":7}, ...]},
+// ...]} ("replay" only when verified).
 std::string RenderLeaderboardJson(const Boards& boards);
 
 }  // namespace scores

@@ -1,9 +1,11 @@
 // routes.cpp -- the routes: taking a submission, showing the leaderboard.
 #include "routes.h"
 
+#include <charconv>
 #include <iostream>
 
 #include "page.h"
+#include "platform/replay/replay_file.h"
 #include "validate.h"
 
 namespace scores {
@@ -32,13 +34,30 @@ Response NotAllowed(const char* allowed) {
   return response;
 }
 
+Response Json(int status, std::string body) {
+  Response response = Text(status, std::move(body));
+  response.content_type = "application/json";
+  return response;
+}
+
+constexpr std::string_view kReplays = "/scores/replays";
+
 }  // namespace
+
+std::size_t BodyLimit(const Request& request) {
+  const std::string_view target = request.target;
+  return request.method == "POST" && target.substr(0, target.find('?')) == kReplays
+             ? qv::kReplayFileLimit
+             : 0;
+}
 
 // How long a page may be shown again without reading the store.
 constexpr auto kPageFreshness = std::chrono::seconds(1);
 
-Routes::Routes(ScoreStore& store, const PlayFiles* play)
+Routes::Routes(ScoreStore& store, ReplayStore* replays, ReplayDesk* desk, const PlayFiles* play)
     : store_(store),
+      replays_(replays),
+      desk_(desk),
       play_(play),
       writer_(
           store,
@@ -50,9 +69,9 @@ Routes::Routes(ScoreStore& store, const PlayFiles* play)
           store.Writers()),
       pages_(kPageWorkers) {}
 
-std::shared_ptr<const std::string> Routes::FreshPage(bool json) {
+std::shared_ptr<const std::string> Routes::FreshPage(PageKind kind) {
   std::lock_guard lock(pages_mutex_);
-  const Page& page = json ? json_ : html_;
+  const Page& page = pages_made_[kind];
   if (page.body && page.stored == stored_ &&
       std::chrono::steady_clock::now() - page.made < kPageFreshness) {
     return page.body;
@@ -81,6 +100,8 @@ void Routes::Handle(const Request& request, Answer answer) {
     } else {
       answer.Send(NotAllowed("GET, HEAD"));
     }
+  } else if (path == kReplays || path.substr(0, kReplays.size() + 1) == "/scores/replays/") {
+    Replays(request, path, answer);
   } else if (path == "/scores") {
     if (get_or_head) {
       Response response = Text(301, "moved to /scores/\n");
@@ -144,19 +165,28 @@ void Routes::Leaderboard(std::string_view query, Answer answer) {
     answer.Send(Text(400, "format must be html or json\n"));
     return;
   }
-  bool json = format == "json";
+  const PageKind kind = format == "json"                                 ? kJson
+                        : fields->contains("all") || replays_ == nullptr ? kAllHtml
+                                                                         : kVerifiedHtml;
   Response response;
-  response.content_type = json ? "application/json" : "text/html; charset=utf-8";
-  if ((response.shared_body = FreshPage(json))) {
+  response.content_type = kind == kJson ? "application/json" : "text/html; charset=utf-8";
+  if ((response.shared_body = FreshPage(kind))) {
     answer.Send(std::move(response));
     return;
   }
-  pages_.Post([this, answer, json, response]() mutable {
+  pages_.Post([this, answer, kind, response]() mutable {
     std::uint64_t stored = stored_;
     Boards boards;
     try {
       for (int level = 1; level <= 3; ++level) {
-        boards[static_cast<std::size_t>(level - 1)] = store_.Best(level, kBoardLength);
+        auto& board = boards[static_cast<std::size_t>(level - 1)];
+        board = store_.Best(level, kBoardLength);
+        if (replays_ == nullptr) continue;
+        const ReplayStore::Verified verified = replays_->VerifiedOf(level);
+        for (RankedScore& entry : board) {
+          auto it = verified.find({entry.name, entry.score});
+          if (it != verified.end()) entry.replay = it->second;
+        }
       }
     } catch (const StoreError& error) {
       std::cerr << "quorvane-scores: " << error.what() << std::endl;
@@ -164,12 +194,86 @@ void Routes::Leaderboard(std::string_view query, Answer answer) {
       return;
     }
     response.shared_body = std::make_shared<const std::string>(
-        json ? RenderLeaderboardJson(boards) : RenderLeaderboardHtml(boards));
+        kind == kJson ? RenderLeaderboardJson(boards)
+                      : RenderLeaderboardHtml(boards, kind == kAllHtml));
     {
       std::lock_guard lock(pages_mutex_);
-      (json ? json_ : html_) = Page{stored, std::chrono::steady_clock::now(), response.shared_body};
+      pages_made_[kind] = Page{stored, std::chrono::steady_clock::now(), response.shared_body};
     }
     answer.Send(std::move(response));
+  });
+}
+
+void Routes::Replays(const Request& request, std::string_view path, Answer answer) {
+  if (desk_ == nullptr || replays_ == nullptr) {
+    answer.Send(Text(404, "this server takes no replays\n"));
+    return;
+  }
+  if (path == kReplays) {
+    if (request.method != "POST") {
+      answer.Send(NotAllowed("POST"));
+      return;
+    }
+    pages_.Post([this, answer, body = request.body] {
+      try {
+        answer.Send(Json(202, "{\"id\":" + std::to_string(desk_->Queue(body)) + "}\n"));
+      } catch (const StoreError& error) {
+        std::cerr << "quorvane-scores: " << error.what() << std::endl;
+        answer.Send(Unavailable());
+      }
+    });
+    return;
+  }
+  // /scores/replays/N or /scores/replays/N/audio
+  std::string_view rest = path.substr(kReplays.size() + 1);
+  const bool audio = rest.size() > 6 && rest.substr(rest.size() - 6) == "/audio";
+  if (audio) rest.remove_suffix(6);
+  std::int64_t id = 0;
+  auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), id);
+  if (error != std::errc() || end != rest.data() + rest.size() || id <= 0) {
+    answer.Send(Text(404, "not found\n"));
+    return;
+  }
+  if (request.method != "GET" && request.method != "HEAD") {
+    answer.Send(NotAllowed("GET, HEAD"));
+    return;
+  }
+  pages_.Post([this, answer, id, audio] {
+    try {
+      if (audio) {
+        std::optional<std::string> ogg = replays_->Audio(id);
+        if (!ogg) {
+          answer.Send(Text(404, "no verified game to listen to\n"));
+          return;
+        }
+        Response response;
+        response.content_type = "audio/ogg";
+        response.body = std::move(*ogg);
+        // Made once, never changed.
+        response.headers.emplace_back("Cache-Control", "public, max-age=31536000, immutable");
+        answer.Send(std::move(response));
+        return;
+      }
+      std::optional<ReplayRecord> r = replays_->Find(id);
+      if (!r) {
+        answer.Send(Text(404, "no such replay\n"));
+        return;
+      }
+      const ReplayVerdict& v = r->verdict;
+      std::string json = "{\"id\":" + std::to_string(id) + ",\"state\":" + JsonString(r->state) +
+                         ",\"checks\":" + std::to_string(r->attempts) +
+                         ",\"checked_by\":" + JsonString(r->checked_by);
+      if (r->state == "verified") {
+        json += ",\"name\":" + JsonString(v.name) + ",\"difficulty\":" + std::to_string(v.level) +
+                ",\"score\":" + std::to_string(v.score) + ",\"stored\":" + std::to_string(v.stored);
+      } else if (r->state == "refused") {
+        json += ",\"reason\":" + JsonString(v.reason);
+      }
+      answer.Send(Json(200, json + "}\n"));
+    } catch (const StoreError& error) {
+      std::cerr << "quorvane-scores: " << error.what() << std::endl;
+      answer.Send(Unavailable());
+    }
   });
 }
 

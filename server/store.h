@@ -23,6 +23,7 @@ struct RankedScore {
   std::string name;
   int score = 0;
   std::int64_t received_at = 0;  // seconds since 1970-01-01 UTC
+  std::int64_t replay = 0;       // the verified replay that made it, when there is one
 };
 
 // Any failure of the database: not reachable, a statement that fails. The routes answer it

@@ -70,13 +70,19 @@ SimOptions Prepare(SimOptions o, const TempDir& dir, bool write_sounds) {
 }
 }  // namespace
 
-World::World(SimOptions options, bool write_sounds)
+World::World(SimOptions options, bool write_sounds, bool record)
     : opts(Prepare(std::move(options), dir, write_sounds)),
       machine(opts),
       driver(machine, log, opts),
       settings(opts.settings_path),
-      pg(machine.Parts(), settings, &log) {
+      recorder(machine.Parts(), opts.sounds_dir),
+      pg(record ? recorder.Parts() : machine.Parts(), settings, &log) {
   log.Follow(machine.Parts());
+  if (!record) return;
+  pg.recorder = &recorder;
+  pg.keep_replay = [this](const std::string& bytes, const ReplayOutcome&, bool) {
+    replays.push_back(bytes);
+  };
 }
 
 int World::Run() {

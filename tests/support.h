@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "platform/replay/recorder.h"
 #include "platform/sound_log.h"
 #include "platform/virtual/virtual_platform.h"
 #include "startup/program.h"
@@ -41,9 +42,10 @@ void WriteSoundSet(const std::string& dir, uint32_t ms = 200, uint32_t empty_ms 
                    uint32_t intro_ms = 5000);
 
 // One virtual run: sounds in a temp folder, the machine, its log following it from the start,
-// and a program object.
+// and a program object; with record, the program runs on a recorder and each replay it keeps
+// goes to `replays`.
 struct World {
-  explicit World(SimOptions options = {}, bool write_sounds = true);
+  explicit World(SimOptions options = {}, bool write_sounds = true, bool record = false);
 
   // Runs Main until the program ends; returns its exit status (-1 if --until was reached).
   int Run();
@@ -60,7 +62,9 @@ struct World {
   VirtualPlatform machine;
   SimDriver driver;
   IniStore settings;
+  Recorder recorder;
   Program pg;
+  std::vector<std::string> replays;
 };
 
 SimOptions WithScript(const std::string& script_text);

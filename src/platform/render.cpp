@@ -7,23 +7,22 @@
 namespace qv {
 
 Render::Render(Platform machine, std::string sounds_dir, AccountOf account, Sink sink, int stems,
-               StemOf stem_of)
+               StemOf stem_of, uint32_t rate)
     : machine_(machine),
       sounds_dir_(std::move(sounds_dir)),
       account_(std::move(account)),
       sink_(std::move(sink)),
       stem_of_(std::move(stem_of)),
-      blocks_(static_cast<size_t>(std::max(1, stems))) {
-  for (size_t s = 0; s < blocks_.size(); ++s) {
-    mixers_.push_back(std::make_unique<Mixer>(kRenderRate));
-  }
+      blocks_(static_cast<size_t>(std::max(1, stems))),
+      rate_(rate) {
+  for (size_t s = 0; s < blocks_.size(); ++s) mixers_.push_back(std::make_unique<Mixer>(rate_));
   machine_.Watch(*this);
 }
 
 Render::~Render() { machine_.Unwatch(*this); }
 
 void Render::AdvanceTo(uint64_t ms) {
-  const uint64_t until = ms * kRenderRate / 1000;
+  const uint64_t until = ms * rate_ / 1000;
   if (until <= frames_) return;
   const size_t n = static_cast<size_t>(until - frames_);
   for (size_t s = 0; s < blocks_.size(); ++s) {
@@ -69,6 +68,7 @@ void Render::AddPlaying(BufferId id, const std::string& file, int volume, int pa
 }
 
 void Render::Saw(const PlatformEvent& e) {
+  if (ms_) AdvanceTo(ms_());
   const BufferId id = e.id;
   if (e.op == "load") {
     Load(id, std::string(e.subject));

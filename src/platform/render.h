@@ -36,9 +36,9 @@ class Render : public PlatformObserver {
   using AccountOf = std::function<std::optional<Account>(BufferId)>;
 
   // Watches the machine's parts from now on. The machine's owner calls AdvanceTo as its time
-  // goes on.
+  // goes on. rate: the frames a second it mixes (what an encoder takes best, say).
   Render(Platform machine, std::string sounds_dir, AccountOf account, Sink sink, int stems = 1,
-         StemOf stem_of = {});
+         StemOf stem_of = {}, uint32_t rate = kRenderRate);
   ~Render() override;
   Render(const Render&) = delete;
   Render& operator=(const Render&) = delete;
@@ -46,6 +46,10 @@ class Render : public PlatformObserver {
   // A buffer already there when the render begins (what plays under a replay's first sounds).
   void AddPlaying(BufferId id, const std::string& file, int volume, int pan, int frequency,
                   bool playing, bool looping, uint32_t frame);
+  // Mixes up to the machine's time (its milliseconds since the render began) before each
+  // operation it sees, rather than at each turn's end: the fewest mixes for a machine whose
+  // turns are many and short (a replay recorded in the simulator). Its owner mixes the tail.
+  void MixBeforeEachOperation(std::function<uint64_t()> ms) { ms_ = std::move(ms); }
   // A buffer operation of the machine, mirrored on its voice.
   void Saw(const PlatformEvent& event) override;
   // Mixes up to ms milliseconds after the render began: whole frames, the fraction carried to
@@ -64,6 +68,7 @@ class Render : public PlatformObserver {
   Platform machine_;
   std::string sounds_dir_;
   AccountOf account_;
+  std::function<uint64_t()> ms_;
   Sink sink_;
   StemOf stem_of_;
   std::vector<std::unique_ptr<Mixer>> mixers_;
@@ -72,6 +77,7 @@ class Render : public PlatformObserver {
   std::map<std::string, std::shared_ptr<const Pcm>> decoded_;  // each file read once
   std::vector<std::vector<float>> blocks_;                     // one stretch per stem
   uint64_t frames_ = 0;
+  uint32_t rate_;
 };
 
 }  // namespace qv

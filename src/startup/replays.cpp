@@ -176,6 +176,7 @@ void KeepReplay(Program& pg, bool closed) {
   replay.claimed = OutcomeOf(pg, r.kind, r.high_before, closed);
   replay.state = std::move(r.state);
   replay.start_ms = recording.start_ms;
+  replay.keys = recording.keys;
   replay.stage = std::move(recording.stage);
   replay.events = std::move(recording.events);
   pg.keep_replay(EncodeReplay(replay), replay.claimed, replay.claimed.stored != 0);

@@ -479,6 +479,11 @@ bool IniStore::Store(const std::vector<IniEntry>& entries) {
   }
 }
 
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+  TempFile temp(path);
+  temp.Replace(bytes, 0600);
+}
+
 std::string DefaultSettingsPath() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   std::string base;

@@ -106,4 +106,9 @@ class IniStore {
 // $XDG_CONFIG_HOME/quorvane/settings.ini, or ~/.config/quorvane/settings.ini when unset.
 std::string DefaultSettingsPath();
 
+// Writes a whole file as the settings file is written: a temporary file beside it, flushed,
+// renamed over it, the folder flushed (made, with its parents, when missing); a new file is
+// 0600. Throws std::runtime_error saying what failed.
+void ReplaceFile(const std::string& path, const std::string& bytes);
+
 }  // namespace qv

@@ -44,4 +44,6 @@ std::string ScoreUrl(const std::string& host, const ScoreReport& report) {
          "&name=" + PercentEncode(report.name) + "&email=" + PercentEncode(report.email);
 }
 
+std::string ReplayUrl(const std::string& host) { return "http://" + host + "/scores/replays"; }
+
 }  // namespace qv

@@ -25,5 +25,7 @@ std::string PercentEncode(const std::string& value);
 
 // "http://<host>/scores/quorvane.php?password=...&level=...&score=...&name=...&email=...".
 std::string ScoreUrl(const std::string& host, const ScoreReport& report);
+// "http://<host>/scores/replays": where the replay of the game that made the score follows it.
+std::string ReplayUrl(const std::string& host);
 
 }  // namespace qv

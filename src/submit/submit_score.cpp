@@ -1,6 +1,8 @@
 // submit_score.cpp -- the score submission and its wait.
 #include "submit/submit_score.h"
 
+#include <optional>
+
 #include "sound/players.h"
 #include "store/high_score.h"
 
@@ -44,6 +46,13 @@ bool SubmitScore(ScoreSender& sender) {
   // Not answered here means the time-out; otherwise the server's answer decides.
   const bool delivered = answered && Delivered(sender.transfer.TransferStatus());
   if (delivered) {
+    // Sent with the score it was made with, as the server takes it; old servers do not know it,
+    // which is no failure: the score counts as sent either way.
+    if (sender.replays != nullptr) {
+      if (std::optional<std::string> replay = sender.replays->Best()) {
+        sender.transfer.StartTransfer(ReplayUrl(ScoreServerHost()), *replay);
+      }
+    }
     PlaySound(sender.audio, "SendGood.wav", true);
     MarkScoreSent(sender.settings);
   } else {

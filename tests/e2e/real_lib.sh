@@ -74,6 +74,7 @@ run_program() {
   local dir="$WORK/$1" capture="$WORK/$1/out.wav"
   [ "${QV_REAL_OUTPUT:-0}" = 1 ] && capture=
   QUORVANE_SOUND_CAPTURE="$capture" QUORVANE_SOUND_LOG="$WORK/$1.log" XDG_CONFIG_HOME="$dir/config" \
+    XDG_DATA_HOME="$dir/data" \
     ${QV_RUN_WITH:-} "$dir/quorvane" >"$WORK/$1.out" 2>"$WORK/$1.err" &
   QV_PID=$!
   QV_PIDS+=("$QV_PID")

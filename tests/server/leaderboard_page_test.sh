@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# leaderboard_page_test.sh -- the leaderboard as headless Chromium reads it: real tables with
-# captions and column headers, and a hostile name shown as text, never run as a script.
+# leaderboard_page_test.sh -- the leaderboard as headless Chromium reads it (every score, verified
+# or not): real tables with captions and column headers, and a hostile name shown as text, never
+# run as a script.
 # Usage: leaderboard_page_test.sh QUORVANE_SCORES
 set -euo pipefail
 SCORES=$1
@@ -37,7 +38,7 @@ STATUS=$(submit 'password=417bqwtn58&level=3&score=1200&name=Ann%20%26%20Bo&emai
 timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
   --disable-background-networking --disable-component-update --disable-sync \
   --disable-dev-shm-usage --user-data-dir="$TMP/profile" \
-  --dump-dom "http://127.0.0.1:$PORT/scores/" >"$TMP/dom.html" 2>"$TMP/chromium.log" ||
+  --dump-dom "http://127.0.0.1:$PORT/scores/?all=1" >"$TMP/dom.html" 2>"$TMP/chromium.log" ||
   fail "chromium could not load the page: $(tail -n 5 "$TMP/chromium.log")"
 DOM=$TMP/dom.html
 
@@ -46,7 +47,7 @@ grep -q '<html lang="en">' "$DOM" || fail "no <html lang=\"en\">"
 grep -q '<title>QuorVane high scores</title>' "$DOM" || fail "no title"
 [ "$(count '<table>')" -eq 3 ] || fail "expected 3 tables, found $(count '<table>')"
 [ "$(count '<caption>')" -eq 3 ] || fail "expected 3 captions"
-[ "$(count '<th scope="col">')" -eq 12 ] || fail "expected 4 column headers per table"
+[ "$(count '<th scope="col">')" -eq 15 ] || fail "expected 5 column headers per table"
 grep -q '<h2 id="difficulty-1">Difficulty 1: Easy</h2>' "$DOM" || fail "no heading for difficulty 1"
 # The name is the text of its cell; the browser built no script element from it.
 grep -q '<td>&lt;script&gt;alert(1)&lt;/script&gt;</td><td>900</td>' "$DOM" ||

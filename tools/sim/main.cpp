@@ -118,25 +118,14 @@ int RunReplayFile(const std::string& path, const std::string& sounds_dir,
     log.KeepEntries(false);
     log.Follow(machine.Parts(), [&] { return machine.Now() - replay.start_ms; });
     std::optional<qv::RenderFile> file;
-    std::optional<qv::Render> render;
+    std::unique_ptr<qv::Render> render;
     if (!render_path.empty()) {
       file.emplace(render_path);
-      render.emplace(
-          machine.Parts(), sounds_dir,
-          [&](qv::BufferId id) -> std::optional<qv::Render::Account> {
-            const qv::ReplayPlatform::Buffer* b = machine.FindBuffer(id);
-            if (b == nullptr) return std::nullopt;
-            const double frame = machine.Position(id);
-            return qv::Render::Account{frame, b->playing && (b->looping || frame < b->frames)};
-          },
-          [&](const auto& stems, size_t frames) { file->Add(stems, frames); });
-      for (const qv::StagedBuffer& b : replay.stage) {
-        render->AddPlaying(b.id, b.file, b.volume, b.pan, b.frequency, b.playing, b.looping,
-                           b.frame);
-      }
-      machine.SetTurnEndHook([&] { render->AdvanceTo(machine.Now() - replay.start_ms); });
+      render = qv::RenderReplay(machine, replay, sounds_dir,
+                                [&](const auto& stems, size_t n) { file->Add(stems, n); });
     }
     const qv::ReplayOutcome outcome = qv::RunReplay(replay, machine, &log);
+    if (render) render->AdvanceTo(machine.Now() - replay.start_ms);
     if (file) file->Close();
     if (replay.kind == qv::ReplayKind::BonusRound) {
       std::printf("replay: bonus round score %d\n", outcome.score);

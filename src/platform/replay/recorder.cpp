@@ -22,7 +22,13 @@ uint64_t DueCode(std::optional<uint32_t> due, uint32_t start) {
 Recorder::Recorder(Platform backend, std::string sounds_dir)
     : backend_(backend), sounds_dir_(std::move(sounds_dir)) {}
 
-void Recorder::Op(ReplayOp op) { out_.Byte(static_cast<uint8_t>(op)); }
+void Recorder::Op(ReplayOp op) {
+  out_.Byte(static_cast<uint8_t>(op));
+  if (!IsTimed(op)) return;
+  const uint32_t now = backend_.system.TickCount();
+  out_.Signed(static_cast<int32_t>(now - clock_));
+  clock_ = now;
+}
 
 double Recorder::Rate(const Tracked& b) {
   auto it = formats_.find(b.file);
@@ -61,7 +67,7 @@ void Recorder::Begin() {
   stage_ = Stage();
   recording_ = true;
   start_ = clock_ = backend_.system.TickCount();
-  keys_.fill(0);  // the first read tells every key down
+  keys_at_start_ = keys_;  // the next read tells what changed since the last one
 }
 
 Recording Recorder::Finish() {
@@ -70,6 +76,7 @@ Recording Recorder::Finish() {
   Recording r;
   r.start_ms = start_;
   r.stage = std::move(stage_);
+  r.keys = keys_at_start_;
   r.events = std::move(out_.Bytes());
   out_ = ByteWriter();
   return r;
@@ -175,6 +182,7 @@ bool Recorder::AcquireKeyboard() {
 KeyRead Recorder::ReadKeyboard(uint8_t state[256]) {
   const KeyRead read = backend_.input.ReadKeyboard(state);
   if (!recording_) {
+    if (read == KeyRead::Ok) std::copy(state, state + 256, keys_.begin());
     return read;
   }
   Op(ReplayOp::ReadKeyboard);

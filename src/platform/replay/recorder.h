@@ -18,6 +18,7 @@ namespace qv {
 // What one recording holds, for the replay file.
 struct Recording {
   uint32_t start_ms = 0;
+  std::array<uint8_t, 256> keys{};  // the keyboard as the last read before it saw it
   std::vector<StagedBuffer> stage;
   std::string events;
 };
@@ -92,6 +93,7 @@ class Recorder : public System, public Input, public Sound, public Transfer {
   uint32_t start_ = 0;               // the tick count when the recording began
   uint32_t clock_ = 0;               // the last time the recording told
   std::array<uint8_t, 256> keys_{};  // the last read's keys, which the next one is told against
+  std::array<uint8_t, 256> keys_at_start_{};
   std::map<BufferId, Tracked> buffers_;
   std::map<std::string, WaveFormat> formats_;
 };

@@ -9,7 +9,9 @@
 namespace qv {
 
 // Each op code is followed by (u: unsigned variable-length integer, s: zigzag signed, b: byte,
-// t: text):
+// t: text), first, for every op but TickCount and ProcessEvents (which tell times of their own):
+// s the time of the call less the clock, so that a playback or a render puts each sound where it
+// was; then:
 enum class ReplayOp : uint8_t {
   // System
   TickCount = 1,        // s the result less the clock (the last time the replay knows)
@@ -42,5 +44,10 @@ enum class ReplayOp : uint8_t {
   TransferExecuting = 31,  // b the result
   TransferStatus = 32,     // u the result
 };
+
+// Whether an op opens with the time of its call.
+constexpr bool IsTimed(ReplayOp op) {
+  return op != ReplayOp::TickCount && op != ReplayOp::ProcessEvents;
+}
 
 }  // namespace qv

@@ -65,6 +65,14 @@ std::string EncodeReplay(const Replay& replay) {
   body.Byte(replay.claimed.closed ? 1 : 0);
   body.Text(replay.state);
   body.Unsigned(replay.start_ms);
+  size_t down = 0;
+  for (uint8_t k : replay.keys) down += k != 0 ? 1 : 0;
+  body.Unsigned(down);
+  for (size_t k = 0; k < 256; ++k) {
+    if (replay.keys[k] == 0) continue;
+    body.Byte(static_cast<uint8_t>(k));
+    body.Byte(replay.keys[k]);
+  }
   body.Unsigned(replay.stage.size());
   for (const StagedBuffer& b : replay.stage) {
     body.Unsigned(static_cast<uint64_t>(b.id));
@@ -138,6 +146,12 @@ Replay DecodeReplay(std::string_view bytes, std::string_view game_version) {
   replay.claimed.closed = body.Byte() != 0;
   replay.state = body.Text();
   replay.start_ms = static_cast<uint32_t>(body.Unsigned());
+  const uint64_t down = body.Unsigned();
+  if (down > 256) Damaged("too many keys");
+  for (uint64_t i = 0; i < down; ++i) {
+    const uint8_t key = body.Byte();
+    replay.keys[key] = body.Byte();
+  }
   const uint64_t staged = body.Unsigned();
   if (staged > 4096) Damaged("too many sounds");
   for (uint64_t i = 0; i < staged; ++i) {

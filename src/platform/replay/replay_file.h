@@ -3,6 +3,7 @@
 // zstd. docs/DESIGN.md, section 8, gives the format byte by byte.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -51,6 +52,7 @@ struct Replay {
   ReplayOutcome claimed;  // what the game that recorded it says came of it
   std::string state;      // the game's own state at the start (startup/replays.cpp reads it)
   uint32_t start_ms = 0;  // the tick count when the recording began
+  std::array<uint8_t, 256> keys{};  // the keyboard as the last read before the recording saw it
   std::vector<StagedBuffer> stage;
   std::string events;  // the seam's calls and what they gave, in order (see replay_events.h)
 };

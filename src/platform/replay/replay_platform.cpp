@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "platform/key_names.h"
 #include "platform/wave_file.h"
@@ -90,7 +91,8 @@ ReplayPlatform::ReplayPlatform(const Replay& replay, ReplayOptions options)
       events_(replay.events),
       start_(replay.start_ms),
       clock_(replay.start_ms),
-      cpu_start_s_(CpuSeconds()) {
+      cpu_start_s_(CpuSeconds()),
+      keys_(replay.keys) {
   for (const StagedBuffer& s : replay.stage) {
     Buffer b;
     b.file = s.file;
@@ -125,8 +127,9 @@ void ReplayPlatform::Expect(ReplayOp op) {
   ++event_;
   if (options_.cpu_budget_s > 0 && event_ % kBudgetEvery == 0 &&
       CpuSeconds() - cpu_start_s_ > options_.cpu_budget_s) {
-    Refuse("The replay takes more than " + std::to_string(static_cast<int>(options_.cpu_budget_s)) +
-           " s of computing to check.");
+    char budget[32];
+    std::snprintf(budget, sizeof budget, "%g", options_.cpu_budget_s);
+    Refuse(std::string("The replay takes more than ") + budget + " s of computing to check.");
   }
   const uint8_t wanted = static_cast<uint8_t>(op);
   if (events_.AtEnd()) {
@@ -138,6 +141,7 @@ void ReplayPlatform::Expect(ReplayOp op) {
     Refuse("At event " + std::to_string(event_) + " the game asked for " + OpName(wanted) +
            " where the recording holds " + OpName(recorded) + ".");
   }
+  if (IsTimed(op)) Advance(events_.Signed());
 }
 
 void ReplayPlatform::Same(uint64_t recorded, uint64_t asked, const char* what) const {
@@ -158,7 +162,14 @@ void ReplayPlatform::Advance(int64_t delta) {
     Refuse("The clock goes back " + std::to_string(-delta) + " ms at event " +
            std::to_string(event_) + ".");
   }
+  if (delta > 0xFFFFFFFF) {
+    Refuse("The clock jumps further than it counts at event " + std::to_string(event_) + ".");
+  }
   clock_ += static_cast<uint32_t>(delta);
+  if (options_.max_ms > 0 && clock_ - start_ > options_.max_ms) {
+    Refuse("The replay lasts more than " + std::to_string(options_.max_ms / 60000) +
+           " minutes, longer than any game.");
+  }
 }
 
 ReplayPlatform::Buffer& ReplayPlatform::Find(BufferId id, const char* op) {
@@ -179,13 +190,14 @@ double ReplayPlatform::Position(BufferId id) const {
   const Buffer* b = FindBuffer(id);
   if (b == nullptr) return 0;
   if (!b->playing) return b->frame;
-  const double at = b->frame + static_cast<int32_t>(clock_ - b->since) * b->frequency / 1000.0;
+  const double at = b->frame + static_cast<double>(static_cast<int32_t>(clock_ - b->since)) *
+                                   b->frequency / 1000.0;
   return b->looping && b->frames > 0 ? std::fmod(at, b->frames) : std::min(at, b->frames);
 }
 
 void ReplayPlatform::Catch(Buffer& b) {
   if (b.playing) {
-    b.frame += static_cast<int32_t>(clock_ - b.since) * b.frequency / 1000.0;
+    b.frame += static_cast<double>(static_cast<int32_t>(clock_ - b.since)) * b.frequency / 1000.0;
     if (b.frame >= b.frames && b.frames > 0) {
       if (b.looping) {
         b.frame = std::fmod(b.frame, b.frames);
@@ -250,12 +262,16 @@ void ReplayPlatform::SetTimerEnabled(bool enabled) {
 
 bool ReplayPlatform::CreateKeyboard() {
   Expect(ReplayOp::CreateKeyboard);
-  return events_.Byte() != 0;
+  const bool created = events_.Byte() != 0;
+  if (created) acquired_ = false;  // a new keyboard is not acquired
+  return created;
 }
 
 bool ReplayPlatform::AcquireKeyboard() {
   Expect(ReplayOp::AcquireKeyboard);
-  return events_.Byte() != 0;
+  const bool acquired = events_.Byte() != 0;
+  acquired_ = acquired_ || acquired;
+  return acquired;
 }
 
 KeyRead ReplayPlatform::ReadKeyboard(uint8_t state[256]) {
@@ -263,7 +279,14 @@ KeyRead ReplayPlatform::ReadKeyboard(uint8_t state[256]) {
   const uint8_t read = events_.Byte();
   if (read > static_cast<uint8_t>(KeyRead::OtherError))
     Refuse("A keyboard read gave no known result.");
-  if (static_cast<KeyRead>(read) == KeyRead::Ok) {
+  if (static_cast<KeyRead>(read) != KeyRead::Ok) {
+    acquired_ = false;  // it reads again only once acquired again
+  } else {
+    if (!acquired_) {
+      Refuse("At event " + std::to_string(event_) +
+             " the keyboard reads while the game's window does not have it (no acquisition "
+             "succeeded since it was lost).");
+    }
     const uint64_t changed = events_.Unsigned();
     if (changed > 256) Refuse("A keyboard read changes more keys than there are.");
     if (changed > 0 && !turned_since_read_) {
@@ -425,6 +448,25 @@ int ReplayPlatform::TransferStatus() {
   Expect(ReplayOp::TransferStatus);
   transfer_status_ = static_cast<int>(events_.Unsigned() & 0xFFFF);
   return transfer_status_;
+}
+
+std::unique_ptr<Render> RenderReplay(ReplayPlatform& machine, const Replay& replay,
+                                     std::string sounds_dir, Render::Sink sink, uint32_t rate) {
+  auto render = std::make_unique<Render>(
+      machine.Parts(), std::move(sounds_dir),
+      [&machine](BufferId id) -> std::optional<Render::Account> {
+        const ReplayPlatform::Buffer* b = machine.FindBuffer(id);
+        if (b == nullptr) return std::nullopt;
+        const double frame = machine.Position(id);
+        return Render::Account{frame, b->playing && (b->looping || frame < b->frames)};
+      },
+      std::move(sink), 1, Render::StemOf{}, rate);
+  for (const StagedBuffer& b : replay.stage) {
+    render->AddPlaying(b.id, b.file, b.volume, b.pan, b.frequency, b.playing, b.looping, b.frame);
+  }
+  const uint32_t start = replay.start_ms;
+  render->MixBeforeEachOperation([&machine, start] { return machine.Now() - start; });
+  return render;
 }
 
 }  // namespace qv

@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/render.h"
 #include "platform/replay/replay_events.h"
 #include "platform/replay/replay_file.h"
 
@@ -30,6 +32,7 @@ struct ReplayTerminated {
 struct ReplayOptions {
   std::string sounds_dir;   // the game's sounds: their lengths bound when each can end
   double cpu_budget_s = 0;  // the most computing a replay may take; 0: no limit
+  uint32_t max_ms = 0;      // the longest a replay may last, by its clock; 0: no limit
 };
 
 class ReplayPlatform : public System, public Input, public Sound, public Transfer {
@@ -114,9 +117,17 @@ class ReplayPlatform : public System, public Input, public Sound, public Transfe
   std::function<void()> turn_end_hook_;
   std::array<uint8_t, 256> keys_{};
   bool turned_since_read_ = true;  // a turn of the window system since the last keyboard read
+  bool acquired_ = true;           // the keyboard reads: no read has failed since it was acquired
   std::map<BufferId, Buffer> buffers_;
   std::map<BufferId, bool> used_;  // every buffer number seen, never to be given again
   int transfer_status_ = 0;
 };
+
+// A render of what a replay plays as it runs: staged with the sounds there as it began, mixed up
+// to the replay's time before each operation; once the replay has run, AdvanceTo(the replay's
+// length) mixes its tail. For the simulator's --render and the score server's listening copy.
+std::unique_ptr<Render> RenderReplay(ReplayPlatform& machine, const Replay& replay,
+                                     std::string sounds_dir, Render::Sink sink,
+                                     uint32_t rate = kRenderRate);
 
 }  // namespace qv
