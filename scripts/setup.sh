@@ -6,6 +6,7 @@ set -euo pipefail
 QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$QV_ROOT/build}"
 QV_CMAKE_ARGS=()
+QV_WEB_CMAKE_ARGS=()
 
 # To build and play.
 QV_PACKAGES=(g++ cmake make pkg-config libsdl2-dev libpulse-dev libcurl4-openssl-dev libzstd-dev)
@@ -29,6 +30,8 @@ QV_TEST_PACKAGES+=("${QV_PACKAGE_PACKAGES[@]}" lintian desktop-file-utils appstr
 # nginx answering a constant (the ceiling of a well-tuned server here), and run inside a D-Bus
 # session bus of their own, as a desktop session has.
 QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils stress-ng wrk nginx-light dbus-daemon)
+# To build the browser version (scripts/web): emscripten, and opusenc for its compressed sounds.
+QV_WEB_PACKAGES=(emscripten opus-tools cmake make)
 # To regenerate the sound set (tools/make_sounds.sh): speech, sample work, music.
 QV_SOUND_PACKAGES=(festival festvox-us-slt-hts sox libsox-fmt-all fluidsynth fluid-soundfont-gm g++)
 
@@ -52,4 +55,26 @@ qv_build() {
   cmake -S "$QV_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
     "${QV_CMAKE_ARGS[@]}" >/dev/null
   cmake --build "$BUILD_DIR" -j "$(nproc)" "$@"
+}
+
+# Builds the browser version into DIR with emscripten's CMake wrapper. Debian's emcc finds its
+# JavaScript modules only with NODE_PATH=/usr/share/nodejs, and some of its steps break on a
+# python3 found before /usr/bin on PATH.
+qv_build_web() {
+  local dir=$1
+  (
+    export PATH="/usr/bin:$PATH" NODE_PATH=/usr/share/nodejs
+    # A package build's compiler flags (hardening) are for the native programs, not WebAssembly.
+    unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS
+    emcmake cmake -S "$QV_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+      "${QV_WEB_CMAKE_ARGS[@]}" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+  )
+}
+
+# The browser tests' npm packages (puppeteer-core, which drives Debian's Chromium, and axe-core),
+# exactly as tests/web/package-lock.json has them.
+qv_install_web_test_tools() {
+  command -v npm >/dev/null || qv_install npm
+  (cd "$QV_ROOT/tests/web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 }

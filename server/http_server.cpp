@@ -11,6 +11,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -364,6 +365,12 @@ struct HttpServer::Loop {
     exchange.request.method = method;
     exchange.request.target =
         exchange.target.starts_with('/') ? std::move(exchange.target) : OriginForm(exchange.target);
+    for (const auto& [name, value] : head.fields) {
+      if (name.size() == std::strlen(MHD_HTTP_HEADER_IF_NONE_MATCH) &&
+          strncasecmp(name.data(), MHD_HTTP_HEADER_IF_NONE_MATCH, name.size()) == 0) {
+        exchange.request.if_none_match = value;
+      }
+    }
     if (exchange.request.target.empty()) return 400;
     exchange.body_limit = options.body_limit ? options.body_limit(exchange.request) : 0;
     if (HasBody(connection)) {

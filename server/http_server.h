@@ -23,9 +23,10 @@
 namespace scores {
 
 struct Request {
-  std::string method;  // GET, HEAD, ...
-  std::string target;  // the path and the raw query, as sent (an absolute URL's path only)
-  std::string body;    // empty unless the route's body limit let one in
+  std::string method;         // GET, HEAD, ...
+  std::string target;         // the path and the raw query, as sent (an absolute URL's path only)
+  std::string body;           // empty unless the route's body limit let one in
+  std::string if_none_match;  // the If-None-Match field, for a file the client has a copy of
 };
 
 struct Response {

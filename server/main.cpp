@@ -12,6 +12,7 @@
 
 #include "http_server.h"
 #include "platform/paths.h"
+#include "play_files.h"
 #include "replay_desk.h"
 #include "replay_store.h"
 #include "routes.h"
@@ -24,12 +25,13 @@ constexpr const char* kDefaultDb = "quorvane-scores.db";
 
 constexpr const char* kUsage =
     "Usage: quorvane-scores [--listen HOST:PORT] [--db FILE|URL] [--sounds DIR]\n"
-    "                       [--checkers N] [--count]\n"
+    "                       [--checkers N] [--play DIR] [--count]\n"
     "\n"
     "The QuorVane score server. It takes the game's submissions at\n"
     "GET /scores/quorvane.php and shows the leaderboard at GET /scores/ (as JSON with\n"
     "/scores/?format=json). It takes each game's replay at POST /scores/replays, runs\n"
-    "it again with the game's own code, and marks the score it makes as verified.\n"
+    "it again with the game's own code, and marks the score it makes as verified. It\n"
+    "serves the game for web browsers at /play/.\n"
     "\n"
     "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8080; port 0 takes\n"
     "                      any free port; the address in use is printed at start)\n"
@@ -42,6 +44,9 @@ constexpr const char* kUsage =
     "                      (default: the installed game's, share/quorvane/sounds)\n"
     "  --checkers N        threads checking replays (default 2; 0: leave them to other\n"
     "                      servers on the same PostgreSQL database)\n"
+    "  --play DIR          the browser version's folder (scripts/web's play/), served\n"
+    "                      at /play/ (default " QV_PLAY_DIR
+    ")\n"
     "  --count             print how many submissions are stored, then exit\n"
     "  --version           print the version, then exit\n"
     "  --help              show this text, then exit\n"
@@ -55,6 +60,7 @@ struct Options {
   std::string db = kDefaultDb;
   std::string sounds = qv::FindSoundsDir();
   int checkers = 2;
+  std::string play = QV_PLAY_DIR;
   bool count = false;
   bool help = false;
   bool version = false;
@@ -125,6 +131,12 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
         return std::nullopt;
       }
       options.db = value;
+    } else if (arg == "--play") {
+      if (!take_value() || value.empty()) {
+        std::cerr << "quorvane-scores: --play needs the folder of the browser version\n";
+        return std::nullopt;
+      }
+      options.play = value;
     } else {
       std::cerr << "quorvane-scores: unknown argument " << argv[i] << "\n";
       return std::nullopt;
@@ -194,9 +206,17 @@ int Serve(const Options& options) {
   }
   std::thread watcher(WatchForStop, std::ref(server), signal_fd, wake[0]);
 
+  // Read once, before the first request: a folder without the game leaves /play/ at 404.
+  const scores::PlayFiles play(options.play);
   std::cout << "quorvane-scores: listening on " << options.host << ":" << port << " ("
             << (scores::IsPostgresUrl(options.db) ? "PostgreSQL" : "SQLite file " + options.db)
             << ")" << std::endl;
+  if (play.empty()) {
+    std::cout << "quorvane-scores: " << play.why() << ": /play/ is not served" << std::endl;
+  } else {
+    std::cout << "quorvane-scores: the game for web browsers at /play/, from " << options.play
+              << std::endl;
+  }
   bool clean;
   {
     // The checkers write to the store only; the routes' threads answer through the server, so
@@ -205,7 +225,7 @@ int Serve(const Options& options) {
     gethostname(host, sizeof host - 1);
     scores::ReplayDesk desk(*replays, {options.sounds, options.checkers, 10, 7200000,
                                        std::string(host) + ":" + std::to_string(getpid())});
-    scores::Routes routes(*store, replays.get(), &desk);
+    scores::Routes routes(*store, replays.get(), &desk, &play);
     // Returns after a stop, once every request already received is answered.
     clean = server.Run([&routes](const scores::Request& request,
                                  scores::Answer answer) { routes.Handle(request, answer); },

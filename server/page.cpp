@@ -104,7 +104,8 @@ std::string RenderLeaderboardHtml(const Boards& boards, bool all) {
       "</head>\n"
       "<body>\n"
       "<main>\n"
-      "<h1>QuorVane high scores</h1>\n";
+      "<h1>QuorVane high scores</h1>\n"
+      "<p><a href=\"/play/\">Play QuorVane in your browser</a></p>\n";
   page += all ? "<p>Every score sent, verified or not. A verified score is one the server made "
                 "again by running its game's replay. <a href=\"/scores/\">Show verified scores "
                 "only</a>.</p>\n"

@@ -54,10 +54,11 @@ std::size_t BodyLimit(const Request& request) {
 // How long a page may be shown again without reading the store.
 constexpr auto kPageFreshness = std::chrono::seconds(1);
 
-Routes::Routes(ScoreStore& store, ReplayStore* replays, ReplayDesk* desk)
+Routes::Routes(ScoreStore& store, ReplayStore* replays, ReplayDesk* desk, const PlayFiles* play)
     : store_(store),
       replays_(replays),
       desk_(desk),
+      play_(play),
       writer_(
           store,
           [this](std::optional<bool> added) {
@@ -109,9 +110,41 @@ void Routes::Handle(const Request& request, Answer answer) {
     } else {
       answer.Send(NotAllowed("GET, HEAD"));
     }
+  } else if (path == "/play" || path.starts_with("/play/")) {
+    if (!get_or_head) {
+      answer.Send(NotAllowed("GET, HEAD"));
+    } else if (path == "/play") {
+      Response response = Text(301, "moved to /play/\n");
+      response.headers.emplace_back("Location", "/play/");
+      answer.Send(std::move(response));
+    } else {
+      Play(path.substr(std::string_view("/play/").size()), request, answer);
+    }
   } else {
     answer.Send(Text(404, "not found\n"));
   }
+}
+
+void Routes::Play(std::string_view path, const Request& request, Answer answer) {
+  const PlayFile* file = play_ != nullptr ? play_->Find(path) : nullptr;
+  if (file == nullptr) {
+    answer.Send(Text(404, "not found\n"));
+    return;
+  }
+  Response response;
+  // The names stay the same from one build to the next: the browser asks again at each load,
+  // and a file it already has costs a 304.
+  response.headers.emplace_back("Cache-Control", "no-cache");
+  response.headers.emplace_back("ETag", file->etag);
+  response.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  if (request.if_none_match.find(file->etag) != std::string::npos || request.if_none_match == "*") {
+    response.status = 304;
+    answer.Send(std::move(response));
+    return;
+  }
+  response.content_type = file->content_type;
+  response.shared_body = file->body;
+  answer.Send(std::move(response));
 }
 
 void Routes::Submit(std::string_view query, Answer answer) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http_server.h"
+#include "play_files.h"
 #include "replay_desk.h"
 #include "replay_store.h"
 #include "store.h"
@@ -30,6 +31,8 @@ inline constexpr int kPageWorkers = 4;
 //   GET or HEAD /scores/replays/N         what came of checking replay N, as JSON
 //   GET or HEAD /scores/replays/N/audio   a verified replay's game as heard, Ogg Opus
 // The replays' addresses answer 404 when the server checks no replays (no desk).
+//   GET or HEAD /play/...        the browser version's files (PlayFiles), revalidated at each
+//       load (no-cache, with an entity tag: 304 when If-None-Match has it); /play redirects
 // Anything else is 404, or 405 for another method on those paths.
 // Made before the server runs and destroyed after it stops: the destructor waits for the
 // writer and the page threads, which send their answers through the server.
@@ -40,8 +43,9 @@ std::size_t BodyLimit(const Request& request);
 class Routes {
  public:
   // replays and desk: where replays are kept and who checks them; null for a server that takes
-  // no replays.
-  explicit Routes(ScoreStore& store, ReplayStore* replays = nullptr, ReplayDesk* desk = nullptr);
+  // no replays. play: the browser version's files, or null when they are not served.
+  explicit Routes(ScoreStore& store, ReplayStore* replays = nullptr, ReplayDesk* desk = nullptr,
+                  const PlayFiles* play = nullptr);
 
   // Called by HttpServer on its thread for every request. It never waits on the store: a
   // submission goes to the writer, a page to a page thread, and they answer.
@@ -54,6 +58,7 @@ class Routes {
   void Submit(std::string_view query, Answer answer);
   void Leaderboard(std::string_view query, Answer answer);
   void Replays(const Request& request, std::string_view path, Answer answer);
+  void Play(std::string_view path, const Request& request, Answer answer);
 
   // The last page made in each format, shared by every answer until a submission is stored
   // here or it is a second old (other servers may write to a shared PostgreSQL): a thousand
@@ -69,6 +74,7 @@ class Routes {
   ScoreStore& store_;
   ReplayStore* replays_;
   ReplayDesk* desk_;
+  const PlayFiles* play_;
   std::atomic<std::uint64_t> stored_ = 0;  // submissions stored by this server so far
   std::mutex pages_mutex_;
   Page pages_made_[kPageKinds];

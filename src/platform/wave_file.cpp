@@ -107,7 +107,12 @@ float SampleAt(const unsigned char* p, const WaveFormat& w) {
     }
     default: {
       const uint32_t bits = Le32(p);
-      if (w.is_float) return std::bit_cast<float>(bits);
+      if (w.is_float) {
+        // A plain copy: the browser build's C++ library has no std::bit_cast.
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+      }
       return static_cast<float>(static_cast<int32_t>(bits) / 2147483648.0);
     }
   }
@@ -143,8 +148,9 @@ Pcm ReadWave(const std::string& path) {
   out.channels = l.format.channels;
   out.frames = l.format.frames;
   const size_t count = out.frames * out.channels;
-  // Not zeroed first: every sample is written below. Start-up loads several megabytes.
-  out.samples = std::make_unique_for_overwrite<int16_t[]>(count);
+  // Not zeroed first (a plain new, which the browser build's C++ library also has): every
+  // sample is written below. Start-up loads several megabytes.
+  out.samples.reset(new int16_t[count]);
   if (l.format.bits == 16 && !l.format.is_float) {
     if (std::fseek(file.f, l.data_at, SEEK_SET) != 0 ||
         std::fread(out.samples.get(), 2, count, file.f) != count) {

@@ -13,6 +13,10 @@ for tool in dpkg-buildpackage dh lintian desktop-file-validate appstreamcli man 
 done
 
 start_x
+# The browser version that scripts/test built from this tree goes into the package as it is.
+if [ -f "$SOURCE_DIR/build-web/play/quorvane.wasm" ]; then
+  export QV_WEB_PLAY="$SOURCE_DIR/build-web/play"
+fi
 bash "$SOURCE_DIR/scripts/package" "$WORK/debs" >"$WORK/package.log" 2>&1 ||
   fail "scripts/package failed"
 GAME=$(ls "$WORK"/debs/quorvane_*.deb)
@@ -41,6 +45,14 @@ for page in man6/quorvane.6.gz man6/quorvane-sim.6.gz man8/quorvane-scores.8.gz;
   warnings=$(MANWIDTH=80 man --warnings -l "$SHARE/man/$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man $page: $warnings"
 done
+
+for f in index.html play.js mixer_worklet.js quorvane.js quorvane.wasm mixer.wasm sounds.json \
+  sounds/intro.opus; do
+  [ -f "$SHARE/quorvane-scores/play/$f" ] || fail "no play/$f in quorvane-scores"
+done
+# The server serves them from where the package puts them, by default.
+env -u DISPLAY "$ROOT/usr/sbin/quorvane-scores" --help | grep -q "default /usr/share/quorvane-scores/play" ||
+  fail "quorvane-scores does not serve /usr/share/quorvane-scores/play by default"
 
 UNIT="$ROOT/lib/systemd/system/quorvane-scores.service"
 # Exposure is scored in tenths: 39 is 3.9, the most that still rates "OK".

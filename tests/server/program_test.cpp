@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 
 #include "support.h"
 
@@ -154,6 +156,73 @@ TEST(Program, KeepsEverySubmissionItAcceptedWhenStoppedOrKilled) {
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find(R"({"rank":1,"name":"client")"), std::string::npos);
   }
+}
+
+// The browser version at /play/: each file with its type (WebAssembly as application/wasm, which
+// browsers need to compile it as it arrives), revalidated at each load by its entity tag; nothing
+// outside the folder, however the path is written; and a folder without the game leaves /play/
+// unserved and says so.
+TEST(Program, ServesTheBrowserVersionAtPlay) {
+  TempDir dir;
+  const auto play = dir.path() / "play";
+  std::filesystem::create_directories(play / "sounds");
+  auto write = [](const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  };
+  write(play / "index.html", "<!DOCTYPE html><title>QuorVane</title>");
+  write(play / "quorvane.wasm", std::string("\0asm\1\0\0\0", 8));
+  write(play / "sounds" / "gun.opus", "OggS");
+  write(dir.path() / "secret.txt", "not for the web");
+  std::filesystem::create_symlink(dir.path() / "secret.txt", play / "secret.txt");
+  Program server({"--listen", "127.0.0.1:0", "--db", dir.path() / "scores.db", "--play", play});
+  std::optional<int> port = server.WaitForPort();
+  ASSERT_TRUE(port) << server.Errors();
+  httplib::Client client = LocalClient(*port);
+
+  auto page = client.Get("/play/");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_EQ(page->body, "<!DOCTYPE html><title>QuorVane</title>");
+  EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  EXPECT_EQ(page->get_header_value("Cache-Control"), "no-cache");
+  const std::string etag = page->get_header_value("ETag");
+  ASSERT_FALSE(etag.empty());
+  auto again = client.Get("/play/", {{"If-None-Match", etag}});
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->status, 304);
+  EXPECT_TRUE(again->body.empty());
+  auto wasm = client.Get("/play/quorvane.wasm");
+  ASSERT_TRUE(wasm);
+  EXPECT_EQ(wasm->get_header_value("Content-Type"), "application/wasm");
+  EXPECT_EQ(wasm->body.size(), 8u);
+  EXPECT_NE(wasm->get_header_value("ETag"), etag);
+  auto sound = client.Head("/play/sounds/gun.opus");
+  ASSERT_TRUE(sound);
+  EXPECT_EQ(sound->status, 200);
+  EXPECT_EQ(sound->get_header_value("Content-Type"), "audio/ogg");
+  auto moved = client.Get("/play");
+  ASSERT_TRUE(moved);
+  EXPECT_EQ(moved->status, 301);
+  EXPECT_EQ(moved->get_header_value("Location"), "/play/");
+  for (const char* outside : {"/play/../scores.db", "/play/%2e%2e/scores.db", "/play/secret.txt",
+                              "/play/sounds/", "/play//index.html", "/play/./index.html"}) {
+    SCOPED_TRACE(outside);
+    auto refused = client.Get(outside);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 404);
+  }
+  auto post = client.Post("/play/index.html", "", "text/plain");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 405);
+
+  Program bare({"--listen", "127.0.0.1:0", "--db", dir.path() / "bare.db", "--play",
+                dir.path() / "nothing"});
+  std::optional<int> bare_port = bare.WaitForPort();
+  ASSERT_TRUE(bare_port) << bare.Errors();
+  auto none = LocalClient(*bare_port).Get("/play/");
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->status, 404);
+  EXPECT_NE(bare.Output().find("/play/ is not served"), std::string::npos) << bare.Output();
 }
 
 }  // namespace
