@@ -36,6 +36,7 @@ void RunBonusRound(Game& game) {
   GameState& g = game.state;
   Audio& audio = game.audio;
   g.BonusRunning = true;
+  audio.sound.SetQuickResponse(true);  // as a game's: a shot is heard with its key
   PlaySound(audio, "bonuswelcome.wav", true);
   PlaySound(audio, "go.wav", false);
   PlayFromStart(audio, audio.bank.Music[2], std::nullopt, kPlayLooping);
@@ -66,6 +67,7 @@ void RunBonusRound(Game& game) {
   }
   // The landing, hit and miss sounds play out; the bonus score is never stored.
   StopBonusSounds(audio);
+  audio.sound.SetQuickResponse(false);
 }
 
 void LaunchBonusTarget(Game& game) {

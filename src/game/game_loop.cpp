@@ -64,6 +64,9 @@ void RunGame(Game& game) {
   StopSound(audio, audio.bank.MenuMusic);
   g.GameFinished = false;
   g.GameRunning = true;
+  // From the siren on, a shot is heard with its key; the output holds less while the siren
+  // sounds, so that the first launch finds it there.
+  audio.sound.SetQuickResponse(true);
   PlaySound(audio, "siren.wav", true);
   PlayFromStart(audio, audio.bank.Music[0], std::nullopt, kPlayLooping);
   audio.sound.SetCurrentPosition(audio.bank.Music[1], 0);  // level 4 starts it from here
@@ -79,6 +82,7 @@ void RunGame(Game& game) {
   }
   StopGameSounds(audio);
   SaveSettings(game);
+  audio.sound.SetQuickResponse(false);
 }
 
 void StopGameSounds(Audio& audio) {

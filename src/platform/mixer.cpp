@@ -22,7 +22,8 @@ uint64_t StepOf(int hertz, uint32_t file_rate, uint32_t output_rate) {
 
 Mixer::Mixer(uint32_t output_rate)
     : output_rate_(output_rate),
-      ramp_frames_(static_cast<float>(std::max(1.0, output_rate * kMixRampMs / 1000.0))) {}
+      ramp_frames_(static_cast<float>(std::max(1.0, output_rate * kMixRampMs / 1000.0))),
+      told_ahead_frames_(static_cast<uint64_t>(output_rate * kEndToldAheadMs / 1000.0)) {}
 
 void Mixer::Add(int id, std::shared_ptr<const Pcm> pcm) {
   Voice v;
@@ -47,13 +48,16 @@ void Mixer::Play(int id, bool looping) {
   if (it == voices_.end()) return;
   Voice& v = it->second;
   v.r.looping = looping;
+  v.ending = false;
   if (!v.playing) StartAt(v, v.r.pos);
 }
 
 void Mixer::Stop(int id) {
   std::lock_guard lock(mutex_);
   auto it = voices_.find(id);
-  if (it == voices_.end() || !it->second.playing) return;
+  if (it == voices_.end()) return;
+  it->second.ending = false;
+  if (!it->second.playing) return;
   FadeOut(it->second.r);
   it->second.playing = false;
 }
@@ -63,6 +67,7 @@ void Mixer::SetPosition(int id, uint32_t frame) {
   auto it = voices_.find(id);
   if (it == voices_.end()) return;
   Voice& v = it->second;
+  v.ending = false;
   const uint64_t pos = uint64_t{std::min<size_t>(frame, v.r.pcm->frames)} << 32;
   if (!v.playing) {
     v.r.pos = pos;
@@ -96,12 +101,28 @@ void Mixer::SetFrequency(int id, int hertz) {
   it->second.r.step = StepOf(hertz, it->second.r.pcm->rate, output_rate_);
 }
 
-Mixer::VoiceState Mixer::State(int id) const {
+Mixer::VoiceState Mixer::State(int id, uint64_t heard) const {
   std::lock_guard lock(mutex_);
   auto it = voices_.find(id);
   if (it == voices_.end()) return {};
   const Voice& v = it->second;
-  return {v.playing, v.playing && v.r.looping, static_cast<uint32_t>(v.r.pos >> 32)};
+  if (v.ending && v.end_at > heard + told_ahead_frames_) {
+    return {true, false, static_cast<uint32_t>(v.r.pos >> 32),
+            v.end_at - told_ahead_frames_ - heard};
+  }
+  return {v.playing, v.playing && v.r.looping, static_cast<uint32_t>(v.r.pos >> 32), 0};
+}
+
+bool Mixer::Sounding() const {
+  std::lock_guard lock(mutex_);
+  if (!tails_.empty()) return true;
+  return std::any_of(voices_.begin(), voices_.end(),
+                     [](const auto& v) { return v.second.playing; });
+}
+
+uint64_t Mixer::Mixed() const {
+  std::lock_guard lock(mutex_);
+  return mixed_;
 }
 
 void Mixer::SetEndListener(std::function<void()> listener) {
@@ -147,10 +168,10 @@ void Mixer::ApplyGains(Voice& v) {
   }
 }
 
-bool Mixer::RenderInto(Render& r, float* out, size_t n) {
+size_t Mixer::RenderInto(Render& r, float* out, size_t n) {
   const Pcm& p = *r.pcm;
   const size_t frames = p.frames;
-  if (frames == 0) return r.looping;
+  if (frames == 0) return r.looping ? n : 0;
   const uint64_t end = uint64_t{frames} << 32;
   const int16_t* s = p.samples.get();
   const size_t right = p.channels >= 2 ? 1 : 0;  // a mono file feeds both channels
@@ -158,7 +179,7 @@ bool Mixer::RenderInto(Render& r, float* out, size_t n) {
   constexpr float kScale = 1.0f / 32768.0f;
   for (size_t i = 0; i < n; ++i) {
     if (r.pos >= end) {
-      if (!r.looping) return false;
+      if (!r.looping) return i;
       r.pos %= end;
     }
     const size_t at = static_cast<size_t>(r.pos >> 32);
@@ -178,7 +199,7 @@ bool Mixer::RenderInto(Render& r, float* out, size_t n) {
     out[2 * i + 1] += (r0 + (r1 - r0) * frac) * kScale * r.gain[1];
     r.pos += r.step;
   }
-  return true;
+  return n;
 }
 
 void Mixer::Mix(float* out, size_t frames) {
@@ -188,15 +209,20 @@ void Mixer::Mix(float* out, size_t frames) {
   {
     std::lock_guard lock(mutex_);
     for (auto& [id, v] : voices_) {
-      if (!v.playing || RenderInto(v.r, out, frames)) continue;
+      if (!v.playing) continue;
+      const size_t made = RenderInto(v.r, out, frames);
+      if (made == frames) continue;
       // Played once to its end: the next Play starts from the beginning.
       v.playing = false;
       v.r.pos = 0;
+      v.ending = true;
+      v.end_at = mixed_ + made;
       ended = true;
     }
     for (Render& t : tails_) {
-      if (!RenderInto(t, out, frames)) t.pcm.reset();
+      if (RenderInto(t, out, frames) < frames) t.pcm.reset();
     }
+    mixed_ += frames;
     // A tail is done once it has faded to silence or reached its end.
     std::erase_if(tails_, [](const Render& t) {
       return t.pcm == nullptr ||

@@ -21,6 +21,11 @@ namespace qv {
 // How long a change of level takes: a step in one sample is heard as a click; 5 ms is short
 // enough to be heard as instant.
 constexpr double kMixRampMs = 5.0;
+// A sound played once reads as ended this long before its end is heard, and no sooner: the mix
+// runs ahead of what is heard by all the output holds (up to tens of milliseconds while nothing
+// needs speed), and a replay refuses an end told more than 11 ms early (a period and the
+// millisecond's rounding), so this leaves room for the output's estimate of what is heard.
+constexpr double kEndToldAheadMs = 7.0;
 
 class Mixer {
  public:
@@ -45,9 +50,20 @@ class Mixer {
     bool playing = false;
     bool looping = false;
     uint32_t frame = 0;  // where it plays from, or will go on from
+    // Output frames until a sound played once that has been mixed to its end reads as ended
+    // (0 for any other).
+    uint64_t frames_to_told_end = 0;
   };
-  // Unknown ids read as a stopped voice.
-  VoiceState State(int id) const;
+  // Unknown ids read as a stopped voice. `heard`: the output frame being heard now (see
+  // Mixed): a sound played once still reads as playing until its end is within
+  // kEndToldAheadMs of being heard.
+  VoiceState State(int id, uint64_t heard) const;
+  // As heard the moment it is mixed (the render, the browser's worklet).
+  VoiceState State(int id) const { return State(id, Mixed()); }
+  // Whether any voice or fading tail makes sound.
+  bool Sounding() const;
+  // Output frames mixed so far, over every output that has pulled from this mixer.
+  uint64_t Mixed() const;
 
   // Called on the output's thread after a Mix in which a sound played once reached its end, so
   // that whoever waits for that end can look at once.
@@ -70,12 +86,15 @@ class Mixer {
   struct Voice {
     Render r;
     bool playing = false;
+    bool ending = false;  // played once to its end, which may not be heard yet
+    uint64_t end_at = 0;  // the output frame at that end
     int volume = 0;
     int pan = 0;
   };
 
-  // Adds n frames of r into out; false once a sound played once has reached its end.
-  static bool RenderInto(Render& r, float* out, size_t n);
+  // Adds n frames of r into out; the frames it made before a sound played once reached its
+  // end (n when it did not).
+  static size_t RenderInto(Render& r, float* out, size_t n);
   void RampTo(Render& r, float left, float right) const;
   void FadeOut(const Render& r);
   void StartAt(Voice& v, uint64_t pos);
@@ -83,9 +102,11 @@ class Mixer {
 
   const uint32_t output_rate_;
   const float ramp_frames_;
+  const uint64_t told_ahead_frames_;
   mutable std::mutex mutex_;
   std::map<int, Voice> voices_;
   std::vector<Render> tails_;
+  uint64_t mixed_ = 0;
   std::function<void()> on_end_;
 };
 

@@ -63,6 +63,13 @@ class Sound : public virtual Observable {
   // 0, or kStatusPlaying with kStatusLooping if looping. Called at each pass of a wait for a
   // sound's end: by sound (PlaySound, PlayAndWait) and by menu (the tour).
   virtual int GetStatus(BufferId id) = 0;
+  // Whether a key must be heard at once: true while a game or the bonus round is in play, where
+  // a shot is heard with its key; false, as at start-up, in the menus, their speech, the tour
+  // and a submission's wait, where the output may hold more sound and wake less often. Sounds
+  // play on, and their ends read the same, either way. Not told to the observers: it changes
+  // nothing the game plays. Called by game only: true as a game's or the bonus round's play
+  // begins, false once it is over.
+  virtual void SetQuickResponse(bool quick) = 0;
   // Frees the buffer, silencing it if it plays; its number is never used again. Called by
   // sound (LoadSound replacing a bank buffer, PlaySound the one-shot sound before, PlayAndWait
   // once its sound is over, StopAndRelease) and by menu (a tour stop once over).

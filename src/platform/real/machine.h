@@ -49,14 +49,16 @@ class SdlSound : public Sound {
   void SetPan(BufferId id, int pan) override;
   void SetFrequency(BufferId id, int hertz) override;
   int GetStatus(BufferId id) override;
+  void SetQuickResponse(bool quick) override;
   void Release(BufferId id) override;
 
   // Called on the output's thread the moment a sound played once ends, so that the event pump
   // can wake the loop waiting for it. Set by the pump before the device opens.
   void SetEndListener(std::function<void()> listener);
-  // Milliseconds until the first sound played once is sure to have ended (its end plus one
-  // output period, in which the mixer notices it); nothing when none plays. The end listener
-  // wakes the pump sooner; this bounds the wait should its wake-up go astray.
+  // Milliseconds until the first sound played once reads as ended: its end heard (less the
+  // mixer's kEndToldAheadMs), counting what the output holds; nothing when none plays. The end
+  // listener wakes the pump when the mixer reaches an end, which may be before it is heard;
+  // this wakes it when the end is told.
   std::optional<uint32_t> MsToNextEnd();
   // Where a buffer is playing from, in bytes of its file's data (tests check pause and
   // rewind with it without listening).
@@ -72,6 +74,8 @@ class SdlSound : public Sound {
  private:
   // The mixer, made once, before the output that pulls from it.
   void MakeMixer();
+  // The output frame being heard now (all that was mixed, without an output).
+  uint64_t Heard();
 
   struct Buffer {
     std::string file;
@@ -88,6 +92,7 @@ class SdlSound : public Sound {
   std::unique_ptr<Mixer> mixer_;
   std::unique_ptr<Output> output_;
   std::thread opening_;  // StartOpening's, which sets output_ before it ends
+  bool quick_ = false;   // SetQuickResponse's, for every output opened
   std::map<BufferId, Buffer> buffers_;
   BufferId next_id_ = 1;
 };

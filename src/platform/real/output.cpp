@@ -7,6 +7,7 @@
 #include <pulse/pulseaudio.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -50,18 +52,27 @@ void RaiseThisThread() {
 
 // A stream on the PulseAudio server, which PulseAudio and PipeWire desktops both run. The mix
 // is made in the server's request for more, on libpulse's one thread: no hand-over between
-// threads. The server asks for half the buffer at a time: 10 ms of buffer, so 5-10 ms from mix
-// to output, and 200 wake-ups a second (SDL's PulseAudio output, at the same latency, let the
-// server ask in quarters and woke 750 times a second, for a third more CPU).
+// threads. The server asks for half the buffer at a time. In play the buffer is 10 ms, so 5-10
+// ms from mix to output and 200 requests a second (SDL's PulseAudio output, at the same
+// latency, let the server ask in quarters and woke 750 times a second, for a third more CPU);
+// while nothing needs speed it is 30 ms, a third of the requests, for the game and the server
+// alike. The server changes a stream's buffer in place: no gap, no reopening; what is queued
+// plays out, so a smaller buffer is reached within the larger one's length.
 //
-// When the server runs dry (a compile beside the game can delay the server's own main thread,
-// which carries every client's sound, past 10 ms), the buffer grows to 16 ms, still about 13 ms
-// from mix to output, for as long as the machine stays busy; after 30 s without running dry it
-// goes back to 10 ms. The server changes a stream's buffer in place: no gap, no reopening.
+// When the server runs dry in play (a compile beside the game can delay the server's own main
+// thread, which carries every client's sound, past 10 ms), the buffer grows to 16 ms, still
+// about 13 ms from mix to output, for as long as the machine stays busy; after 30 s without
+// running dry it goes back to 10 ms.
+//
+// Nothing is sent until there is something to hear: the server's first request, made as the
+// stream opens while the game is still loading its sounds, is answered when the first sound
+// starts (Wake), with the mix that begins with it. Answered at once with silence, it would
+// start the stream on an idle sink, which asks again only when its own timer, set for its idle
+// block of about half a second, runs out: the first sound was heard 0.4-0.5 s late.
 class PulseOutput : public Output {
  public:
-  static std::unique_ptr<Output> Open(Mixer& mixer) {
-    auto output = std::unique_ptr<PulseOutput>(new PulseOutput(mixer));
+  static std::unique_ptr<Output> Open(Mixer& mixer, bool quick) {
+    auto output = std::unique_ptr<PulseOutput>(new PulseOutput(mixer, quick));
     return output->Connect() ? std::move(output) : nullptr;
   }
   ~PulseOutput() override {
@@ -84,8 +95,47 @@ class PulseOutput : public Output {
   }
   bool Lost() override { return lost_; }
 
+  uint64_t Heard() override {
+    const uint64_t mixed = mixer_.Mixed();
+    const int64_t at = heard_at_us_.load();
+    if (at == 0) {
+      // No time from the server yet: all it holds is still to be heard.
+      const uint64_t held = buffer_frames_.load();
+      return mixed > held ? mixed - held : 0;
+    }
+    const int64_t since = std::max<int64_t>(0, NowUs() - at);
+    const uint64_t heard =
+        heard_frame_.load() + static_cast<uint64_t>(since) * kOutputRate / 1000000;
+    return std::min(heard, mixed);
+  }
+
+  void SetQuick(bool quick) override {
+    pa_threaded_mainloop_lock(loop_);
+    quick_ = quick;
+    if (Wanted() != buffer_frames_) Resize(Wanted());
+    pa_threaded_mainloop_unlock(loop_);
+  }
+
+  void Wake() override {
+    if (started_.load()) return;
+    pa_threaded_mainloop_lock(loop_);
+    if (!started_.load() && mixer_.Sounding()) {
+      started_ = true;
+      Send(stream_, pa_stream_writable_size(stream_));
+    }
+    pa_threaded_mainloop_unlock(loop_);
+  }
+
  private:
-  explicit PulseOutput(Mixer& mixer) : mixer_(mixer) {}
+  PulseOutput(Mixer& mixer, bool quick) : mixer_(mixer), quick_(quick) {
+    buffer_frames_ = Wanted();
+  }
+
+  static int64_t NowUs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
+  }
 
   bool Connect() {
     loop_ = pa_threaded_mainloop_new();
@@ -98,9 +148,73 @@ class PulseOutput : public Output {
       return false;
     }
     pa_threaded_mainloop_lock(loop_);
-    const bool ready = WaitForContext() && MakeStream();
+    const uint32_t idle_sink = WaitForContext() ? IdleVirtualSink() : PA_INVALID_INDEX;
+    const bool made = pa_context_get_state(context_) == PA_CONTEXT_READY && MakeStream();
+    if (made && idle_sink != PA_INVALID_INDEX) Restart(idle_sink);
     pa_threaded_mainloop_unlock(loop_);
-    return ready;
+    return made;
+  }
+
+  // Under libpulse's lock: waits for an operation to finish, and drops it.
+  void Await(pa_operation* op) {
+    if (op == nullptr) return;
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
+    pa_operation_unref(op);
+  }
+  static void Done(pa_context* /*context*/, int /*success*/, void* self) {
+    pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
+  }
+
+  // A PulseAudio sink with nothing to play renders its longest block ahead, two seconds of
+  // silence for a null sink, and a stream that joins it cannot have that taken back: the
+  // sink's rewind is bounded by the new stream's own small latency (PulseAudio's sink.c says
+  // so in a FIXME). A sound card's sink takes it back itself when its latency falls; one that
+  // is not a card (a null sink, which servers without a card and test rigs run) is heard only
+  // once its block has played out, up to two seconds after the game starts. Such a sink, when
+  // idle (no stream plays on it, so no one hears the difference), is suspended and resumed
+  // once the game's stream is on it, as PulseAudio does itself with idle sinks: it starts
+  // again from now, in blocks of the game's latency. The sink's index, or PA_INVALID_INDEX
+  // when it need not be. Under libpulse's lock, as Restart.
+  uint32_t IdleVirtualSink() {
+    struct Found {
+      PulseOutput* self;
+      std::string sink;
+      bool idle_virtual = false;
+      uint32_t index = PA_INVALID_INDEX;
+    } found{this, "", false, PA_INVALID_INDEX};
+    if (const char* named = std::getenv("PULSE_SINK"); named != nullptr && named[0] != '\0') {
+      found.sink = named;
+    } else {
+      Await(pa_context_get_server_info(
+          context_,
+          [](pa_context*, const pa_server_info* info, void* data) {
+            auto* f = static_cast<Found*>(data);
+            // PipeWire's server runs its sinks from its own clock: nothing to restart.
+            if (info != nullptr && info->default_sink_name != nullptr &&
+                std::strstr(info->server_name, "PipeWire") == nullptr) {
+              f->sink = info->default_sink_name;
+            }
+            pa_threaded_mainloop_signal(f->self->loop_, 0);
+          },
+          &found));
+    }
+    if (found.sink.empty()) return PA_INVALID_INDEX;
+    Await(pa_context_get_sink_info_by_name(
+        context_, found.sink.c_str(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+          auto* f = static_cast<Found*>(data);
+          if (eol == 0 && info != nullptr) {
+            f->idle_virtual = info->state == PA_SINK_IDLE && (info->flags & PA_SINK_HARDWARE) == 0;
+            f->index = info->index;
+          }
+          if (eol != 0) pa_threaded_mainloop_signal(f->self->loop_, 0);
+        },
+        &found));
+    return found.idle_virtual ? found.index : PA_INVALID_INDEX;
+  }
+  void Restart(uint32_t sink) {
+    Await(pa_context_suspend_sink_by_index(context_, sink, 1, Done, this));
+    Await(pa_context_suspend_sink_by_index(context_, sink, 0, Done, this));
   }
 
   bool WaitForContext() {
@@ -119,9 +233,11 @@ class PulseOutput : public Output {
     pa_stream_set_state_callback(stream_, OnStreamState, this);
     pa_stream_set_write_callback(stream_, OnWrite, this);
     pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
-    const pa_buffer_attr buffer = Buffer(kOutputPeriodFrames);
-    if (pa_stream_connect_playback(stream_, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY, nullptr,
-                                   nullptr) < 0) {
+    const pa_buffer_attr buffer = Buffer(buffer_frames_);
+    // The server's clock, interpolated between its updates, tells which frame is being heard.
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) < 0) {
       return false;
     }
     for (;;) {
@@ -130,6 +246,13 @@ class PulseOutput : public Output {
       if (!PA_STREAM_IS_GOOD(state)) return false;
       pa_threaded_mainloop_wait(loop_);
     }
+  }
+
+  // The buffer wanted now: 30 ms while nothing needs speed, else 10 ms, or 16 ms while the
+  // server runs dry.
+  uint32_t Wanted() const {
+    if (!quick_) return kCalmOutputFrames;
+    return busy_ ? kBusyFrames : kOutputPeriodFrames;
   }
 
   // A buffer of this many frames, asked for half at a time.
@@ -142,7 +265,7 @@ class PulseOutput : public Output {
     buffer.fragsize = static_cast<uint32_t>(-1);
     return buffer;
   }
-  // On libpulse's thread: asks the server for a buffer of this many frames from now on.
+  // Under libpulse's lock: asks the server for a buffer of this many frames from now on.
   void Resize(uint32_t frames) {
     buffer_frames_ = frames;
     const pa_buffer_attr buffer = Buffer(frames);
@@ -151,11 +274,38 @@ class PulseOutput : public Output {
     }
   }
 
+  // Under libpulse's lock: mixes and writes this many bytes, then notes which frame the server
+  // says is being heard.
+  void Send(pa_stream* stream, size_t bytes) {
+    while (bytes >= kFrameBytes) {
+      void* data = nullptr;
+      size_t size = bytes;
+      if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) break;
+      const size_t frames = std::min(size, bytes) / kFrameBytes;
+      if (frames == 0) {
+        pa_stream_cancel_write(stream);
+        break;
+      }
+      mixer_.Mix(static_cast<float*>(data), frames);
+      pa_stream_write(stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+      written_ += frames;
+      bytes -= frames * kFrameBytes;
+    }
+    pa_usec_t usec = 0;
+    if (written_ > 0 && pa_stream_get_time(stream, &usec) == 0) {
+      // The stream's frames and the mixer's differ by what the mixer made before this stream.
+      const uint64_t before = mixer_.Mixed() - written_;
+      heard_frame_ = before + std::min<uint64_t>(written_, usec * kOutputRate / 1000000);
+      heard_at_us_ = NowUs();
+    }
+  }
+
   // On libpulse's thread, as every callback below.
   static void OnUnderflow(pa_stream* /*stream*/, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
     output->frames_since_underflow_ = 0;
-    if (output->buffer_frames_ != kBusyFrames) output->Resize(kBusyFrames);
+    output->busy_ = true;
+    if (output->buffer_frames_ != output->Wanted()) output->Resize(output->Wanted());
   }
   static void OnContextState(pa_context* context, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
@@ -173,23 +323,18 @@ class PulseOutput : public Output {
       RaiseThisThread();
       output->raised_ = true;
     }
-    if (output->buffer_frames_ == kBusyFrames) {
+    if (!output->started_.load()) {
+      if (!output->mixer_.Sounding()) return;  // Wake sends it
+      output->started_ = true;
+    }
+    if (output->busy_) {
       output->frames_since_underflow_ += bytes / kFrameBytes;
-      if (output->frames_since_underflow_ >= kQuietFrames) output->Resize(kOutputPeriodFrames);
-    }
-    while (bytes >= kFrameBytes) {
-      void* data = nullptr;
-      size_t size = bytes;
-      if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) return;
-      const size_t frames = std::min(size, bytes) / kFrameBytes;
-      if (frames == 0) {
-        pa_stream_cancel_write(stream);
-        return;
+      if (output->frames_since_underflow_ >= kQuietFrames) {
+        output->busy_ = false;
+        if (output->buffer_frames_ != output->Wanted()) output->Resize(output->Wanted());
       }
-      output->mixer_.Mix(static_cast<float*>(data), frames);
-      pa_stream_write(stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
-      bytes -= frames * kFrameBytes;
     }
+    output->Send(stream, bytes);
   }
 
   static constexpr uint32_t kFrameBytes = 2 * sizeof(float);
@@ -201,10 +346,17 @@ class PulseOutput : public Output {
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
   std::atomic<bool> lost_{false};
+  std::atomic<bool> started_{false};  // something has been sent
+  // The frame the server last said was being heard, and when (0: not yet).
+  std::atomic<uint64_t> heard_frame_{0};
+  std::atomic<int64_t> heard_at_us_{0};
   // Touched by libpulse's thread only, or under its lock.
   bool raised_ = false;
-  uint32_t buffer_frames_ = kOutputPeriodFrames;
+  bool quick_;
+  bool busy_ = false;                       // ran dry in play lately
+  std::atomic<uint32_t> buffer_frames_{0};  // set under the lock
   uint64_t frames_since_underflow_ = 0;
+  uint64_t written_ = 0;  // frames sent on this stream
 };
 
 // The default device through SDL, where there is no PulseAudio server (ALSA, or PipeWire's own
@@ -242,6 +394,11 @@ class SdlOutput : public Output {
   // SDL marks an opened device it has lost as stopped (its callback goes on, unheard, so the
   // game's sounds still end in time).
   bool Lost() override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+  // SDL tells no position: the period it has and one more in the device, as a guess.
+  uint64_t Heard() override {
+    const uint64_t mixed = mixer_.Mixed();
+    return mixed > 2u * kOutputPeriodFrames ? mixed - 2u * kOutputPeriodFrames : 0;
+  }
 
  private:
   explicit SdlOutput(Mixer& mixer) : mixer_(mixer) {}
@@ -279,6 +436,8 @@ class WaveOutput : public Output {
     thread_.join();
   }
   bool Lost() override { return false; }
+  // Each period is written when it is due: the file is heard as it is written.
+  uint64_t Heard() override { return mixer_.Mixed(); }
 
  private:
   void Run() {
@@ -314,7 +473,7 @@ class WaveOutput : public Output {
 
 }  // namespace
 
-std::unique_ptr<Output> OpenOutput(Mixer& mixer, bool sdl_too) {
+std::unique_ptr<Output> OpenOutput(Mixer& mixer, bool quick, bool sdl_too) {
   const char* capture = std::getenv(kCaptureVariable);
   if (capture != nullptr && capture[0] != '\0') {
     try {
@@ -325,7 +484,7 @@ std::unique_ptr<Output> OpenOutput(Mixer& mixer, bool sdl_too) {
   }
   // A player who names one of SDL's outputs (SDL_AUDIODRIVER=alsa) gets it.
   if (std::getenv("SDL_AUDIODRIVER") == nullptr) {
-    if (std::unique_ptr<Output> pulse = PulseOutput::Open(mixer)) return pulse;
+    if (std::unique_ptr<Output> pulse = PulseOutput::Open(mixer, quick)) return pulse;
   }
   return sdl_too ? SdlOutput::Open(mixer) : nullptr;
 }

@@ -1,5 +1,6 @@
 // sound.cpp -- the game's sound buffers: each a voice of the game's own mixer, which the audio
 // output pulls from on its own thread.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -32,14 +33,14 @@ bool SdlSound::OpenSoundDevice() {
   FinishOpening();
   if (output_ != nullptr) return true;
   MakeMixer();
-  output_ = OpenOutput(*mixer_);
+  output_ = OpenOutput(*mixer_, quick_);
   return output_ != nullptr;
 }
 
 void SdlSound::StartOpening() {
   if (output_ != nullptr || opening_.joinable()) return;
   MakeMixer();
-  opening_ = std::thread([this] { output_ = OpenOutput(*mixer_, /*sdl_too=*/false); });
+  opening_ = std::thread([this] { output_ = OpenOutput(*mixer_, quick_, /*sdl_too=*/false); });
 }
 
 void SdlSound::FinishOpening() {
@@ -58,7 +59,7 @@ void SdlSound::KeepDevice() {
   output_.reset();
   for (int i = 0; i < kReopenTries && output_ == nullptr; ++i) {
     if (i > 0) std::this_thread::sleep_for(kReopenPause);
-    output_ = OpenOutput(*mixer_);
+    output_ = OpenOutput(*mixer_, quick_);
   }
   if (output_ == nullptr) {
     throw SoundDeviceLost("The sound device was lost and did not come back.");
@@ -107,6 +108,7 @@ void SdlSound::TellBuffer(std::string_view op, BufferId id, std::string_view val
 void SdlSound::Play(BufferId id, PlayMode mode) {
   Find(id, "play");
   mixer_->Play(id, mode == kPlayLooping);
+  if (output_ != nullptr) output_->Wake();
   TellBuffer("play", id, mode == kPlayLooping ? "loop" : "once");
 }
 
@@ -141,11 +143,19 @@ void SdlSound::SetFrequency(BufferId id, int hertz) {
   TellBuffer("frequency", id, std::to_string(hertz));
 }
 
+uint64_t SdlSound::Heard() { return output_ != nullptr ? output_->Heard() : mixer_->Mixed(); }
+
 int SdlSound::GetStatus(BufferId id) {
   Find(id, "status");
-  const Mixer::VoiceState state = mixer_->State(id);
+  const Mixer::VoiceState state = mixer_->State(id, Heard());
   if (!state.playing) return 0;  // a stopped looping buffer reads 0, as it should
   return kStatusPlaying | (state.looping ? kStatusLooping : 0);
+}
+
+void SdlSound::SetQuickResponse(bool quick) {
+  FinishOpening();
+  quick_ = quick;
+  if (output_ != nullptr) output_->SetQuick(quick);
 }
 
 void SdlSound::Release(BufferId id) {
@@ -158,13 +168,22 @@ void SdlSound::Release(BufferId id) {
 std::optional<uint32_t> SdlSound::MsToNextEnd() {
   if (mixer_ == nullptr) return std::nullopt;
   std::optional<uint32_t> soonest;
+  const uint64_t heard = Heard();
+  const uint64_t mixed = mixer_->Mixed();
+  const uint64_t held = mixed > heard ? mixed - heard : 0;
   for (const auto& [id, b] : buffers_) {
-    const Mixer::VoiceState state = mixer_->State(id);
+    const Mixer::VoiceState state = mixer_->State(id, heard);
     if (!state.playing || state.looping || b.rate <= 0) continue;
-    const size_t left = b.frames > state.frame ? b.frames - state.frame : 0;
-    const auto ms = static_cast<uint32_t>(left * 1000 / static_cast<size_t>(b.rate)) +
-                    kOutputPeriodFrames * 1000 / kOutputRate + 1;
-    if (!soonest || ms < *soonest) soonest = ms;
+    uint64_t ms = state.frames_to_told_end * 1000 / kOutputRate + 1;
+    if (state.frames_to_told_end == 0) {
+      // Still being mixed: its frames left, behind what the output holds, and the mixer's
+      // period in which it notices the end.
+      const size_t left = b.frames > state.frame ? b.frames - state.frame : 0;
+      ms = left * 1000 / static_cast<size_t>(b.rate) +
+           (held + kOutputPeriodFrames) * 1000 / kOutputRate + 1;
+    }
+    const auto capped = static_cast<uint32_t>(std::min<uint64_t>(ms, 1000000));
+    if (!soonest || capped < *soonest) soonest = capped;
   }
   return soonest;
 }

@@ -309,6 +309,14 @@ int Recorder::GetStatus(BufferId id) {
   return status;
 }
 
+void Recorder::SetQuickResponse(bool quick) {
+  backend_.sound.SetQuickResponse(quick);
+  if (recording_) {
+    Op(ReplayOp::SetQuickResponse);
+    out_.Byte(quick ? 1 : 0);
+  }
+}
+
 void Recorder::Release(BufferId id) {
   backend_.sound.Release(id);
   buffers_.erase(id);

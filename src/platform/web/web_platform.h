@@ -27,6 +27,8 @@ class WebSound : public Sound {
   void SetPan(BufferId id, int pan) override;
   void SetFrequency(BufferId id, int hertz) override;
   int GetStatus(BufferId id) override;
+  // The page's audio context keeps its own buffer, whatever the game needs: nothing to do.
+  void SetQuickResponse(bool /*quick*/) override {}
   void Release(BufferId id) override;
 
   // Takes the ends the audio thread reported: a voice whose last command is the one that
