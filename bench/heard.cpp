@@ -14,133 +14,42 @@
 // latency of its own (a monitor stream that did would keep an idle sink awake, and hide what a
 // player meets): it only takes its data in 2 ms pieces, each stamped as it comes.
 #include <fcntl.h>
-#include <pulse/pulseaudio.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/real/sink_monitor.h"
+
 namespace {
 
-constexpr uint32_t kRate = 44100;
+constexpr double kRate = 44100;
 constexpr int16_t kAudible = 104;          // -50 dBFS
 constexpr uint64_t kSilenceFrames = 1323;  // 30 ms below it before a sound counts as new
 
-double RealtimeUs() {
-  timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+// Each sound that starts after a silence: the time its first audible frame reached the sink.
+std::unique_ptr<qv::SinkMonitor> ListenForOnsets(std::function<void(double us)> heard) {
+  auto quiet = std::make_shared<uint64_t>(kSilenceFrames);
+  return qv::SinkMonitor::Open("", [heard, quiet](const int16_t* s, size_t frames, double last_us) {
+    for (size_t f = 0; f < frames; ++f) {
+      const bool loud = std::abs(s[2 * f]) >= kAudible || std::abs(s[2 * f + 1]) >= kAudible;
+      if (loud && *quiet >= kSilenceFrames) {
+        heard(last_us - 1e6 * static_cast<double>(frames - 1 - f) / kRate);
+      }
+      *quiet = loud ? 0 : *quiet + 1;
+    }
+  });
 }
-
-std::string MonitorName() {
-  if (const char* sink = std::getenv("PULSE_SINK"); sink != nullptr && sink[0] != '\0') {
-    return std::string(sink) + ".monitor";
-  }
-  return "@DEFAULT_MONITOR@";
-}
-
-// A record stream on the monitor; each onset's time goes to the listener, on libpulse's thread.
-class Ear {
- public:
-  explicit Ear(void (*heard)(double us, void* data), void* data) : heard_(heard), data_(data) {}
-  ~Ear() {
-    if (loop_ == nullptr) return;
-    pa_threaded_mainloop_stop(loop_);
-    if (stream_ != nullptr) pa_stream_unref(stream_);
-    if (context_ != nullptr) {
-      pa_context_disconnect(context_);
-      pa_context_unref(context_);
-    }
-    pa_threaded_mainloop_free(loop_);
-  }
-
-  bool Open() {
-    loop_ = pa_threaded_mainloop_new();
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "heard");
-    pa_context_set_state_callback(context_, Signal, this);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
-    pa_threaded_mainloop_lock(loop_);
-    pa_threaded_mainloop_start(loop_);
-    bool ok = false;
-    for (;;) {
-      const pa_context_state_t s = pa_context_get_state(context_);
-      if (s == PA_CONTEXT_READY) {
-        ok = true;
-        break;
-      }
-      if (!PA_CONTEXT_IS_GOOD(s)) break;
-      pa_threaded_mainloop_wait(loop_);
-    }
-    if (ok) {
-      const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
-      stream_ = pa_stream_new(context_, "heard", &spec, nullptr);
-      pa_stream_set_state_callback(stream_, StreamSignal, this);
-      pa_stream_set_read_callback(stream_, OnRead, this);
-      pa_buffer_attr attr{};
-      attr.maxlength = static_cast<uint32_t>(-1);
-      attr.fragsize = 88 * 4;  // 2 ms
-      ok = pa_stream_connect_record(stream_, MonitorName().c_str(), &attr, PA_STREAM_NOFLAGS) == 0;
-      while (ok) {
-        const pa_stream_state_t s = pa_stream_get_state(stream_);
-        if (s == PA_STREAM_READY) break;
-        if (!PA_STREAM_IS_GOOD(s)) ok = false;
-        if (ok) pa_threaded_mainloop_wait(loop_);
-      }
-    }
-    pa_threaded_mainloop_unlock(loop_);
-    return ok;
-  }
-
- private:
-  static void Signal(pa_context*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<Ear*>(self)->loop_, 0);
-  }
-  static void StreamSignal(pa_stream*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<Ear*>(self)->loop_, 0);
-  }
-  static void OnRead(pa_stream* stream, size_t, void* self) {
-    auto* ear = static_cast<Ear*>(self);
-    const double now = RealtimeUs();
-    // Everything readable came in by now: a frame's time is now less what came after it.
-    size_t after = pa_stream_readable_size(stream) / 4;
-    const void* data = nullptr;
-    size_t bytes = 0;
-    while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
-      const size_t frames = bytes / 4;
-      after -= std::min(after, frames);
-      if (data != nullptr) {
-        const auto* s = static_cast<const int16_t*>(data);
-        for (size_t f = 0; f < frames; ++f) {
-          const bool loud = std::abs(s[2 * f]) >= kAudible || std::abs(s[2 * f + 1]) >= kAudible;
-          if (loud && ear->quiet_ >= kSilenceFrames) {
-            ear->heard_(now - 1e6 * static_cast<double>(frames - f + after) / kRate, ear->data_);
-          }
-          ear->quiet_ = loud ? 0 : ear->quiet_ + 1;
-        }
-      }
-      pa_stream_drop(stream);
-    }
-  }
-
-  void (*heard_)(double, void*);
-  void* data_;
-  pa_threaded_mainloop* loop_ = nullptr;
-  pa_context* context_ = nullptr;
-  pa_stream* stream_ = nullptr;
-  uint64_t quiet_ = kSilenceFrames;  // on libpulse's thread only
-};
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -155,14 +64,11 @@ struct FirstHeard {
 
 int Start(const std::string& program, int runs, bool busy) {
   FirstHeard first;
-  Ear ear(
-      [](double us, void* data) {
-        auto* f = static_cast<FirstHeard*>(data);
-        std::lock_guard lock(f->mutex);
-        if (f->at == 0 && us >= f->since) f->at = us;
-      },
-      &first);
-  if (!ear.Open()) {
+  const auto ear = ListenForOnsets([&first](double us) {
+    std::lock_guard lock(first.mutex);
+    if (first.at == 0 && us >= first.since) first.at = us;
+  });
+  if (ear == nullptr) {
     std::fprintf(stderr, "heard: cannot record the sink's monitor\n");
     return 1;
   }
@@ -176,6 +82,8 @@ int Start(const std::string& program, int runs, bool busy) {
              "--latency-msec=20", "--client-name=busy", static_cast<char*>(nullptr));
       _exit(127);
     }
+    // Past the idle sink's block of silence, which the other stream met as it joined.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   }
   std::vector<double> ms;
   for (int run = 0; run < runs; ++run) {
@@ -184,9 +92,9 @@ int Start(const std::string& program, int runs, bool busy) {
     {
       std::lock_guard lock(first.mutex);
       first.at = 0;
-      first.since = RealtimeUs();
+      first.since = qv::RealtimeUs();
     }
-    const double started = RealtimeUs();
+    const double started = qv::RealtimeUs();
     const pid_t pid = fork();
     if (pid == 0) {
       const int null = open("/dev/null", O_WRONLY);
@@ -228,13 +136,11 @@ int Start(const std::string& program, int runs, bool busy) {
 }
 
 int Onsets() {
-  Ear ear(
-      [](double us, void*) {
-        std::printf("%.0f\n", us);
-        std::fflush(stdout);
-      },
-      nullptr);
-  if (!ear.Open()) {
+  const auto ear = ListenForOnsets([](double us) {
+    std::printf("%.0f\n", us);
+    std::fflush(stdout);
+  });
+  if (ear == nullptr) {
     std::fprintf(stderr, "heard: cannot record the sink's monitor\n");
     return 1;
   }

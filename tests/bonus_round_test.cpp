@@ -61,7 +61,13 @@ struct LeftAlone : ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(LeftAlone, ElevenTargetsFallAndLandOnTimeThenScoreZeroIsAnnounced) {
   Round r(GetParam());
+  QuickAtPlay quick(r.w.machine);
   r.Play();
+  // Keys are heard at once from the welcome to the final score, and not after the round.
+  for (const char* file : {"bonuswelcome.wav", "bonusFall.wav", "BonusLand.wav", "final.wav"}) {
+    EXPECT_EQ(quick.seen[file], std::set<bool>{true}) << file;
+  }
+  EXPECT_FALSE(r.w.machine.QuickResponse());
   const auto falls = r.Times("play", "bonusFall.wav");
   const auto lands = r.Times("play", "BonusLand.wav");
   ASSERT_EQ(falls.size(), 11u);

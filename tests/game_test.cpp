@@ -120,6 +120,20 @@ TEST(WholeGames, LeftAloneTheFifthLandingEndsTheGameWithoutAWin) {
   }
 }
 
+// Keys must be heard at once from the siren to the game's end, and only then: the menus, their
+// speech and the game's set-up leave the output holding more.
+TEST(WholeGames, OnlyAGameInPlayAsksTheOutputToAnswerKeysAtOnce) {
+  World w(WithScript(StartGame(1, "wait play final.wav\nwait play menuprompt.wav\ntap Escape\n")));
+  QuickAtPlay quick(w.machine);
+  ASSERT_EQ(w.Run(), 0);
+  for (const char* file : {"siren.wav", "level1.wav", "launch.wav", "land.wav", "final.wav"}) {
+    EXPECT_EQ(quick.seen[file], std::set<bool>{true}) << file;
+  }
+  for (const char* file : {"intro.wav", "menuprompt.wav", "difficulty.wav", "ending.wav"}) {
+    EXPECT_EQ(quick.seen[file], std::set<bool>{false}) << file;
+  }
+}
+
 TEST(WholeGames, AGameAcrossTheClocksWrapOrItsSignRunsAsAnyOther) {
   // The tick count wraps, or passes 2^31 (where a signed start turns negative), about 20 s in,
   // during level 1.

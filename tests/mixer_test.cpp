@@ -103,6 +103,29 @@ TEST(Mixer, ASoundPlayedOnceEndsTellsTheListenerAndStartsAgainFromZero) {
   EXPECT_EQ(ends, 1);
 }
 
+// The output plays what was mixed later: an end mixed ahead reads as one only once it is within
+// kEndToldAheadMs of being heard, and a Play meanwhile starts the sound again.
+TEST(Mixer, AnEndMixedAheadReadsAsOneOnlyWhenItIsAboutToBeHeard) {
+  Mixer m(kRate);
+  m.Add(1, Constant(100, 1000));
+  MixFrames(m, 1000);  // frames mixed before the sound
+  m.Play(1, false);
+  MixFrames(m, 2000);  // its end at output frame 1100
+  const auto ahead = static_cast<uint64_t>(kRate * kEndToldAheadMs / 1000);
+  EXPECT_EQ(m.Mixed(), 3000u);
+  EXPECT_TRUE(m.State(1, 0).playing);
+  EXPECT_FALSE(m.State(1, 0).looping);
+  EXPECT_EQ(m.State(1, 500).frames_to_told_end, 1100 - ahead - 500);
+  EXPECT_TRUE(m.State(1, 1100 - ahead - 1).playing);
+  EXPECT_FALSE(m.State(1, 1100 - ahead).playing);
+  EXPECT_FALSE(m.State(1).playing);  // all that is mixed, heard
+  m.Play(1, false);
+  EXPECT_TRUE(m.State(1, 1100 - ahead).playing);
+  EXPECT_EQ(m.State(1, 1100 - ahead).frames_to_told_end, 0u);  // being mixed again
+  m.Stop(1);
+  EXPECT_FALSE(m.State(1, 0).playing);
+}
+
 TEST(Mixer, LoopsWrapAndTheFrequencySetsTheRate) {
   Mixer m(kRate);
   m.Add(1, Constant(1000, 0, kRate / 2, /*ramp=*/true));  // a file at half the output's rate

@@ -118,6 +118,35 @@ TEST(RealSound, WithNoAudioOutputTheDeviceDoesNotOpen) {
   }
 }
 
+// While nothing needs speed the output mixes up to 30 ms ahead of what is heard, 15 ms at a
+// time: a sound played once must still read as ended no sooner than its length after its Play
+// allows (a replay refuses an end told more than 11 ms early), wherever its end falls among the
+// output's pieces, in both sizes. Sounds of twelve lengths, so that their ends fall all over.
+TEST(RealSound, ASoundPlayedOnceEndsNoSoonerThanItsLengthWhateverTheOutputHolds) {
+  test::TempDir sounds;
+  for (int k = 0; k < 12; ++k)
+    test::WriteWav(sounds / ("s" + std::to_string(k) + ".wav"), 40 + 3 * k);
+  const char* was = std::getenv("QUORVANE_SOUND_CAPTURE");
+  const std::optional<std::string> saved = was ? std::optional<std::string>(was) : std::nullopt;
+  setenv("QUORVANE_SOUND_CAPTURE", (sounds / "out.wav").c_str(), 1);
+  {
+    SdlSound sound(sounds.path().string());
+    ASSERT_TRUE(sound.OpenSoundDevice());
+    for (bool quick : {false, true}) {
+      sound.SetQuickResponse(quick);
+      for (int k = 0; k < 12; ++k) {
+        const BufferId id = sound.CreateBuffer("s" + std::to_string(k) + ".wav");
+        const auto played = Clock::now();
+        sound.Play(id, kPlayOnce);
+        while (sound.GetStatus(id) != 0) SleepMs(1);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - played).count();
+        EXPECT_GE(ms, 40 + 3 * k - 11) << "sound " << k << (quick ? ", quick" : ", calm");
+      }
+    }
+  }
+  saved ? setenv("QUORVANE_SOUND_CAPTURE", saved->c_str(), 1) : unsetenv("QUORVANE_SOUND_CAPTURE");
+}
+
 // ---- Transfer against a local server ----
 
 using test::RefusingPort;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,18 @@ struct World {
 };
 
 SimOptions WithScript(const std::string& script_text);
+
+// Whether the output was asked to answer keys at once (SetQuickResponse) at each play of each
+// file, as long as it watches the machine.
+struct QuickAtPlay : PlatformObserver {
+  explicit QuickAtPlay(VirtualPlatform& m) : machine(m) { machine.Watch(*this); }
+  ~QuickAtPlay() override { machine.Unwatch(*this); }
+  void Saw(const PlatformEvent& e) override {
+    if (e.op == "play") seen[std::string(e.subject)].insert(machine.QuickResponse());
+  }
+  VirtualPlatform& machine;
+  std::map<std::string, std::set<bool>> seen;
+};
 
 // A settings file holding a high score at a difficulty, scrambled as the game stores them.
 std::string HighScoreFile(const std::string& score, int difficulty);

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -418,12 +419,16 @@ class SdlOutput : public Output {
 
 // The mix written to a 16-bit stereo wave file as fast as a device would play it: a period
 // every period's worth of real time (more at once after a stall, so the file keeps pace with
-// the clock). The header is kept right after every write, so a program killed mid-way still
-// leaves a file every reader takes.
+// the clock), mixed ahead by what a device would hold (10 ms, or 30 ms while nothing needs
+// speed) and in the pieces a sound server asks for (half that, once half has played), so that
+// the tests hear the game, and its sounds end, as on a player's desktop. The header is kept right
+// after every write, so a program killed mid-way still leaves a file every reader takes.
 class WaveOutput : public Output {
  public:
   // Throws WaveError when the file cannot be created.
-  WaveOutput(Mixer& mixer, const std::string& path) : mixer_(mixer), file_(path, kOutputRate, 2) {
+  WaveOutput(Mixer& mixer, const std::string& path, bool quick)
+      : mixer_(mixer), file_(path, kOutputRate, 2), base_(mixer.Mixed()) {
+    SetQuick(quick);
     file_.Flush();
     thread_ = std::thread([this] { Run(); });
   }
@@ -437,7 +442,8 @@ class WaveOutput : public Output {
   }
   bool Lost() override { return false; }
   // Each period is written when it is due: the file is heard as it is written.
-  uint64_t Heard() override { return mixer_.Mixed(); }
+  uint64_t Heard() override { return base_ + written_.load(); }
+  void SetQuick(bool quick) override { held_ = quick ? kOutputPeriodFrames : kCalmOutputFrames; }
 
  private:
   void Run() {
@@ -445,15 +451,26 @@ class WaveOutput : public Output {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     const auto period = std::chrono::duration<double>(double{kOutputPeriodFrames} / kOutputRate);
-    std::vector<float> mix(2 * size_t{kOutputPeriodFrames});
+    constexpr size_t kPeriodSamples = 2 * size_t{kOutputPeriodFrames};
+    std::vector<float> mix(kPeriodSamples);
+    std::deque<float> held;  // mixed, not yet due
     std::unique_lock lock(mutex_);
     while (!stop_) {
       lock.unlock();
       const double due = std::chrono::duration<double>(Clock::now() - start) / period;
       while (static_cast<double>(periods_) < due) {
-        mixer_.Mix(mix.data(), kOutputPeriodFrames);
+        const size_t full = kPeriodSamples + 2 * size_t{held_.load()};
+        if (held.size() < full - held_.load()) {
+          mix.resize(full - held.size());
+          mixer_.Mix(mix.data(), mix.size() / 2);
+          held.insert(held.end(), mix.begin(), mix.end());
+        }
+        mix.resize(kPeriodSamples);
+        std::copy_n(held.begin(), kPeriodSamples, mix.begin());
+        held.erase(held.begin(), held.begin() + kPeriodSamples);
         file_.Append(mix.data(), kOutputPeriodFrames);
         ++periods_;
+        written_ += kOutputPeriodFrames;
       }
       file_.Flush();
       lock.lock();
@@ -463,7 +480,10 @@ class WaveOutput : public Output {
   }
 
   Mixer& mixer_;
-  WaveWriter file_;  // closed, its header complete, when the output goes
+  WaveWriter file_;      // closed, its header complete, when the output goes
+  const uint64_t base_;  // what the mixer made before this output
+  std::atomic<uint32_t> held_{kOutputPeriodFrames};
+  std::atomic<uint64_t> written_{0};
   uint64_t periods_ = 0;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -477,7 +497,7 @@ std::unique_ptr<Output> OpenOutput(Mixer& mixer, bool quick, bool sdl_too) {
   const char* capture = std::getenv(kCaptureVariable);
   if (capture != nullptr && capture[0] != '\0') {
     try {
-      return std::make_unique<WaveOutput>(mixer, capture);
+      return std::make_unique<WaveOutput>(mixer, capture, quick);
     } catch (const WaveError&) {
       return nullptr;
     }
