@@ -16,6 +16,7 @@
 #include "display.h"
 #include "http_test_server.h"
 #include "platform/real/machine.h"
+#include "platform/real/output.h"
 #include "platform/virtual/virtual_platform.h"
 #include "platform/wave_file.h"
 #include "render_file.h"
@@ -132,7 +133,12 @@ struct RealHarness : Harness {
   }
   uint32_t Position(BufferId id) override { return machine.sound.PlayPosition(id); }
   // The capture is written as the output plays, in real time, its header kept up to date.
-  void Listen() override { listened_from = ReadWaveFormat(capture).frames; }
+  // What the output still holds of sounds before (it mixes up to 30 ms ahead, as a device
+  // would) plays out first.
+  void Listen() override {
+    RunFor(kCalmOutputFrames * 1000 / kOutputRate + 15);
+    listened_from = ReadWaveFormat(capture).frames;
+  }
   std::vector<int16_t> Heard() override {
     const Pcm all = ReadWave(capture);
     const size_t from = std::min(all.frames, listened_from) * 2;

@@ -134,7 +134,9 @@ void CountBonusLanding(Game& game) {
   GameState& g = game.state;
   if (g.TargetCount == kBonusTargets) {
     StopSound(game.audio, game.audio.bank.Music[2]);
+    DuckPlay(game.audio, true);  // the last landing rings on
     AnnounceFinalScore(game);
+    DuckPlay(game.audio, false);
   } else {
     g.TargetCount += 1;
   }

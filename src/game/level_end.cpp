@@ -4,6 +4,7 @@
 #include <string>
 
 #include "game/shooting_game.h"
+#include "sound/music_volume.h"
 #include "sound/players.h"
 #include "sound/spoken_numbers.h"
 #include "store/high_score.h"
@@ -41,6 +42,7 @@ void CountTarget(Game& game) {
 
 void EndLevel(Game& game) {
   GameState& g = game.state;
+  DuckPlay(game.audio, true);
   // The first time in a game that the score to be stored passes the high score, it is marked,
   // so that no high score is ever stored without the player hearing of it.
   if (ScoreToStore(g) > game.settings.HighScore && !g.NewHighScore) {
@@ -55,6 +57,8 @@ void EndLevel(Game& game) {
   // its difficulty and marked unsent, so that it can be sent, also after a restart.
   SaveSettings(game);
   g.PerfectLevel = true;
+  // The next level's music, or the win, comes at its own volume.
+  DuckPlay(game.audio, false);
   if (g.Level < 6) {
     ++g.Level;
     g.WaitLimit -= 200;
@@ -92,14 +96,18 @@ void WinGame(Game& game) {
   StopGameSounds(audio);
   SaveSettings(game);
   Say(game, "win.wav");
+  DuckPlay(audio, true);  // the fanfare is the game's own, and stands alone
   AnnounceFinalScore(game);
+  DuckPlay(audio, false);
 }
 
 void GameOver(Game& game) {
   StopGameSounds(game.audio);
   SaveSettings(game);
+  DuckPlay(game.audio, true);  // the last landing rings on
   Say(game, "gameover.wav");
   AnnounceFinalScore(game);
+  DuckPlay(game.audio, false);
 }
 
 void AnnounceFinalScore(Game& game) {

@@ -3,6 +3,7 @@
 #include "game/shooting_game.h"
 #include "game/target.h"
 #include "input/keyboard.h"
+#include "sound/music_volume.h"
 #include "sound/players.h"
 #include "sound/spoken_numbers.h"
 
@@ -49,6 +50,7 @@ void Inform(Game& game, int key) {
   Audio& audio = game.audio;
   g.PausedElapsed = g.FlightElapsed;
   if (key != kKeyS) audio.sound.Stop(audio.bank.LaunchSound);  // SpeakNumber stops it for S
+  DuckPlay(audio, true);
   if (key == kKeyS) {
     SpeakNumber(audio, g.Score);
     PlaySound(audio, "points.wav", true);
@@ -59,6 +61,7 @@ void Inform(Game& game, int key) {
   } else {
     SpeakNumber(audio, g.Lives);
   }
+  DuckPlay(audio, false);
   if (g.TargetInFlight) audio.sound.Play(audio.bank.LaunchSound, kPlayOnce);  // goes on
   g.FlightStart = TickBefore(game, g.PausedElapsed);
 }

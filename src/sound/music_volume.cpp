@@ -30,6 +30,16 @@ void SetMenuMusicVolume(Audio& audio, int volume) {
   SetIfLoaded(audio, audio.bank.MenuMusic, volume);
 }
 
+void DuckPlay(Audio& audio, bool ducked) {
+  const int volume = ducked ? kPlayDucked : 0;
+  for (BufferId music : audio.bank.Music) SetIfLoaded(audio, music, volume);
+  const SoundBank& b = audio.bank;
+  for (BufferId effect : {b.GunSound, b.GlassSound, b.LandSound, b.BonusHitSound, b.BonusLandSound,
+                          b.BonusMissSound}) {
+    if (effect != 0) audio.sound.SetVolume(effect, volume);
+  }
+}
+
 void ApplyMusicLevel(Audio& audio) {
   SetIfLoaded(audio, audio.bank.MenuMusic, audio.MenuMusicVolume);
   // The game never changes the volume of these: they play at the level alone.

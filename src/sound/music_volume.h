@@ -15,6 +15,16 @@ constexpr int kMusicVolumeStep = 300;
 // Gives the menu music the volume the menus want for it (0, ducked under speech, silenced for
 // the speaker check), heard at the player's level.
 void SetMenuMusicVolume(Audio& audio, int volume);
+// How far the level's music and the game's effects are lowered while the game speaks in play:
+// as far as the menus lower their music under speech, so that a score is heard word for word
+// over the music and a shatter.
+constexpr int kPlayDucked = -1000;
+
+// Lowers (true) or brings back (false) the level music and the effects that ring on under
+// speech in play (the shot, the shatter, the landing and the bonus round's), at the player's
+// music level. Called by game around what it says in play: a level's end, the game's end, the
+// score, high score and lives asked for, and the bonus round's final score.
+void DuckPlay(Audio& audio, bool ducked);
 // Sets every loaded music track to the player's level. Called once the bank is loaded, and
 // after each change.
 void ApplyMusicLevel(Audio& audio);
