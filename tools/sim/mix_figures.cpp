@@ -45,6 +45,18 @@ double Db(double ratio) { return 10.0 * std::log10(ratio); }
 struct Analysis {
   void Add(const std::vector<std::vector<float>>& stems, size_t frames) {
     Power p;
+    for (size_t i = 0; i < frames && keep != nullptr; ++i) {
+      float speech = 0, mix = 0;
+      for (size_t c = 0; c < 2; ++c) {
+        speech += stems[kSpeech][2 * i + c];
+        for (size_t s = 0; s < kStems; ++s) mix += stems[s][2 * i + c];
+      }
+      auto sample = [](float v) {
+        return static_cast<int16_t>(std::lround(std::clamp(v * 0.5f, -1.0f, 1.0f) * 32767));
+      };
+      keep->speech_audio.push_back(sample(speech));
+      keep->mix_audio.push_back(sample(mix));
+    }
     for (size_t i = 0; i < frames; ++i) {
       for (size_t c = 0; c < 2; ++c) {
         const size_t at = 2 * i + c;
@@ -102,6 +114,7 @@ struct Analysis {
   }
 
   std::vector<Power> ms;
+  MixFigures* keep = nullptr;  // where the audio goes, when it is kept
   uint64_t full_scale = 0;
   float peak = 0;
   uint32_t peak_ms = 0;
@@ -114,8 +127,10 @@ std::string Word(const std::string& file) {
 
 }  // namespace
 
-MixFigures MeasureMix(const SimOptions& options) {
+MixFigures MeasureMix(const SimOptions& options, bool keep_audio) {
+  MixFigures out;
   Analysis analysis;
+  if (keep_audio) analysis.keep = &out;
   SoundLog log;
   VirtualPlatform machine(options);
   SimDriver driver(machine, log, options);
@@ -125,7 +140,6 @@ MixFigures MeasureMix(const SimOptions& options) {
       [&](const auto& stems, size_t frames) { analysis.Add(stems, frames); }, kStems, StemOf);
   IniStore settings(options.settings_path);
   Program pg(machine.Parts(), settings, &log);
-  MixFigures out;
   try {
     Main(pg);
   } catch (const ProgramEnded& ended) {
@@ -188,12 +202,14 @@ MixFigures MeasureMix(const SimOptions& options) {
   }
   for (Span& p : phrases) {
     p.figure.over_db = analysis.SpeechOverRest(p.figure.ms, p.end, &p.figure.alone);
+    p.figure.end_ms = p.end;
     out.phrases.push_back(p.figure);
   }
   return out;
 }
 
-Sessions MeasureLostAndWon(const std::string& sounds_dir, const std::string& settings_path) {
+Sessions MeasureLostAndWon(const std::string& sounds_dir, const std::string& settings_path,
+                           bool keep_audio) {
   // From the menu into a game of difficulty 1; S, H and L in play; to the menu after its
   // final score.
   const std::string game =
@@ -211,7 +227,7 @@ Sessions MeasureLostAndWon(const std::string& sounds_dir, const std::string& set
     o.until_ms = 1200000;
     std::string error;
     o.script = *ParseScript(script + "tap Escape\n", &error);
-    return MeasureMix(o);
+    return MeasureMix(o, keep_audio);
   };
   Sessions s;
   s.lost = run(game, 1000);

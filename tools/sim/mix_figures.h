@@ -15,10 +15,11 @@ namespace qv {
 // Speech in a game or the bonus round: a spoken file with the number words and the "points"
 // that follow it without a pause, such as "Cleared! two thousand ... points".
 struct PhraseFigure {
-  uint32_t ms = 0;     // when it starts
-  std::string words;   // its files, "clear sn2 thousand points"
-  double over_db = 0;  // speech over everything else, over the phrase's voiced windows
-  bool alone = false;  // nothing else sounds during it (over_db is then kAloneDb)
+  uint32_t ms = 0;      // when it starts
+  std::string words;    // its files, "clear sn2 thousand points"
+  uint32_t end_ms = 0;  // when its last file ends
+  double over_db = 0;   // speech over everything else, over the phrase's voiced windows
+  bool alone = false;   // nothing else sounds during it (over_db is then kAloneDb)
 };
 
 // A target's launch sound from its start.
@@ -37,6 +38,9 @@ struct MixFigures {
   uint32_t peak_ms = 0;     // and when it comes
   uint32_t ms = 0;          // the session's length
   int status = 0;           // the program's exit status; -1 when the time limit was reached
+  // With keep_audio: the speech alone and the whole mix, each both channels summed, 16-bit,
+  // at the render's 44.1 kHz, from the session's start (for a speech recogniser).
+  std::vector<int16_t> speech_audio, mix_audio;
 };
 
 // Where a figure stands when nothing else sounds at all.
@@ -44,7 +48,7 @@ constexpr double kAloneDb = 99.0;
 
 // Runs the program from Main on the virtual machine with options' script and bot, renders it
 // with speech, music, the launch sound and the other effects as separate stems, and measures.
-MixFigures MeasureMix(const SimOptions& options);
+MixFigures MeasureMix(const SimOptions& options, bool keep_audio = false);
 
 // The two sessions the benchmark and the sound set's test measure, sharing one settings file:
 // a game lost (a bot too slow for level 4), then a game won (a quick bot; its level ends beat
@@ -53,7 +57,8 @@ MixFigures MeasureMix(const SimOptions& options);
 struct Sessions {
   MixFigures lost, won;
 };
-Sessions MeasureLostAndWon(const std::string& sounds_dir, const std::string& settings_path);
+Sessions MeasureLostAndWon(const std::string& sounds_dir, const std::string& settings_path,
+                           bool keep_audio = false);
 
 // The median and the lowest of a list (0 for an empty list).
 double Median(std::vector<double> values);
