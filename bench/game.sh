@@ -1,8 +1,9 @@
 #!/bin/bash
 # game.sh -- the real program during a game: the time from a fire key's press (the log's "key"
 # line, written when a poll first sees it) to the start of "gun.wav", and the CPU the whole
-# program and each of its threads take over SECONDS of play (schedstat); then the CPU time of a
-# whole six-level bot game in the simulator. Usage: game.sh QUORVANE_STAGED QUORVANE_SIM
+# program and each of its threads take over SECONDS of play (schedstat), with the sound server's
+# over the same seconds and a pacat stream's at the 10 ms of buffer the game's output holds in
+# play; then the CPU time of a whole six-level bot game in the simulator. Usage: game.sh QUORVANE_STAGED QUORVANE_SIM
 # [SECONDS]. Needs a display and the environment chosen by scripts/bench (output, log path).
 set -u
 PROGRAM=$1
@@ -24,15 +25,19 @@ wait_for play launch.wav
 
 # Fire at random moments while the CPU is counted (difficulty 1: every press fires).
 BEFORE=$(thread_times $PID)
+server_before=$(server_ns)
 END=$((SECONDS + SECONDS_PLAY))
 while [ $SECONDS -lt $END ]; do
   xdotool key "$(shuf -n1 -e Left Up Right)"
   sleep "0.$(shuf -i 3-9 -n1)"
 done
 AFTER=$(thread_times $PID)
+server_after=$(server_ns)
 SERVER=$(on_sound_server $PID)
 xdotool key Escape
 sleep 0.5
+kill $PID
+wait $PID 2>/dev/null
 
 DELAYS=$(awk -F'\t' '
   $2 == "key" && $5 == "down" && ($4 == "Left" || $4 == "Up" || $4 == "Right") { pressed = $1; waiting = 1 }
@@ -46,7 +51,9 @@ else
 fi
 echo "CPU during a game, over ${SECONDS_PLAY} s: $(thread_report "$BEFORE" "$AFTER" "$SECONDS_PLAY")" \
   "(goal < 2)"
-echo "  its sound on the sound server: $SERVER; $(machine_note)"
+echo "  its sound on the sound server: $SERVER; the sound server" \
+  "$(server_percent "$server_before" "$server_after" "$SECONDS_PLAY") %; $(machine_note)"
+[ "$SERVER" = yes ] && reference_cpu 10 "$SECONDS_PLAY"
 
 # A whole bot game in virtual time: the simulator's own CPU time.
 SCRIPT=$(mktemp)

@@ -1,6 +1,7 @@
 # real_lib.sh -- shared steps of the benchmarks that run the real program: CPU ticks from /proc,
-# per cent of a core, CPU per thread from schedstat, and waits on its sound log. Sourced by
-# idle_cpu.sh, game.sh and submit_wait.sh, which set LOG to the sound log they read.
+# per cent of a core, CPU per thread from schedstat, the sound server's CPU and a pacat stream's
+# beside it, and waits on its sound log. Sourced by idle_cpu.sh, game.sh, keys.sh and
+# submit_wait.sh, which set LOG to the sound log they read.
 HZ=$(getconf CLK_TCK)
 ticks() { awk '{ print $14 + $15 }' "$1"; }  # user + system time of a stat file
 percent() { awk -v t="$1" -v hz="$HZ" -v s="$2" 'BEGIN { printf "%.2f", 100 * t / hz / s }'; }
@@ -22,6 +23,29 @@ thread_report() {
     END { sub(/,$/, "", line)
           printf "whole program %.2f %% of one core (%d threads:%s)", 100 * total / 1e9 / s, n, line }
   ' <(echo "$1") <(echo "$2")
+}
+# server_ns: nanoseconds on a CPU of every thread of the sound server (QV_SOUND_SERVER_PID, set
+# by scripts/bench), so far; 0 without one.
+server_ns() {
+  [ -n "${QV_SOUND_SERVER_PID:-}" ] || { echo 0; return; }
+  cat /proc/"$QV_SOUND_SERVER_PID"/task/*/schedstat 2>/dev/null | awk '{ t += $1 } END { print t + 0 }'
+}
+# server_percent BEFORE AFTER SECONDS: the sound server's share of one core between two server_ns.
+server_percent() { awk -v a="$1" -v b="$2" -v s="$3" 'BEGIN { printf "%.2f", 100 * (b - a) / 1e9 / s }'; }
+# reference_cpu MS SECONDS: a pacat stream of digital silence with MS ms of buffer, as the game's
+# output holds: its CPU per thread and the server's while it plays alone.
+reference_cpu() {
+  pacat --raw --format=float32le --rate=44100 --channels=2 --latency-msec="$1" </dev/zero &
+  local pid=$! before after server_before
+  sleep 1
+  before=$(thread_times $pid)
+  server_before=$(server_ns)
+  sleep "$2"
+  after=$(thread_times $pid)
+  echo "  pacat at $1 ms beside it: $(thread_report "$before" "$after" "$2"); the sound server" \
+    "$(server_percent "$server_before" "$(server_ns)" "$2") %"
+  kill $pid
+  wait $pid 2>/dev/null
 }
 # machine_note: the load averages, and a warning when the machine is busier than its cores.
 machine_note() {

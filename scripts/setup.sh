@@ -26,10 +26,13 @@ QV_TEST_PACKAGES=(libgtest-dev libcpp-httplib-dev xvfb xauth xdotool x11-utils s
 QV_PACKAGE_PACKAGES=(dpkg-dev debhelper)
 QV_TEST_PACKAGES+=("${QV_PACKAGE_PACKAGES[@]}" lintian desktop-file-utils appstream man-db systemd)
 # The benchmarks also measure audio latency and gaps against a PulseAudio null sink, whose
-# monitor parec records, load the machine with stress-ng, load the score server with wrk beside
-# nginx answering a constant (the ceiling of a well-tuned server here), and run inside a D-Bus
-# session bus of their own, as a desktop session has.
-QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils stress-ng wrk nginx-light dbus-daemon)
+# monitor parec records, and the first sound through PipeWire's PulseAudio server too; load the
+# machine with stress-ng, load the score server with wrk beside nginx answering a constant (the
+# ceiling of a well-tuned server here), and run inside a D-Bus session bus of their own, as a
+# desktop session has; a speech recogniser (pocketsphinx) tells whether the speech in play is
+# understood over the play.
+QV_BENCH_PACKAGES=(pulseaudio pulseaudio-utils pipewire-pulse wireplumber stress-ng wrk
+                   nginx-light dbus-daemon pocketsphinx pocketsphinx-en-us sox)
 # To build the browser version (scripts/web): emscripten, and opusenc for its compressed sounds.
 QV_WEB_PACKAGES=(emscripten opus-tools cmake make)
 # To regenerate the sound set (tools/make_sounds.sh): speech, sample work, music.

@@ -133,7 +133,7 @@ struct RealHarness : Harness {
   }
   uint32_t Position(BufferId id) override { return machine.sound.PlayPosition(id); }
   // The capture is written as the output plays, in real time, its header kept up to date.
-  // What the output still holds of sounds before (it mixes up to 30 ms ahead, as a device
+  // What the output still holds of sounds before (it mixes up to 35 ms ahead, as a device
   // would) plays out first.
   void Listen() override {
     RunFor(kCalmOutputFrames * 1000 / kOutputRate + 15);

@@ -118,7 +118,7 @@ TEST(RealSound, WithNoAudioOutputTheDeviceDoesNotOpen) {
   }
 }
 
-// While nothing needs speed the output mixes up to 30 ms ahead of what is heard, 15 ms at a
+// While nothing needs speed the output mixes up to 35 ms ahead of what is heard, 17 ms at a
 // time: a sound played once must still read as ended no sooner than its length after its Play
 // allows (a replay refuses an end told more than 11 ms early), wherever its end falls among the
 // output's pieces, in both sizes. Sounds of twelve lengths, so that their ends fall all over.

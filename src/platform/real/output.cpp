@@ -56,7 +56,7 @@ void RaiseThisThread() {
 // threads. The server asks for half the buffer at a time. In play the buffer is 10 ms, so 5-10
 // ms from mix to output and 200 requests a second (SDL's PulseAudio output, at the same
 // latency, let the server ask in quarters and woke 750 times a second, for a third more CPU);
-// while nothing needs speed it is 30 ms, a third of the requests, for the game and the server
+// while nothing needs speed it is 35 ms, under a third of the requests, for the game and the server
 // alike. The server changes a stream's buffer in place: no gap, no reopening; what is queued
 // plays out, so a smaller buffer is reached within the larger one's length.
 //
@@ -236,8 +236,8 @@ class PulseOutput : public Output {
     pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
     const pa_buffer_attr buffer = Buffer(buffer_frames_);
     // The server's clock, interpolated between its updates, tells which frame is being heard.
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING);
     if (pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) < 0) {
       return false;
     }
@@ -249,7 +249,7 @@ class PulseOutput : public Output {
     }
   }
 
-  // The buffer wanted now: 30 ms while nothing needs speed, else 10 ms, or 16 ms while the
+  // The buffer wanted now: 35 ms while nothing needs speed, else 10 ms, or 16 ms while the
   // server runs dry.
   uint32_t Wanted() const {
     if (!quick_) return kCalmOutputFrames;
@@ -291,6 +291,14 @@ class PulseOutput : public Output {
       pa_stream_write(stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
       written_ += frames;
       bytes -= frames * kFrameBytes;
+    }
+    // The server's clock, asked for twice a second (libpulse's own automatic updates ask after
+    // every write, a round trip each time), and interpolated between.
+    if (written_ >= next_timing_) {
+      next_timing_ = written_ + kOutputRate / 2;
+      if (pa_operation* op = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+        pa_operation_unref(op);
+      }
     }
     pa_usec_t usec = 0;
     if (written_ > 0 && pa_stream_get_time(stream, &usec) == 0) {
@@ -357,7 +365,8 @@ class PulseOutput : public Output {
   bool busy_ = false;                       // ran dry in play lately
   std::atomic<uint32_t> buffer_frames_{0};  // set under the lock
   uint64_t frames_since_underflow_ = 0;
-  uint64_t written_ = 0;  // frames sent on this stream
+  uint64_t written_ = 0;      // frames sent on this stream
+  uint64_t next_timing_ = 0;  // when to ask the server's clock again, in frames sent
 };
 
 // The default device through SDL, where there is no PulseAudio server (ALSA, or PipeWire's own
@@ -419,7 +428,7 @@ class SdlOutput : public Output {
 
 // The mix written to a 16-bit stereo wave file as fast as a device would play it: a period
 // every period's worth of real time (more at once after a stall, so the file keeps pace with
-// the clock), mixed ahead by what a device would hold (10 ms, or 30 ms while nothing needs
+// the clock), mixed ahead by what a device would hold (10 ms, or 35 ms while nothing needs
 // speed) and in the pieces a sound server asks for (half that, once half has played), so that
 // the tests hear the game, and its sounds end, as on a player's desktop. The header is kept right
 // after every write, so a program killed mid-way still leaves a file every reader takes.
