@@ -141,6 +141,25 @@ TEST(Replays, AForgedReplayIsRefusedWithItsReasonKeptAndAHugeOneIsNotTaken) {
   EXPECT_EQ(Get(port, "/scores/replays/999").status, 404);
 }
 
+// A server started without the game's sounds would refuse every honest game: it keeps them
+// queued, and a server with the sounds checks them later.
+TEST(Replays, WithoutTheSoundsReplaysWaitForAServerWithThem) {
+  TempDir dir;
+  const std::string db = (dir.path() / "s.db").string();
+  std::string id;
+  {
+    Program deaf({"--listen", "127.0.0.1:0", "--db", db, "--sounds", dir.path().string()});
+    const int port = deaf.WaitForPort().value();
+    const Reply posted = Post(port, Games().won);
+    ASSERT_EQ(posted.status, 202);
+    id = Field(posted.body, "id");
+    EXPECT_NE(deaf.Output().find("no game sounds in " + dir.path().string()), std::string::npos);
+    EXPECT_EQ(Field(Get(port, "/scores/replays/" + id).body, "state"), "\"queued\"");
+  }
+  Program server({"--listen", "127.0.0.1:0", "--db", db});
+  EXPECT_EQ(Field(Checked(server.WaitForPort().value(), id), "state"), "\"verified\"");
+}
+
 // Two servers on one database share the queue; each replay is checked once, and both check.
 TEST(PostgresReplays, TwoServersCheckTwoHundredReplaysOnceEach) {
   PgCluster cluster;
