@@ -9,6 +9,7 @@
 #include <regex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "platform/replay/replay_file.h"
 #include "support.h"
@@ -116,6 +117,25 @@ TEST(Replays, AVerifiedGameMarksItsScoreAndCanBeHeard) {
   EXPECT_EQ(audio->get_header_value("Content-Type"), "audio/ogg");
   EXPECT_EQ(audio->body.substr(0, 4), "OggS");
   EXPECT_NE(audio->body.find("OpusHead"), std::string::npos);
+  // A browser's player asks for parts, to learn the game's length and to seek in it.
+  const std::size_t bytes = audio->body.size();
+  const std::string size = std::to_string(bytes);
+  EXPECT_EQ(audio->get_header_value("Accept-Ranges"), "bytes");
+  for (const auto& [range, status, content_range, part] :
+       std::vector<std::tuple<std::string, int, std::string, std::string>>{
+           {"bytes=0-3", 206, "bytes 0-3/" + size, "OggS"},
+           {"bytes=-4", 206,
+            "bytes " + std::to_string(bytes - 4) + "-" + std::to_string(bytes - 1) + "/" + size,
+            audio->body.substr(bytes - 4)},
+           {"bytes=" + size + "-", 416, "bytes */" + size, ""},
+           {"bytes=5-2", 200, "", audio->body},
+           {"bytes=0-1,4-5", 200, "", audio->body}}) {
+    auto r = LocalClient(port).Get("/scores/replays/" + id + "/audio", {{"Range", range}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, status) << range;
+    EXPECT_EQ(r->get_header_value("Content-Range"), content_range);
+    EXPECT_TRUE(r->body == part) << range;
+  }
 }
 
 TEST(Replays, AForgedReplayIsRefusedWithItsReasonKeptAndAHugeOneIsNotTaken) {

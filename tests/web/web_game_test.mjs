@@ -2,7 +2,7 @@
 // real key presses: the page's sound log follows the native simulator's run of the same game
 // sound for sound; then, after a reload, the high score, its bonus round and the music level are
 // still there, and the score sent reaches the real quorvane-scores that serves the page, with
-// its game's replay, which the server verifies.
+// its game's replay, which the server verifies and whose recording plays from the leaderboard.
 // Usage: node web_game_test.mjs QUORVANE_SIM QUORVANE_SCORES   (QV_PLAY_DIR: the built page)
 import {test} from 'node:test';
 import assert from 'node:assert/strict';
@@ -192,4 +192,22 @@ test('a whole game in the browser, then its settings and its score', {timeout: 9
     board = await (await fetch(`http://127.0.0.1:${port}/scores/`)).text();
   } while (!board.includes('/scores/replays/1/audio'));
   assert.match(board, new RegExp(`<td>${finalScore}</td>`), 'the score is not verified');
+
+  // The leaderboard in the browser: its verified game plays, as long as the game was.
+  const listen = await browser.newPage();
+  await listen.goto(`http://127.0.0.1:${port}/scores/`);
+  const heardFor = await listen.evaluate(async () => {
+    const audio = document.querySelector('audio[src="/scores/replays/1/audio"]');
+    await audio.play();
+    await new Promise((resolve) => audio.addEventListener('timeupdate', () => {
+      if (audio.currentTime >= 1) resolve();
+    }));
+    return {duration: audio.duration, label: audio.getAttribute('aria-label'),
+            row: audio.closest('tr').textContent};
+  });
+  const gameSeconds = (log[won].ms - log[siren].ms) / 1000;
+  assert.ok(heardFor.duration >= gameSeconds && heardFor.duration < gameSeconds + 120,
+            `the game is ${gameSeconds} s long; its recording ${heardFor.duration} s`);
+  assert.match(heardFor.label, /^Listen to the game of /);
+  assert.match(heardFor.row, new RegExp(String(finalScore)));
 });
