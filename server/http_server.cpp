@@ -369,6 +369,9 @@ struct HttpServer::Loop {
       if (name.size() == std::strlen(MHD_HTTP_HEADER_IF_NONE_MATCH) &&
           strncasecmp(name.data(), MHD_HTTP_HEADER_IF_NONE_MATCH, name.size()) == 0) {
         exchange.request.if_none_match = value;
+      } else if (name.size() == std::strlen(MHD_HTTP_HEADER_RANGE) &&
+                 strncasecmp(name.data(), MHD_HTTP_HEADER_RANGE, name.size()) == 0) {
+        exchange.request.range = value;
       }
     }
     if (exchange.request.target.empty()) return 400;

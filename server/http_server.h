@@ -27,6 +27,7 @@ struct Request {
   std::string target;         // the path and the raw query, as sent (an absolute URL's path only)
   std::string body;           // empty unless the route's body limit let one in
   std::string if_none_match;  // the If-None-Match field, for a file the client has a copy of
+  std::string range;          // the Range field, for a part of a recording a player seeks to
 };
 
 struct Response {

@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -217,13 +218,25 @@ int Serve(const Options& options) {
     std::cout << "quorvane-scores: the game for web browsers at /play/, from " << options.play
               << std::endl;
   }
+  // Without the game's sounds every replay would play back wrong and be refused: they wait in
+  // the queue instead, for this server with its sounds back or for another server.
+  int checkers = options.checkers;
+  std::error_code missing;
+  if (checkers > 0 && !std::filesystem::exists(options.sounds + "/intro.wav", missing)) {
+    std::cout << "quorvane-scores: no game sounds in " << options.sounds
+              << ": replays are kept, not checked" << std::endl;
+    checkers = 0;
+  } else if (checkers > 0) {
+    std::cout << "quorvane-scores: checking replays with the sounds in " << options.sounds
+              << std::endl;
+  }
   bool clean;
   {
     // The checkers write to the store only; the routes' threads answer through the server, so
     // they end before it does.
     char host[256] = "local";
     gethostname(host, sizeof host - 1);
-    scores::ReplayDesk desk(*replays, {options.sounds, options.checkers, 10, 7200000,
+    scores::ReplayDesk desk(*replays, {options.sounds, checkers, 10, 7200000,
                                        std::string(host) + ":" + std::to_string(getpid())});
     scores::Routes routes(*store, replays.get(), &desk, &play);
     // Returns after a stop, once every request already received is answered.

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <iostream>
+#include <optional>
 
 #include "page.h"
 #include "platform/replay/replay_file.h"
@@ -41,6 +42,63 @@ Response Json(int status, std::string body) {
 }
 
 constexpr std::string_view kReplays = "/scores/replays";
+
+// A number of bytes from a Range field: digits only, no sign or space.
+std::optional<std::size_t> RangeNumber(std::string_view digits) {
+  std::size_t n = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+    return std::nullopt;
+  }
+  return n;
+}
+
+// A game's recording, or the one part of it a Range field asks for, so that a browser's player
+// knows how long the game is and can seek in it. A field it cannot read, or one asking for
+// several parts, is ignored, as HTTP allows: the whole recording comes.
+Response Recording(std::string ogg, std::string_view range) {
+  Response response;
+  response.content_type = "audio/ogg";
+  // Made once, never changed.
+  response.headers.emplace_back("Cache-Control", "public, max-age=31536000, immutable");
+  response.headers.emplace_back("Accept-Ranges", "bytes");
+  const std::size_t size = ogg.size();
+  auto whole = [&] {
+    response.body = std::move(ogg);
+    return std::move(response);
+  };
+  if (!range.starts_with("bytes=") || range.find(',') != range.npos) return whole();
+  range.remove_prefix(6);
+  const std::size_t dash = range.find('-');
+  if (dash == range.npos) return whole();
+  const std::string_view from = range.substr(0, dash), to = range.substr(dash + 1);
+  std::size_t first = 0, last = size == 0 ? 0 : size - 1;
+  bool satisfiable = size > 0;
+  if (from.empty()) {  // the last N bytes
+    const std::optional<std::size_t> n = RangeNumber(to);
+    if (!n) return whole();
+    first = size - std::min(*n, size);
+    satisfiable = satisfiable && *n > 0;
+  } else {
+    const std::optional<std::size_t> a = RangeNumber(from);
+    const std::optional<std::size_t> b = to.empty() ? std::optional(last) : RangeNumber(to);
+    if (!a || !b || (*b < *a && *a < size)) return whole();
+    first = *a;
+    last = std::min(*b, last);
+    satisfiable = satisfiable && first < size;
+  }
+  if (!satisfiable) {
+    response.status = 416;
+    response.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
+    return response;
+  }
+  response.status = 206;
+  response.headers.emplace_back(
+      "Content-Range",
+      "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size));
+  response.body = ogg.substr(first, last - first + 1);
+  return response;
+}
 
 }  // namespace
 
@@ -238,7 +296,7 @@ void Routes::Replays(const Request& request, std::string_view path, Answer answe
     answer.Send(NotAllowed("GET, HEAD"));
     return;
   }
-  pages_.Post([this, answer, id, audio] {
+  pages_.Post([this, answer, id, audio, range = request.range] {
     try {
       if (audio) {
         std::optional<std::string> ogg = replays_->Audio(id);
@@ -246,12 +304,7 @@ void Routes::Replays(const Request& request, std::string_view path, Answer answe
           answer.Send(Text(404, "no verified game to listen to\n"));
           return;
         }
-        Response response;
-        response.content_type = "audio/ogg";
-        response.body = std::move(*ogg);
-        // Made once, never changed.
-        response.headers.emplace_back("Cache-Control", "public, max-age=31536000, immutable");
-        answer.Send(std::move(response));
+        answer.Send(Recording(std::move(*ogg), range));
         return;
       }
       std::optional<ReplayRecord> r = replays_->Find(id);

@@ -1,5 +1,5 @@
 #!/bin/bash
-# real_package_test.sh -- the Debian packages: scripts/package builds both; they pass lintian and
+# real_package_test.sh -- the Debian packages: scripts/package builds all three; they pass lintian and
 # the desktop entry, AppStream, man page and service checks; the game unpacked from its package
 # into a bare folder finds its sounds there and plays them; each program's --version is the
 # package's. Skipped (status 77) when the packaging tools are not installed.
@@ -21,14 +21,20 @@ bash "$SOURCE_DIR/scripts/package" "$WORK/debs" >"$WORK/package.log" 2>&1 ||
   fail "scripts/package failed"
 GAME=$(ls "$WORK"/debs/quorvane_*.deb)
 SCORES=$(ls "$WORK"/debs/quorvane-scores_*.deb)
-[ -f "$GAME" ] && [ -f "$SCORES" ] || fail "scripts/package made no packages"
+DATA=$(ls "$WORK"/debs/quorvane-data_*_all.deb)
+[ -f "$GAME" ] && [ -f "$SCORES" ] && [ -f "$DATA" ] || fail "scripts/package made no packages"
 VERSION=$(dpkg-deb -f "$GAME" Version)
 
 lintian --fail-on error,warning "$WORK"/debs/*.changes >"$WORK/lintian.log" 2>&1 ||
   fail "lintian: errors or warnings"
 
 ROOT="$WORK/root"
-dpkg -x "$GAME" "$ROOT" && dpkg -x "$SCORES" "$ROOT" || fail "dpkg -x failed"
+dpkg -x "$GAME" "$ROOT" && dpkg -x "$SCORES" "$ROOT" && dpkg -x "$DATA" "$ROOT" ||
+  fail "dpkg -x failed"
+for deb in "$GAME" "$SCORES"; do
+  dpkg-deb -f "$deb" Depends | grep -q "quorvane-data (= $VERSION)" ||
+    fail "$(basename "$deb") does not depend on quorvane-data $VERSION"
+done
 SHARE="$ROOT/usr/share"
 desktop-file-validate "$SHARE/applications/quorvane.desktop" >"$WORK/desktop.log" 2>&1 ||
   fail "desktop-file-validate: $(cat "$WORK/desktop.log")"
@@ -53,6 +59,19 @@ done
 # The server serves them from where the package puts them, by default.
 env -u DISPLAY "$ROOT/usr/sbin/quorvane-scores" --help | grep -q "default /usr/share/quorvane-scores/play" ||
   fail "quorvane-scores does not serve /usr/share/quorvane-scores/play by default"
+
+# Unpacked, it finds the sounds beside it to check replays with.
+"$ROOT/usr/sbin/quorvane-scores" --listen 127.0.0.1:0 --db "$WORK/s.db" --play "$WORK" \
+  >"$WORK/server.out" 2>&1 &
+SERVER_PID=$!
+QV_PIDS+=("$SERVER_PID")
+until grep -q "replays\|not checked" "$WORK/server.out"; do
+  kill -0 "$SERVER_PID" 2>/dev/null || fail "quorvane-scores ended: $(cat "$WORK/server.out")"
+  sleep 0.05
+done
+grep -q "checking replays with the sounds in $ROOT/usr/share/quorvane/sounds" \
+  "$WORK/server.out" || fail "quorvane-scores: $(cat "$WORK/server.out")"
+kill -TERM "$SERVER_PID"
 
 UNIT="$ROOT/lib/systemd/system/quorvane-scores.service"
 # Exposure is scored in tenths: 39 is 3.9, the most that still rates "OK".

@@ -9,6 +9,7 @@
 #include <regex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "platform/replay/replay_file.h"
 #include "support.h"
@@ -116,6 +117,25 @@ TEST(Replays, AVerifiedGameMarksItsScoreAndCanBeHeard) {
   EXPECT_EQ(audio->get_header_value("Content-Type"), "audio/ogg");
   EXPECT_EQ(audio->body.substr(0, 4), "OggS");
   EXPECT_NE(audio->body.find("OpusHead"), std::string::npos);
+  // A browser's player asks for parts, to learn the game's length and to seek in it.
+  const std::size_t bytes = audio->body.size();
+  const std::string size = std::to_string(bytes);
+  EXPECT_EQ(audio->get_header_value("Accept-Ranges"), "bytes");
+  for (const auto& [range, status, content_range, part] :
+       std::vector<std::tuple<std::string, int, std::string, std::string>>{
+           {"bytes=0-3", 206, "bytes 0-3/" + size, "OggS"},
+           {"bytes=-4", 206,
+            "bytes " + std::to_string(bytes - 4) + "-" + std::to_string(bytes - 1) + "/" + size,
+            audio->body.substr(bytes - 4)},
+           {"bytes=" + size + "-", 416, "bytes */" + size, ""},
+           {"bytes=5-2", 200, "", audio->body},
+           {"bytes=0-1,4-5", 200, "", audio->body}}) {
+    auto r = LocalClient(port).Get("/scores/replays/" + id + "/audio", {{"Range", range}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, status) << range;
+    EXPECT_EQ(r->get_header_value("Content-Range"), content_range);
+    EXPECT_TRUE(r->body == part) << range;
+  }
 }
 
 TEST(Replays, AForgedReplayIsRefusedWithItsReasonKeptAndAHugeOneIsNotTaken) {
@@ -139,6 +159,25 @@ TEST(Replays, AForgedReplayIsRefusedWithItsReasonKeptAndAHugeOneIsNotTaken) {
                         std::to_string(qv::kReplayFileLimit + 1) + "\r\n\r\n"));
   EXPECT_EQ(huge.Read().status, 413);
   EXPECT_EQ(Get(port, "/scores/replays/999").status, 404);
+}
+
+// A server started without the game's sounds would refuse every honest game: it keeps them
+// queued, and a server with the sounds checks them later.
+TEST(Replays, WithoutTheSoundsReplaysWaitForAServerWithThem) {
+  TempDir dir;
+  const std::string db = (dir.path() / "s.db").string();
+  std::string id;
+  {
+    Program deaf({"--listen", "127.0.0.1:0", "--db", db, "--sounds", dir.path().string()});
+    const int port = deaf.WaitForPort().value();
+    const Reply posted = Post(port, Games().won);
+    ASSERT_EQ(posted.status, 202);
+    id = Field(posted.body, "id");
+    EXPECT_NE(deaf.Output().find("no game sounds in " + dir.path().string()), std::string::npos);
+    EXPECT_EQ(Field(Get(port, "/scores/replays/" + id).body, "state"), "\"queued\"");
+  }
+  Program server({"--listen", "127.0.0.1:0", "--db", db});
+  EXPECT_EQ(Field(Checked(server.WaitForPort().value(), id), "state"), "\"verified\"");
 }
 
 // Two servers on one database share the queue; each replay is checked once, and both check.

@@ -1,7 +1,8 @@
 // web_game_test.mjs -- a whole game in the browser, won by the simulator's bot rules played as
 // real key presses: the page's sound log follows the native simulator's run of the same game
 // sound for sound; then, after a reload, the high score, its bonus round and the music level are
-// still there, and the score sent reaches the real quorvane-scores that serves the page.
+// still there, and the score sent reaches the real quorvane-scores that serves the page, with
+// its game's replay, which the server verifies and whose recording plays from the leaderboard.
 // Usage: node web_game_test.mjs QUORVANE_SIM QUORVANE_SCORES   (QV_PLAY_DIR: the built page)
 import {test} from 'node:test';
 import assert from 'node:assert/strict';
@@ -169,9 +170,44 @@ test('a whole game in the browser, then its settings and its score', {timeout: 9
   await tap(page, 'Enter');
   const sent = await waitLog(page, 'play', 'SendGood.wav', back, 60);
   const http = (await page.evaluate(() => window.qvLog)).slice(back, sent)
-      .filter((e) => e.op === 'http').map((e) => e.value);
-  assert.deepEqual(http, ['start', 'end 200']);
-  // Among every score sent: the browser version sends no replay, so its scores are not verified.
-  const board = await (await fetch(`http://127.0.0.1:${port}/scores/?all=1`)).text();
-  assert.match(board, new RegExp(`<td>${finalScore}</td>`), 'the score is not on the leaderboard');
+      .filter((e) => e.op === 'http').map((e) => e.subject.replace(/^.*\/scores\//, '') + ' ' + e.value);
+  // The score, then the replay of the game that made it, kept over the reload.
+  assert.deepEqual(http.slice(0, 3), [http[0], http[0].replace('start', 'end 200'),
+                                      'replays start']);
+  assert.match(http[0], /^quorvane\.php\?.* start$/);
+  // The server runs the browser's game again and verifies the score it made.
+  let record;
+  for (;;) {
+    record = await (await fetch(`http://127.0.0.1:${port}/scores/replays/1`)).json();
+    if (record.state === 'verified' || record.state === 'refused') break;
+    await new Promise((resolve) => setTimeout(resolve, 100));
+  }
+  assert.equal(record.state, 'verified', record.reason);
+  const size = await page.evaluate(
+      () => window.Module.FS.stat('/home/web_user/.local/share/quorvane/replays/best.qvr').size);
+  console.log(`the browser's replay of the game: ${size} bytes, its events stored uncompressed`);
+  assert.equal(record.score, finalScore);
+  let board;
+  do {  // the page is made afresh within a second
+    board = await (await fetch(`http://127.0.0.1:${port}/scores/`)).text();
+  } while (!board.includes('/scores/replays/1/audio'));
+  assert.match(board, new RegExp(`<td>${finalScore}</td>`), 'the score is not verified');
+
+  // The leaderboard in the browser: its verified game plays, as long as the game was.
+  const listen = await browser.newPage();
+  await listen.goto(`http://127.0.0.1:${port}/scores/`);
+  const heardFor = await listen.evaluate(async () => {
+    const audio = document.querySelector('audio[src="/scores/replays/1/audio"]');
+    await audio.play();
+    await new Promise((resolve) => audio.addEventListener('timeupdate', () => {
+      if (audio.currentTime >= 1) resolve();
+    }));
+    return {duration: audio.duration, label: audio.getAttribute('aria-label'),
+            row: audio.closest('tr').textContent};
+  });
+  const gameSeconds = (log[won].ms - log[siren].ms) / 1000;
+  assert.ok(heardFor.duration >= gameSeconds && heardFor.duration < gameSeconds + 120,
+            `the game is ${gameSeconds} s long; its recording ${heardFor.duration} s`);
+  assert.match(heardFor.label, /^Listen to the game of /);
+  assert.match(heardFor.row, new RegExp(String(finalScore)));
 });

@@ -49,6 +49,10 @@ const kGamepadPollMs = 8;
 // Where the settings file lives in the browser's file system, and its key in localStorage.
 const kSettingsFolder = '/home/web_user/.config/quorvane';
 const kStorageKey = 'quorvane/settings.ini';
+// The best game's replay, which follows the high score when it is sent: kept in localStorage too
+// (as base64), so that a score sent after a reload still takes its replay along.
+const kReplayFile = '/home/web_user/.local/share/quorvane/replays/best.qvr';
+const kReplayKey = 'quorvane/best.qvr';
 
 const page = {
   manifest: null,
@@ -375,6 +379,12 @@ function prepareSettings() {
     const text = localStorage.getItem(kStorageKey);
     if (text !== null) FS.writeFile(kSettingsFolder + '/settings.ini', text);
     page.settingsText = text;
+    const best = localStorage.getItem(kReplayKey);
+    FS.mkdirTree(kReplayFile.substring(0, kReplayFile.lastIndexOf('/')));
+    if (best !== null) {
+      FS.writeFile(kReplayFile, Uint8Array.from(atob(best), (c) => c.charCodeAt(0)));
+      page.replayTime = FS.stat(kReplayFile).mtime.getTime();
+    }
   } else {
     // Storage refused: a folder the game cannot write, which it reports at start-up in its own
     // words, then plays on storing nothing.
@@ -384,6 +394,7 @@ function prepareSettings() {
 
 page.persistSettings = function () {
   if (!page.storageWorks || page.storageFailed || !Module.FS) return;
+  persistReplay();
   let text;
   try {
     text = Module.FS.readFile(kSettingsFolder + '/settings.ini', {encoding: 'utf8'});
@@ -401,6 +412,28 @@ page.persistSettings = function () {
                  'and the music level of this game will not be kept after this page closes.');
   }
 };
+
+// The best game's replay, when the game has written a new one since it was last kept.
+function persistReplay() {
+  let bytes;
+  try {
+    const time = Module.FS.stat(kReplayFile).mtime.getTime();
+    if (time === page.replayTime) return;
+    page.replayTime = time;
+    bytes = Module.FS.readFile(kReplayFile);
+  } catch (e) {
+    return;  // none yet
+  }
+  let text = '';
+  for (let i = 0; i < bytes.length; i += 0x8000) {
+    text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+  }
+  try {
+    localStorage.setItem(kReplayKey, btoa(text));
+  } catch (e) {
+    // No room: the replay stays for this page's life; the settings' own failure is told.
+  }
+}
 
 // --- What the player reads: the words of each phrase, messages, the end.
 
