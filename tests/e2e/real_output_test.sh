@@ -24,5 +24,5 @@ for i in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
 pactl info >/dev/null 2>&1 || fail "PulseAudio did not start"
 QV_PULSE_SINK=qv_null "$TESTS" --gtest_filter='RealPulse.*' >"$WORK/tests.log" 2>&1 ||
   fail "$(grep -E 'Failure|Expected|Which|gap|start|samples' "$WORK/tests.log" | head -n 20)"
-grep -q '2 tests' "$WORK/tests.log" || fail "the tests did not run: $(tail -n 5 "$WORK/tests.log")"
+grep -q 'PASSED  \] 2 tests' "$WORK/tests.log" || fail "the tests did not run: $(tail -n 5 "$WORK/tests.log")"
 echo "PASS"

@@ -309,13 +309,8 @@ int Recorder::GetStatus(BufferId id) {
   return status;
 }
 
-void Recorder::SetQuickResponse(bool quick) {
-  backend_.sound.SetQuickResponse(quick);
-  if (recording_) {
-    Op(ReplayOp::SetQuickResponse);
-    out_.Byte(quick ? 1 : 0);
-  }
-}
+// Not recorded: how much the output holds changes nothing the game plays or reads.
+void Recorder::SetQuickResponse(bool quick) { backend_.sound.SetQuickResponse(quick); }
 
 void Recorder::Release(BufferId id) {
   backend_.sound.Release(id);

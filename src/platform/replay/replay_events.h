@@ -39,7 +39,6 @@ enum class ReplayOp : uint8_t {
   SetFrequency = 27,        // u buffer; u hertz
   GetStatus = 28,           // u buffer; u the result
   Release = 29,             // u buffer
-  SetQuickResponse = 19,    // b quick
   // Transfer
   StartTransfer = 30,      // t the URL; t the body (empty for a GET)
   TransferExecuting = 31,  // b the result

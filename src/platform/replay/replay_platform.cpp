@@ -62,8 +62,6 @@ const char* OpName(uint8_t op) {
       return "a sound's status";
     case ReplayOp::Release:
       return "a sound released";
-    case ReplayOp::SetQuickResponse:
-      return "the quick response";
     case ReplayOp::StartTransfer:
       return "a transfer";
     case ReplayOp::TransferExecuting:
@@ -423,11 +421,6 @@ int ReplayPlatform::GetStatus(BufferId id) {
     b.frame = b.frames;
   }
   return 0;
-}
-
-void ReplayPlatform::SetQuickResponse(bool quick) {
-  Expect(ReplayOp::SetQuickResponse);
-  Same(events_.Byte(), quick ? 1 : 0, "the quick response switched");
 }
 
 void ReplayPlatform::Release(BufferId id) {

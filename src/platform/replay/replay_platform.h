@@ -88,7 +88,7 @@ class ReplayPlatform : public System, public Input, public Sound, public Transfe
   void SetPan(BufferId id, int pan) override;
   void SetFrequency(BufferId id, int hertz) override;
   int GetStatus(BufferId id) override;
-  void SetQuickResponse(bool quick) override;
+  void SetQuickResponse(bool /*quick*/) override {}  // the recorder keeps none
   void Release(BufferId id) override;
   // Transfer
   void StartTransfer(const std::string& url, const std::string& body) override;
