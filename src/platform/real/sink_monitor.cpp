@@ -60,8 +60,8 @@ class PulseSinkMonitor : public SinkMonitor {
       sink = named != nullptr && named[0] != '\0' ? named : "@DEFAULT_SINK@";
     }
     const std::string monitor = sink == "@DEFAULT_SINK@" ? "@DEFAULT_MONITOR@" : sink + ".monitor";
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
-    stream_ = pa_stream_new(context_, "QuorVane sink monitor", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 2};
+    stream_ = pa_stream_new(context_, "QuorVane sink monitor", &format, nullptr);
     if (stream_ == nullptr) return false;
     pa_stream_set_state_callback(stream_, StreamSignal, this);
     pa_stream_set_read_callback(stream_, OnRead, this);
