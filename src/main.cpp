@@ -54,9 +54,10 @@ std::unique_ptr<qv::SoundLog> OpenSoundLog() {
   qv::RealPlatform real(sounds);
   qv::IniStore settings(qv::DefaultSettingsPath());
   qv::ReplayArchive replays(qv::DefaultReplayFolder());
+  // The recorder first, so that it reads the time of each call the moment the log does.
+  qv::Recorder recorder(real.Parts(), sounds);
   std::unique_ptr<qv::SoundLog> log = OpenSoundLog();
   if (log) log->Follow(real.Parts());
-  qv::Recorder recorder(real.Parts(), sounds);
   qv::Program pg(recorder.Parts(), settings, log.get());
   pg.recorder = &recorder;
   pg.keep_replay = [&](const std::string& bytes, const qv::ReplayOutcome&, bool best) {

@@ -20,12 +20,26 @@ uint64_t DueCode(std::optional<uint32_t> due, uint32_t start) {
 }  // namespace
 
 Recorder::Recorder(Platform backend, std::string sounds_dir)
-    : backend_(backend), sounds_dir_(std::move(sounds_dir)) {}
+    : backend_(backend), sounds_dir_(std::move(sounds_dir)) {
+  backend_.Watch(*this);
+}
+
+Recorder::~Recorder() { backend_.Unwatch(*this); }
+
+// A sound log stamps an operation as the backend tells it, and a playback's log stamps it with
+// the recorded time: the work between the telling and the record (the log writing its line, a
+// wave file's format read) must not move it to the next millisecond.
+void Recorder::Saw(const PlatformEvent& /*event*/) {
+  if (told_at_) return;  // the first a call tells
+  told_at_ = backend_.system.TickCount();
+}
 
 void Recorder::Op(ReplayOp op) {
   out_.Byte(static_cast<uint8_t>(op));
+  const std::optional<uint32_t> told = told_at_;
+  told_at_.reset();
   if (!IsTimed(op)) return;
-  const uint32_t now = backend_.system.TickCount();
+  const uint32_t now = told ? *told : backend_.system.TickCount();
   out_.Signed(static_cast<int32_t>(now - clock_));
   clock_ = now;
 }
@@ -66,6 +80,7 @@ void Recorder::Begin() {
   out_ = ByteWriter();
   stage_ = Stage();
   recording_ = true;
+  told_at_.reset();
   start_ = clock_ = backend_.system.TickCount();
   keys_at_start_ = keys_;  // the next read tells what changed since the last one
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -23,11 +24,19 @@ struct Recording {
   std::string events;
 };
 
-class Recorder : public System, public Input, public Sound, public Transfer {
+class Recorder : public System,
+                 public Input,
+                 public Sound,
+                 public Transfer,
+                 private PlatformObserver {
  public:
   // sounds_dir: where the backend finds its files (to know where a sound is when a recording
-  // begins).
+  // begins). Watches the backend, to stamp each call when the backend tells it: made before a
+  // sound log follows the backend, it is told first, and the two read the same millisecond.
   Recorder(Platform backend, std::string sounds_dir);
+  ~Recorder() override;
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
 
   Platform Parts() { return Platform{*this, *this, *this, *this}; }
 
@@ -81,7 +90,10 @@ class Recorder : public System, public Input, public Sound, public Transfer {
     double frame = 0;       // where it played from when last started, stopped or moved
     uint32_t since_ms = 0;  // when that was
   };
+  // Writes the op, and for a timed one the time of the call: when the backend told it, else
+  // now.
   void Op(ReplayOp op);
+  void Saw(const PlatformEvent& event) override;
   // The tracked buffer brought up to now: where it is, and whether it still plays.
   void Catch(Tracked& b, uint32_t now);
   double Rate(const Tracked& b);
@@ -89,6 +101,7 @@ class Recorder : public System, public Input, public Sound, public Transfer {
   Platform backend_;
   std::string sounds_dir_;
   bool recording_ = false;
+  std::optional<uint32_t> told_at_;  // when the backend told the call under way
   ByteWriter out_;
   std::vector<StagedBuffer> stage_;  // as the recording began
   uint32_t start_ = 0;               // the tick count when the recording began
