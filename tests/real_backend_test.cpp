@@ -141,6 +141,10 @@ TEST(RealSound, ASoundPlayedOnceEndsNoSoonerThanItsLengthWhateverTheOutputHolds)
         while (sound.GetStatus(id) != 0) SleepMs(1);
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - played).count();
         EXPECT_GE(ms, 40 + 3 * k - 11) << "sound " << k << (quick ? ", quick" : ", calm");
+        // A pump that read the sound as playing just before its end was told must not sleep
+        // through it: the end wakes the next turn at once, and only that one.
+        EXPECT_EQ(sound.MsToNextEnd(), std::optional<uint32_t>(0)) << "sound " << k;
+        EXPECT_EQ(sound.MsToNextEnd(), std::nullopt) << "sound " << k;
       }
     }
   }

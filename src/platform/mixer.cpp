@@ -106,11 +106,13 @@ Mixer::VoiceState Mixer::State(int id, uint64_t heard) const {
   auto it = voices_.find(id);
   if (it == voices_.end()) return {};
   const Voice& v = it->second;
+  const uint64_t told_at =
+      v.ending ? std::max<uint64_t>(v.end_at, told_ahead_frames_ + 1) - told_ahead_frames_ : 0;
   if (v.ending && v.end_at > heard + told_ahead_frames_) {
     return {true, false, static_cast<uint32_t>(v.r.pos >> 32),
-            v.end_at - told_ahead_frames_ - heard};
+            v.end_at - told_ahead_frames_ - heard, told_at};
   }
-  return {v.playing, v.playing && v.r.looping, static_cast<uint32_t>(v.r.pos >> 32), 0};
+  return {v.playing, v.playing && v.r.looping, static_cast<uint32_t>(v.r.pos >> 32), 0, told_at};
 }
 
 bool Mixer::Sounding() const {

@@ -53,6 +53,9 @@ class Mixer {
     // Output frames until a sound played once that has been mixed to its end reads as ended
     // (0 for any other).
     uint64_t frames_to_told_end = 0;
+    // For a sound played once to its end: the output frame from which it reads as ended (0
+    // for any other).
+    uint64_t told_at = 0;
   };
   // Unknown ids read as a stopped voice. `heard`: the output frame being heard now (see
   // Mixed): a sound played once still reads as playing until its end is within

@@ -59,6 +59,8 @@ class SdlSound : public Sound {
   // mixer's kEndToldAheadMs), counting what the output holds; nothing when none plays. The end
   // listener wakes the pump when the mixer reaches an end, which may be before it is heard;
   // this wakes it when the end is told.
+  // An end told since the last call reads as 0 (the game may have read the sound as playing
+  // just before, and be about to wait for it): once for each end.
   std::optional<uint32_t> MsToNextEnd();
   // Where a buffer is playing from, in bytes of its file's data (tests check pause and
   // rewind with it without listening).
@@ -91,8 +93,9 @@ class SdlSound : public Sound {
   std::function<void()> on_end_;
   std::unique_ptr<Mixer> mixer_;
   std::unique_ptr<Output> output_;
-  std::thread opening_;  // StartOpening's, which sets output_ before it ends
-  bool quick_ = false;   // SetQuickResponse's, for every output opened
+  std::thread opening_;     // StartOpening's, which sets output_ before it ends
+  bool quick_ = false;      // SetQuickResponse's, for every output opened
+  uint64_t end_woken_ = 0;  // the last told end MsToNextEnd answered 0 for (Mixer::told_at)
   std::map<BufferId, Buffer> buffers_;
   BufferId next_id_ = 1;
 };

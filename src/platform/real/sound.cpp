@@ -171,8 +171,12 @@ std::optional<uint32_t> SdlSound::MsToNextEnd() {
   const uint64_t heard = Heard();
   const uint64_t mixed = mixer_->Mixed();
   const uint64_t held = mixed > heard ? mixed - heard : 0;
+  uint64_t newest_told = 0;
   for (const auto& [id, b] : buffers_) {
     const Mixer::VoiceState state = mixer_->State(id, heard);
+    if (!state.playing && state.told_at > end_woken_) {
+      newest_told = std::max(newest_told, state.told_at);
+    }
     if (!state.playing || state.looping || b.rate <= 0) continue;
     uint64_t ms = state.frames_to_told_end * 1000 / kOutputRate + 1;
     if (state.frames_to_told_end == 0) {
@@ -184,6 +188,10 @@ std::optional<uint32_t> SdlSound::MsToNextEnd() {
     }
     const auto capped = static_cast<uint32_t>(std::min<uint64_t>(ms, 1000000));
     if (!soonest || capped < *soonest) soonest = capped;
+  }
+  if (newest_told != 0) {
+    end_woken_ = newest_told;
+    return 0;
   }
   return soonest;
 }
