@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -85,7 +86,8 @@ TEST_F(RealPulse, TheFirstSoundReachesTheSinkSoonAfterTheOutputOpens) {
 }
 
 // The output's buffer changes size in place: a tone playing through forty changes, back and
-// forth, reaches the sink without a run of silence or a sample out of its sine.
+// forth, reaches the sink from its first sample (the stream's first data is where the server
+// cuts a little), without a run of silence or a sample out of its sine.
 TEST_F(RealPulse, ABufferChangeMakesNoGapOrStepInWhatTheSinkPlays) {
   {
     SdlSound sound(dir.path().string());
@@ -108,14 +110,18 @@ TEST_F(RealPulse, ABufferChangeMakesNoGapOrStepInWhatTheSinkPlays) {
   to -= std::min<size_t>(to - from, kRate / 50);  // the stop's fade
   ASSERT_GT(to - from, static_cast<size_t>(kRate)) << "the tone was not heard";
   const double c = 2 * std::cos(2 * M_PI / 100);
-  size_t zeros = 0, longest = 0, steps = 0;
+  size_t zeros = 0, longest = 0, steps = 0, first_step = 0;
   for (size_t i = from + 2; i < to; ++i) {
     zeros = s[i] == 0 ? zeros + 1 : 0;
     longest = std::max(longest, zeros);
-    if (std::abs(s[i] - c * s[i - 1] + s[i - 2]) > 8) ++steps;
+    if (std::abs(s[i] - c * s[i - 1] + s[i - 2]) > 8 && steps++ == 0) first_step = i;
   }
   EXPECT_LT(longest, 3u) << "a gap of " << longest << " silent samples";
-  EXPECT_EQ(steps, 0u) << "samples that do not follow the tone";
+  std::string around;
+  for (size_t i = first_step > 4 ? first_step - 4 : 0; steps > 0 && i < first_step + 4; ++i)
+    around += " " + std::to_string(s[i]);
+  EXPECT_EQ(steps, 0u) << "samples that do not follow the tone, the first " << first_step - from
+                       << " in and " << to - first_step << " before the end:" << around;
 }
 
 }  // namespace

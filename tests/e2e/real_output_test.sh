@@ -2,8 +2,8 @@
 # real_output_test.sh -- the real sound output on a PulseAudio server of its own, heard by a
 # recorder on its null sink's monitor (tests/real_pulse_test.cpp): the first sound reaches the
 # sink soon after the output opens, also when the idle sink holds a block of silence it
-# rendered ahead, and a change of the output's buffer leaves no gap or step in the tone it
-# plays. Usage: real_output_test.sh QUORVANE QUORVANE_SIM SOURCE_DIR
+# rendered ahead, and a tone heard through changes of the output's buffer starts from its first
+# sample and has no gap or step. Usage: real_output_test.sh QUORVANE QUORVANE_SIM SOURCE_DIR
 set -u
 PROGRAM=$1
 TESTS="$(dirname "$PROGRAM")/quorvane_tests"

@@ -70,6 +70,11 @@ void RaiseThisThread() {
 // starts (Wake), with the mix that begins with it. Answered at once with silence, it would
 // start the stream on an idle sink, which asks again only when its own timer, set for its idle
 // block of about half a second, runs out: the first sound was heard 0.4-0.5 s late.
+//
+// The server cuts the first few tenths of a millisecond of what a stream sends first (the
+// sink, rewinding to take it in, starts it a moment after it arrived: 1-19 frames lost on a
+// null sink), so that first mix is sent behind 2 ms of silence: the first sound starts
+// from its first frame, not with a step in the middle of it.
 class PulseOutput : public Output {
  public:
   static std::unique_ptr<Output> Open(Mixer& mixer, bool quick) {
@@ -120,10 +125,7 @@ class PulseOutput : public Output {
   void Wake() override {
     if (started_.load()) return;
     pa_threaded_mainloop_lock(loop_);
-    if (!started_.load() && mixer_.Sounding()) {
-      started_ = true;
-      Send(stream_, pa_stream_writable_size(stream_));
-    }
+    if (!started_.load() && mixer_.Sounding()) Start(stream_, pa_stream_writable_size(stream_));
     pa_threaded_mainloop_unlock(loop_);
   }
 
@@ -275,6 +277,19 @@ class PulseOutput : public Output {
     }
   }
 
+  // Under libpulse's lock: the stream's first data, the lead of silence and then the mix.
+  void Start(pa_stream* stream, size_t bytes) {
+    started_ = true;
+    void* data = nullptr;
+    size_t size = kLeadFrames * kFrameBytes;
+    if (pa_stream_begin_write(stream, &data, &size) == 0 && data != nullptr) {
+      lead_ = std::min<size_t>(size, kLeadFrames * kFrameBytes) / kFrameBytes;
+      std::memset(data, 0, lead_ * kFrameBytes);
+      pa_stream_write(stream, data, lead_ * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+    }
+    Send(stream, bytes > lead_ * kFrameBytes ? bytes - lead_ * kFrameBytes : 0);
+  }
+
   // Under libpulse's lock: mixes and writes this many bytes, then notes which frame the server
   // says is being heard.
   void Send(pa_stream* stream, size_t bytes) {
@@ -302,9 +317,11 @@ class PulseOutput : public Output {
     }
     pa_usec_t usec = 0;
     if (written_ > 0 && pa_stream_get_time(stream, &usec) == 0) {
-      // The stream's frames and the mixer's differ by what the mixer made before this stream.
+      // The stream's frames and the mixer's differ by what the mixer made before this stream,
+      // and by the lead.
       const uint64_t before = mixer_.Mixed() - written_;
-      heard_frame_ = before + std::min<uint64_t>(written_, usec * kOutputRate / 1000000);
+      const uint64_t played = usec * kOutputRate / 1000000;
+      heard_frame_ = before + std::min<uint64_t>(written_, played > lead_ ? played - lead_ : 0);
       heard_at_us_ = NowUs();
     }
   }
@@ -333,8 +350,8 @@ class PulseOutput : public Output {
       output->raised_ = true;
     }
     if (!output->started_.load()) {
-      if (!output->mixer_.Sounding()) return;  // Wake sends it
-      output->started_ = true;
+      if (output->mixer_.Sounding()) output->Start(stream, bytes);  // else Wake starts it
+      return;
     }
     if (output->busy_) {
       output->frames_since_underflow_ += bytes / kFrameBytes;
@@ -348,6 +365,7 @@ class PulseOutput : public Output {
 
   static constexpr uint32_t kFrameBytes = 2 * sizeof(float);
   static constexpr uint32_t kBusyFrames = kOutputRate * 16 / 1000;
+  static constexpr uint32_t kLeadFrames = kOutputRate * 2 / 1000;
   static constexpr uint64_t kQuietFrames = uint64_t{kOutputRate} * 30;
 
   Mixer& mixer_;
@@ -365,7 +383,8 @@ class PulseOutput : public Output {
   bool busy_ = false;                       // ran dry in play lately
   std::atomic<uint32_t> buffer_frames_{0};  // set under the lock
   uint64_t frames_since_underflow_ = 0;
-  uint64_t written_ = 0;      // frames sent on this stream
+  uint64_t lead_ = 0;         // frames of silence sent before the first mix
+  uint64_t written_ = 0;      // frames of the mix sent on this stream
   uint64_t next_timing_ = 0;  // when to ask the server's clock again, in frames sent
 };
 
