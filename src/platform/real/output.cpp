@@ -71,10 +71,9 @@ void RaiseThisThread() {
 // start the stream on an idle sink, which asks again only when its own timer, set for its idle
 // block of about half a second, runs out: the first sound was heard 0.4-0.5 s late.
 //
-// The server cuts the first few tenths of a millisecond of what a stream sends first (the
-// sink, rewinding to take it in, starts it a moment after it arrived: 1-19 frames lost on a
-// null sink), so that first mix is sent behind 2 ms of silence: the first sound starts
-// from its first frame, not with a step in the middle of it.
+// The server drops the first frames a stream sends, up to 19 (0.4 ms) on a null sink, seen
+// by a recorder on its monitor, so that first mix is sent behind 2 ms of silence: the first
+// sound starts from its first frame, not with a step in the middle of it.
 class PulseOutput : public Output {
  public:
   static std::unique_ptr<Output> Open(Mixer& mixer, bool quick) {
